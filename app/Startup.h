@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv {
+
+/// The ways the program can run, chosen by its first command-line argument.
+enum class StartSwitch { None, Tray, Start, Stop, Install, Uninstall, Other };
+
+/// The first argument compared with the switches exactly (case matters, nothing
+/// may follow); further arguments are ignored.
+StartSwitch ParseStartSwitch(const std::vector<std::string>& args);
+
+/// What the process does when asked for help or its version; empty otherwise.
+/// Returns true when the process should print `output` and end with 0.
+bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output);
+
+inline constexpr char kVersionText[] = "Version 1.3 (Build 1.3.1.1)";
+
+}  // namespace kv

@@ -1,0 +1,51 @@
+#include <QApplication>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/CtrlPanel.h"
+#include "app/Double.h"
+#include "app/Startup.h"
+#include "platform/InstanceGuard.h"
+#include "platform/Paths.h"
+#include "settings/Encript.h"
+#include "ui/QtPrompts.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    std::string info;
+    if (kv::HandleInfoSwitch(args, &info)) {
+        std::fputs(info.c_str(), stdout);
+        return 0;
+    }
+
+    // The settings store lives from process start to process end and is released
+    // without being written: only the program's save points flush it.
+    kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Kestrava");
+    QApplication::setApplicationDisplayName("Kestrava");
+    QApplication::setQuitOnLastWindowClosed(true);
+    kv::ui::QtPrompts prompts;
+
+    kv::platform::InstanceGuard guard(QString::fromStdString(kv::platform::RuntimeDir()),
+                                      kv::kInstanceName);
+    const kv::InstanceResult instance =
+        kv::InitInstance(guard, /*allowCopy=*/false, /*notifyFirst=*/true, prompts);
+    if (!instance.run) {
+        if (!instance.error.empty()) {
+            prompts.Message(instance.error, "Kestrava", kv::Buttons::Ok, kv::MessageIcon::Error);
+        }
+        return instance.exitCode;
+    }
+
+    kv::TSecFrm window(store, prompts);
+    prompts.SetOwner(&window);
+    kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
+
+    const kv::StartSwitch start = kv::ParseStartSwitch(args);
+    (void)start;
+    window.show();
+    return app.exec();
+}

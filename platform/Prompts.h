@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace kv {
+
+enum class Buttons { Ok, YesNo, YesNoCancel };
+enum class Answer { Ok, Yes, No, Cancel };
+enum class MessageIcon { None, Information, Warning, Error, Question };
+
+/// Modal message boxes and questions. The program shows them with the window
+/// toolkit; tests answer them with a scripted stand-in, so nothing blocks.
+class IPrompts {
+public:
+    virtual ~IPrompts() = default;
+    virtual Answer Message(const std::string& text, const std::string& title, Buttons buttons,
+                           MessageIcon icon) = 0;
+};
+
+}  // namespace kv

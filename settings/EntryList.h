@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kv {
+
+/// Upper-cases the ASCII letters of a byte text; other bytes stay (names may be UTF-8).
+std::string UpperAscii(std::string_view text);
+/// True when both texts are equal after upper-casing ASCII letters.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
+/// The store's ordered list of entry lines ("name=value", or a line without "=")
+/// with an index from each name (compared without case) to the lines carrying it.
+///
+/// Deleted lines leave a hole that is skipped by position lookups through a
+/// Fenwick tree, so deletes, lookups by name and lookups by position all stay
+/// logarithmic or better; holes are compacted once they outnumber live lines.
+class EntryList {
+public:
+    static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    void Clear();
+    void Assign(std::vector<std::string> lines);
+    /// Live lines in order.
+    std::vector<std::string> Lines() const;
+
+    std::size_t Count() const { return live_; }
+    /// The line at a position counted over live lines only.
+    const std::string& LineAt(std::size_t position) const;
+
+    /// Slot of the first line named `name`, or npos.
+    std::size_t Find(std::string_view name) const;
+    const std::string& LineOfSlot(std::size_t slot) const { return slots_[slot].text; }
+    void ReplaceSlot(std::size_t slot, std::string line);
+    void EraseSlot(std::size_t slot);
+    void Append(std::string line);
+
+    /// Removes every line whose first |prefix| bytes equal `prefix` without case.
+    /// Returns the number of lines removed.
+    std::size_t EraseWithPrefix(std::string_view prefix);
+
+private:
+    struct Slot {
+        std::string text;
+        bool alive = false;
+    };
+    struct NoCaseHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept;
+    };
+    struct NoCaseEqual {
+        using is_transparent = void;
+        bool operator()(std::string_view a, std::string_view b) const noexcept {
+            return EqualNoCase(a, b);
+        }
+    };
+    // Lines carrying one name, in list order; usually exactly one.
+    using SlotList = std::vector<std::size_t>;
+
+    void IndexSlot(std::size_t slot);
+    void UnindexSlot(std::size_t slot);
+    void FenwickAdd(std::size_t slot, int delta);
+    std::size_t SlotOfPosition(std::size_t position) const;
+    void CompactIfSparse();
+    void Rebuild(std::vector<std::string> lines);
+
+    std::vector<Slot> slots_;
+    std::vector<int> fenwick_;  // 1-based counts of live slots
+    std::size_t live_ = 0;
+    std::unordered_map<std::string, SlotList, NoCaseHash, NoCaseEqual> index_;
+};
+
+/// The name part of an entry line: the text before its first "=", or nothing.
+bool NameOfLine(std::string_view line, std::string_view* name);
+
+}  // namespace kv

@@ -1,0 +1,114 @@
+// Runs the built program as a user would: two starts, a killed first instance.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <filesystem>
+
+#include "tests/support/TempDir.h"
+
+namespace kv {
+namespace {
+
+class ProgramRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        program_ = dir_.File("kv");
+        std::filesystem::copy_file(KV_BINARY_PATH, program_);
+        runtime_ = dir_.File("run");
+    }
+
+    QProcessEnvironment Env() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("KESTRAVA_RUNTIME", QString::fromStdString(runtime_));
+        env.insert("KESTRAVA_NONINTERACTIVE", "1");
+        env.insert("QT_LOGGING_RULES", "kestrava.*=true");
+        return env;
+    }
+
+    void Start(QProcess& p, const QStringList& args = {}) {
+        p.setProcessEnvironment(Env());
+        p.start(QString::fromStdString(program_), args);
+        ASSERT_TRUE(p.waitForStarted(5000));
+    }
+
+    bool WaitForSocket() const {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 10000) {
+            if (std::filesystem::exists(runtime_ + "/tarvex"))
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+    test::TempDir dir_;
+    std::string program_;
+    std::string runtime_;
+};
+
+TEST_F(ProgramRun, SecondStartIsRefusedWhateverItsSwitchAndTheFirstComesForward) {
+    QProcess first;
+    Start(first);
+    ASSERT_TRUE(WaitForSocket());
+    const std::string settingsBefore = test::ReadFile(dir_.File("kv.dat"));
+    ASSERT_FALSE(settingsBefore.empty());
+
+    for (const QStringList& args :
+         {QStringList{}, QStringList{"/S"}, QStringList{"/U"}, QStringList{"/bogus"}}) {
+        QProcess second;
+        Start(second, args);
+        ASSERT_TRUE(second.waitForFinished(10000));
+        EXPECT_EQ(second.exitCode(), 1);
+        EXPECT_TRUE(
+            second.readAllStandardError().contains("[Warning] The program is running already !"));
+    }
+    EXPECT_EQ(test::ReadFile(dir_.File("kv.dat")), settingsBefore);
+
+    QElapsedTimer t;
+    t.start();
+    QByteArray log;
+    while (t.elapsed() < 5000 && log.count("show request") < 4) {
+        first.waitForReadyRead(100);
+        log += first.readAllStandardError();
+    }
+    EXPECT_EQ(log.count("show request"), 4) << log.toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // A killed first instance leaves its socket; the next start still runs.
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    first.waitForFinished(5000);
+    ASSERT_TRUE(std::filesystem::exists(runtime_ + "/tarvex"));
+    QProcess next;
+    Start(next);
+    EXPECT_FALSE(next.waitForFinished(1500));
+    EXPECT_EQ(next.state(), QProcess::Running);
+    QProcess third;
+    Start(third);
+    ASSERT_TRUE(third.waitForFinished(10000));
+    EXPECT_EQ(third.exitCode(), 1);
+    next.terminate();
+    next.waitForFinished(5000);
+}
+
+TEST_F(ProgramRun, HelpAndVersionEndWithZero) {
+    QProcess help;
+    Start(help, {"--help"});
+    ASSERT_TRUE(help.waitForFinished(5000));
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.readAllStandardOutput().contains("/U"));
+    QProcess version;
+    Start(version, {"--version"});
+    ASSERT_TRUE(version.waitForFinished(5000));
+    EXPECT_EQ(version.exitCode(), 0);
+    EXPECT_TRUE(version.readAllStandardOutput().contains("1.3.1.1"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("kv.dat")));
+}
+
+}  // namespace
+}  // namespace kv
