@@ -17,7 +17,7 @@ echo "== fuzzing (short run)"
 if command -v clang++ >/dev/null; then
   scripts/build.sh build-fuzz -DKV_FUZZ=ON -DKV_WITH_GUI=OFF \
     -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug
-  for fuzzer in build-fuzz/fuzz/fuzz_*; do
+  for fuzzer in $(find build-fuzz/fuzz -type f -executable -name "fuzz_*" | sort); do
     [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
     corpus="build-fuzz/corpus/$(basename "$fuzzer")"
     mkdir -p "$corpus"
@@ -28,7 +28,8 @@ else
 fi
 
 echo "== benchmarks"
-for bench in build/bench/bench_*; do
-  if [ -f "$bench" ] && [ -x "$bench" ]; then "$bench"; fi
+for bench in $(find build/bench -type f -executable -name "bench_*" | sort); do
+  echo "-- $(basename "$bench")"
+  "$bench"
 done
 echo "All tests passed."
