@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/InstanceGuard.h"
 #include "platform/Prompts.h"
+#include "platform/qt/InstanceGuard.h"
 
 namespace kv {
 

@@ -6,8 +6,8 @@
 #include "app/CtrlPanel.h"
 #include "app/Double.h"
 #include "app/Startup.h"
-#include "platform/InstanceGuard.h"
 #include "platform/Paths.h"
+#include "platform/qt/InstanceGuard.h"
 #include "settings/Encript.h"
 #include "ui/QtPrompts.h"
 

@@ -1,4 +1,4 @@
-#include "platform/InstanceGuard.h"
+#include "platform/qt/InstanceGuard.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
