@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/Accounts.h"
 
 namespace kv::platform {
 
@@ -26,10 +29,11 @@ struct RegistryValue {
 /// on Windows ("Software\Microsoft\Windows\CurrentVersion\RUN"); key and value
 /// names are compared without regard to case. Every write is atomic.
 ///
-/// Reading the ProfileList key ("Software\Microsoft\Windows\CurrentVersion\
-/// ProfileList" under LocalMachine) gives the OS accounts when the file holds
-/// no such key; the value "Current User" of "System\CurrentControlSet\Control"
-/// gives the login name of the process owner when the file holds no such value.
+/// Reading the ProfileList key (kProfileListKey under LocalMachine) gives the
+/// OS accounts when the file holds no such key: one subkey per login name with
+/// the string value "ProfileImagePath" (the home folder), read only; the value "Current User" of
+/// "System\CurrentControlSet\Control" gives the login name of the process owner when the file holds
+/// no such value.
 ///
 /// A damaged file never makes an operation fail loudly: what parses is used,
 /// and the file is copied aside before its first rewrite.
@@ -66,6 +70,18 @@ public:
 /// user's hive named after `userName`.
 std::unique_ptr<IRegistry> OpenMachineRegistry(const std::string& machineDir,
                                                const std::string& userName);
+
+/// Where a registry keeps its hives and where its computed values come from.
+struct RegistrySources {
+    std::string localMachineFile;            ///< HKLM.reg
+    std::string currentUserFile;             ///< HKCU/<user>.reg; empty: the hive is unusable
+    AccountSource accounts;                  ///< the profile list when the file holds none
+    std::function<std::string()> loginName;  ///< "Current User" when the file holds none
+};
+
+/// A registry over the given files; OpenMachineRegistry uses the system's
+/// accounts and LoginName(). Tests pass their own sources.
+std::unique_ptr<IRegistry> OpenRegistry(RegistrySources sources);
 
 /// Login name of the process owner ("root" for uid 0); empty when unknown.
 std::string LoginName();

@@ -1,0 +1,95 @@
+#include "platform/Accounts.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <string_view>
+
+#include "platform/Files.h"
+#include "platform/RegFile.h"
+
+namespace kv::platform {
+namespace {
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CannotLogOn(std::string_view shell) {
+    const std::size_t slash = shell.rfind('/');
+    const std::string_view base = slash == std::string_view::npos ? shell : shell.substr(slash + 1);
+    return base == "nologin" || base == "false";
+}
+
+}  // namespace
+
+std::vector<Account> LoginAccounts(const std::vector<PasswdEntry>& entries) {
+    std::vector<Account> accounts;
+    for (const PasswdEntry& e : entries) {
+        if (e.name.empty())
+            continue;
+        const bool root = e.uid == 0;
+        if (!root && (e.uid < 1000 || CannotLogOn(e.shell) || !IsFolder(e.home)))
+            continue;
+        bool seen = false;
+        for (const Account& a : accounts)
+            seen = seen || regfile::SameName(a.name, e.name);
+        if (!seen)
+            accounts.push_back(Account{e.name, e.home});
+    }
+    return accounts;
+}
+
+std::vector<Account> SystemAccounts() {
+    // getpwent keeps one cursor per process.
+    static std::mutex mutex;
+    std::vector<PasswdEntry> entries;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ::setpwent();
+        while (const passwd* pw = ::getpwent()) {
+            entries.push_back(PasswdEntry{pw->pw_name ? pw->pw_name : "", pw->pw_uid,
+                                          pw->pw_dir ? pw->pw_dir : "",
+                                          pw->pw_shell ? pw->pw_shell : ""});
+        }
+        ::endpwent();
+    }
+    return LoginAccounts(entries);
+}
+
+std::vector<Account> AccountsFromPasswdFile(const std::string& path) {
+    std::string text;
+    if (!ReadWholeFile(path, &text))
+        return {};
+    std::vector<PasswdEntry> entries;
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const std::size_t nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+        // name:password:uid:gid:gecos:home:shell
+        std::vector<std::string_view> fields;
+        for (;;) {
+            const std::size_t colon = line.find(':');
+            fields.push_back(line.substr(0, colon));
+            if (colon == std::string_view::npos)
+                break;
+            line.remove_prefix(colon + 1);
+        }
+        if (fields.size() != 7 || fields[2].empty())
+            continue;
+        const std::string uidText(fields[2]);
+        char* end = nullptr;
+        const unsigned long uid = std::strtoul(uidText.c_str(), &end, 10);
+        if (*end != '\0' || uidText.front() == '-')
+            continue;
+        entries.push_back(PasswdEntry{std::string(fields[0]), uid, std::string(fields[5]),
+                                      std::string(fields[6])});
+    }
+    return LoginAccounts(entries);
+}
+
+}  // namespace kv::platform
