@@ -221,6 +221,9 @@ ParseResult Parse(std::string_view text, std::string_view hiveName) {
 
     ParseResult result;
     Builder builder;
+    // A line is counted once, even when both the header check and the
+    // content check reject it.
+    std::vector<bool> bad(lines.size(), false);
     bool headerSeen = false;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const std::string_view line = TrimRight(lines[i]);
@@ -230,14 +233,14 @@ ParseResult Parse(std::string_view text, std::string_view hiveName) {
             headerSeen = true;
             if (line == "REGEDIT4")
                 continue;
-            ++result.badLines;  // a missing or foreign header: the rest may still parse
+            bad[i] = true;  // a missing or foreign header: the rest may still parse
         }
         if (line.front() == '[') {
             if (auto path = ParseSection(line, hiveName)) {
                 builder.OpenKey(std::move(*path));
             } else {
                 // Value lines below a broken section must not land in the key before it.
-                ++result.badLines;
+                bad[i] = true;
                 builder.current = -1;
             }
             continue;
@@ -249,7 +252,7 @@ ParseResult Parse(std::string_view text, std::string_view hiveName) {
         } else if (auto quoted = ReadQuoted(&rest)) {
             name = std::move(*quoted);
         } else {
-            ++result.badLines;
+            bad[i] = true;
             continue;
         }
         rest = TrimLeft(rest);
@@ -264,12 +267,14 @@ ParseResult Parse(std::string_view text, std::string_view hiveName) {
             });
         }
         if (!value || builder.current < 0) {
-            ++result.badLines;
+            bad[i] = true;
             continue;
         }
         i = used;
         builder.SetValue(Value{std::move(name), std::move(*value)});
     }
+    for (bool b : bad)
+        result.badLines += b ? 1 : 0;
     result.document = std::move(builder.doc);
     return result;
 }

@@ -405,6 +405,21 @@ private:
             added.push_back(regfile::Key{"", {}});
         doc.keys.insert(doc.keys.begin() + static_cast<std::ptrdiff_t>(at), added.begin(),
                         added.end());
+        // Parents that exist only through their subkeys get a section of their
+        // own, placed before their first subkey, as an export lists them. Then
+        // a key stays when its last subkey is deleted.
+        for (std::size_t level = 1; level <= existing; ++level) {
+            const std::string parent = Join(spelled, level);
+            if (FindKey(doc, parent))
+                continue;
+            for (std::size_t i = 0; i < doc.keys.size(); ++i) {
+                if (IsUnder(doc.keys[i].path, parent)) {
+                    doc.keys.insert(doc.keys.begin() + static_cast<std::ptrdiff_t>(i),
+                                    regfile::Key{parent, {}});
+                    break;
+                }
+            }
+        }
     }
 
     bool Write(Hive hive, std::string_view path, std::string_view name, RegistryValue value) {

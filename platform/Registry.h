@@ -30,10 +30,10 @@ struct RegistryValue {
 /// names are compared without regard to case. Every write is atomic.
 ///
 /// Reading the ProfileList key (kProfileListKey under LocalMachine) gives the
-/// OS accounts when the file holds no such key: one subkey per login name with
-/// the string value "ProfileImagePath" (the home folder), read only; the value "Current User" of
-/// "System\CurrentControlSet\Control" gives the login name of the process owner when the file holds
-/// no such value.
+/// OS accounts when the file holds no such key: one subkey per login name
+/// with the string value "ProfileImagePath" (the home folder), read only.
+/// The value "Current User" of "System\CurrentControlSet\Control" gives the
+/// login name of the process owner when the file holds no such value.
 ///
 /// A damaged file never makes an operation fail loudly: what parses is used,
 /// and the file is copied aside before its first rewrite.
