@@ -1,19 +1,301 @@
 #include "app/CtrlPanel.h"
 
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
 #include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
 
+#include "app/AboutBox.h"
+#include "app/CommandTable.h"
 #include "app/Log.h"
+#include "principals/forms/NewGrFrm.h"
+#include "ui/FormStorage.h"
+#include "ui/ImageList1.h"
+#include "ui/PrincipalTreeView.h"
 
 namespace kv {
 
-TSecFrm::TSecFrm(TEncriptor& store, IPrompts& prompts, QWidget* parent)
-    : QMainWindow(parent), store_(store), prompts_(prompts) {
+TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
+    : QMainWindow(parent),
+      services_(services),
+      directory_(services.store, services.registry, tree_, modified_),
+      ownGroupDialog_(services.groupDialog ? nullptr : std::make_unique<TNewGrDialogRunner>(this)),
+      groups_(tree_, modified_, services.prompts,
+              services.groupDialog ? *services.groupDialog : *ownGroupDialog_) {
     setObjectName("SecFrm");
     setWindowTitle("Kestrava");
+    QFont font("Sans Serif");
+    font.setPointSize(8);
+    setFont(font);
     resize(729, 444);
     if (const QScreen* screen = this->screen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+
+    CreateActions();
+    CreatePanes();
+    CreateToolBar();
+    CreateMenus();
+    CreateContextMenus();
+    CreateStatusBar();
+    BindHandlers();
+
+    directory_.OnCurrentUserShown([this](const std::string& name) {
+        statusPanels_[2]->setText(QString::fromStdString(name));
+    });
+
+    if (!services_.placementFile.isEmpty()) {
+        formStorage_ = std::make_unique<ui::TFormStorage>(services_.placementFile);
+    }
+
+    // The enabled states follow the application whenever it falls idle.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &TSecFrm::ActionList1Update);
+}
+
+TSecFrm::~TSecFrm() = default;
+
+void TSecFrm::CreateActions() {
+    for (const CommandSpec& spec : CommandTable()) {
+        auto* action = new QAction(QString::fromUtf8(spec.caption), this);
+        action->setObjectName(spec.name);
+        action->setToolTip(QString::fromStdString(ShortHint(spec.hint)));
+        action->setStatusTip(QString::fromStdString(LongHint(spec.hint)));
+        action->setData(spec.tag);
+        action->setProperty("category", QString::fromUtf8(spec.category));
+        action->setIcon(ui::ImageList1(spec.image));
+        action->setIconVisibleInMenu(true);
+        actions_.insert(spec.name, action);
+    }
+}
+
+QAction* TSecFrm::AddItem(const QString& name, const QString& caption, const QString& hint) {
+    auto* item = new QAction(caption, this);
+    item->setObjectName(name);
+    item->setToolTip(QString::fromStdString(ShortHint(hint.toStdString())));
+    item->setStatusTip(QString::fromStdString(LongHint(hint.toStdString())));
+    items_.insert(name, item);
+    return item;
+}
+
+void TSecFrm::CreateToolBar() {
+    toolBar_ = addToolBar("ToolBar1");
+    toolBar_->setObjectName("ToolBar1");
+    toolBar_->setMovable(false);
+    toolBar_->setFixedHeight(31);
+    toolBar_->setIconSize(QSize(20, 20));
+    viewButtons_ = new QButtonGroup(this);
+    protectionButtons_ = new QButtonGroup(this);
+    for (const LayoutEntry& entry : ToolBarLayout()) {
+        if (QString(entry.name) == "-") {
+            toolBar_->addSeparator();
+            continue;
+        }
+        QAction* action = actions_.value(entry.name);
+        auto* button = new QToolButton(toolBar_);
+        button->setFixedSize(27, 26);
+        button->setIconSize(QSize(20, 20));
+        button->setAutoRaise(true);
+        button->setObjectName(entry.control ? entry.control : QString("tb_") + entry.name);
+        button->setProperty("action", QString(entry.name));
+        // The button mirrors its action's picture, hints and enabled state; the
+        // grouped buttons keep their own down state, as the protection and view
+        // states are shown by the button that is down, not by the action.
+        auto sync = [button, action] {
+            button->setIcon(action->icon());
+            button->setToolTip(action->toolTip());
+            button->setStatusTip(action->statusTip());
+            button->setEnabled(action->isEnabled());
+        };
+        sync();
+        connect(action, &QAction::changed, button, sync);
+        connect(button, &QToolButton::clicked, action, &QAction::trigger);
+        const QString category = action->property("category").toString();
+        if (entry.control && category == "View") {
+            button->setCheckable(true);
+            viewButtons_->addButton(button);
+        } else if (entry.control && QString(entry.control) != "ToolButton25") {
+            button->setCheckable(true);
+            protectionButtons_->addButton(button);
+        }
+        toolBar_->addWidget(button);
+        buttons_.insert(button->objectName(), button);
+    }
+    viewButtons_->setExclusive(true);
+    protectionButtons_->setExclusive(true);
+    buttons_.value("btnList")->setChecked(true);
+    buttons_.value("ToolButton19")->setChecked(true);
+}
+
+QMenu* TSecFrm::AddMenu(QWidget* parent, const QString& name, const QString& title,
+                        const QStringList& entries) {
+    auto* menu = new QMenu(title, parent);
+    menu->setObjectName(name);
+    menu->setToolTipsVisible(false);
+    for (const QString& entry : entries) {
+        if (entry == "-") {
+            menu->addSeparator();
+        } else if (QAction* action = actions_.value(entry)) {
+            menu->addAction(action);
+        } else if (QAction* item = items_.value(entry)) {
+            menu->addAction(item);
+        } else if (QMenu* sub = menus_.value(entry)) {
+            menu->addMenu(sub);
+        }
+    }
+    menus_.insert(name, menu);
+    return menu;
+}
+
+void TSecFrm::CreateMenus() {
+    AddItem("Exit1", "Exit   Alt+F4", "Close the program");
+    QAction* automatic = AddItem("AutomaticFilesProtection1", "Automatic Files Protection",
+                                 "Set Automatic Files Protection to secure File System every "
+                                 "time when Windows boots");
+    automatic->setCheckable(true);
+    automatic->setChecked(true);
+    AddItem("Help2", "Help", "Show the help file")->setIcon(ui::ImageList1(ui::kImgHelp));
+    AddItem("KVHomePage1", "KV Home Page", "https://kestrava.example.org/");
+    AddItem("KVSupportPage1", "KV Support Page", "https://kestrava.example.org/support/");
+    AddItem("About1", "About ...", "Show info about the program")
+        ->setIcon(ui::ImageList1(ui::kImgAbout));
+
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu1");
+    bar->addMenu(AddMenu(bar, "File", "File", {"cmdSave", "-", "cmdMinimize", "Exit1"}));
+    bar->addMenu(
+        AddMenu(bar, "Edit", "Edit", {"cmdNewGroup", "cmdDelGroup", "cmdMoveUser", "cmdRemUser"}));
+    bar->addMenu(AddMenu(bar, "View", "View",
+                         {"cmdRefresh", "-", "cmdicon", "cmdSmIcon", "cmdList", "cmdReport"}));
+    bar->addMenu(AddMenu(bar, "Actions", "Actions",
+                         {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset"}));
+    bar->addMenu(AddMenu(bar, "Options", "Options",
+                         {"cmdROpt", "cmdFullOpt", "cmdCustomOpt", "cmdPrOpt", "-",
+                          "AutomaticFilesProtection1", "cmdPassword"}));
+    bar->addMenu(AddMenu(bar, "Help", "Help",
+                         {"Help2", "-", "KVHomePage1", "KVSupportPage1", "-", "About1"}));
+}
+
+void TSecFrm::CreateContextMenus() {
+    AddMenu(this, "PopupMenu1", QString(),
+            {"cmdNewGroup", "cmdDelGroup", "cmdMoveUser", "cmdRemUser"});
+    AddMenu(this, "DriveMenu", QString(),
+            {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset", "-", "cmdROpt",
+             "cmdFullOpt", "cmdCustomOpt"});
+    AddMenu(this, "DirListViewMenu", "View", {"cmdicon", "cmdSmIcon", "cmdList", "cmdReport"});
+    AddMenu(this, "DirListMenu", QString(),
+            {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset", "-", "cmdROpt",
+             "cmdFullOpt", "cmdCustomOpt", "DirListViewMenu"});
+
+    // The tray menu exists with the window, so its items' states are kept even
+    // while no tray icon shows it.
+    AddItem("cmdShowMain", "Show Protect Settings", "");
+    AddItem("StartFileProtection1", "Start Files Protection", "");
+    AddItem("StopFileProtection1", "Stop Files Protection", "");
+    AddItem("Exit2", "Exit", "");
+    AddMenu(this, "PopupMenu2", QString(),
+            {"cmdShowMain", "StartFileProtection1", "StopFileProtection1", "Exit2"});
+
+    connect(userGroups_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        menus_.value("PopupMenu1")->popup(userGroups_->viewport()->mapToGlobal(at));
+    });
+}
+
+void TSecFrm::CreatePanes() {
+    panes_ = new QSplitter(Qt::Horizontal, this);
+    panes_->setObjectName("Panes");
+    panes_->setHandleWidth(3);
+    panes_->setChildrenCollapsible(false);
+
+    userGroups_ = new ui::TPrincipalTreeView(tree_, panes_);
+    userGroups_->setMinimumWidth(50);
+
+    auto* drive = new QTreeWidget(panes_);
+    drive->setObjectName("DriveView1");
+    drive->setHeaderHidden(true);
+    drive->setMinimumWidth(50);
+    driveView_ = drive;
+
+    auto* dir = new QListWidget(panes_);
+    dir->setObjectName("DirView1");
+    dir->setMinimumWidth(50);
+    dirView_ = dir;
+
+    panes_->addWidget(userGroups_);
+    panes_->addWidget(driveView_);
+    panes_->addWidget(dirView_);
+    panes_->setStretchFactor(0, 0);
+    panes_->setStretchFactor(1, 1);
+    panes_->setStretchFactor(2, 0);
+    const int middle = std::max(50, width() - 185 - 313 - 6);
+    panes_->setSizes({185, middle, 313});
+    setCentralWidget(panes_);
+}
+
+void TSecFrm::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName("StatusBar1");
+    bar->setSizeGripEnabled(false);
+    statusPanels_[0] = new QLabel(bar);
+    statusPanels_[0]->setFixedWidth(500);
+    statusPanels_[1] = new QLabel("Current User : ", bar);
+    statusPanels_[1]->setFixedWidth(100);
+    statusPanels_[1]->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    statusPanels_[2] = new QLabel(bar);
+    statusPanels_[2]->setFixedWidth(100);
+    bar->addWidget(statusPanels_[0]);
+    bar->addPermanentWidget(statusPanels_[1]);
+    bar->addPermanentWidget(statusPanels_[2]);
+}
+
+void TSecFrm::BindHandlers() {
+    connect(actions_.value("cmdSave"), &QAction::triggered, this, &TSecFrm::cmdSaveExecute);
+    connect(actions_.value("cmdNewGroup"), &QAction::triggered, this, &TSecFrm::cmdNewGroupExecute);
+    connect(actions_.value("cmdDelGroup"), &QAction::triggered, this, &TSecFrm::cmdDelGroupExecute);
+    connect(actions_.value("cmdMoveUser"), &QAction::triggered, this, &TSecFrm::cmdMoveUserExecute);
+    connect(actions_.value("cmdRemUser"), &QAction::triggered, this, &TSecFrm::cmdRemUserExecute);
+    connect(items_.value("Exit1"), &QAction::triggered, this, &QWidget::close);
+    connect(items_.value("About1"), &QAction::triggered, this, [this] {
+        TAboutBox box(this);
+        box.exec();
+    });
+    tree_.OnSelectionChanged([this] { UpdateCaption(); });
+}
+
+void TSecFrm::UpdateCaption() {
+    setWindowTitle(QString::fromStdString(directory_.CaptionText()));
+}
+
+void TSecFrm::cmdSaveExecute() {
+    std::string error;
+    if (!directory_.cmdSaveExecute(&error)) {
+        services_.prompts.Message("The settings could not be saved: " + error, "Kestrava",
+                                  Buttons::Ok, MessageIcon::Error);
+    }
+}
+
+void TSecFrm::ActionList1Update() {
+    auto enable = [this](const char* name, bool on) {
+        if (QAction* action = actions_.value(name))
+            action->setEnabled(on);
+    };
+    enable("cmdDelGroup", groups_.CanDeleteGroup());
+    enable("cmdRemUser", groups_.CanRemoveUser());
+    enable("cmdMoveUser", groups_.CanMoveUser());
+    enable("cmdSave", modified_.Get());
+    const bool stopped = buttons_.value("ToolButton19")->isChecked();
+    items_.value("StartFileProtection1")->setEnabled(stopped);
+    items_.value("StopFileProtection1")->setEnabled(!stopped);
 }
 
 void TSecFrm::ShowMainWindow() {
@@ -22,6 +304,44 @@ void TSecFrm::ShowMainWindow() {
         showNormal();
     raise();
     activateWindow();
+}
+
+bool TSecFrm::FormCloseQuery() {
+    if (!modified_.Get())
+        return true;
+    switch (services_.prompts.Message("Do you want to save modifications ?", "Kestrava",
+                                      Buttons::YesNoCancel, MessageIcon::Question)) {
+        case Answer::Cancel:
+            return false;
+        case Answer::Yes:
+            cmdSaveExecute();
+            return !modified_.Get();  // a failed save keeps the window open
+        default:
+            return true;
+    }
+}
+
+void TSecFrm::closeEvent(QCloseEvent* event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    StorePlacement();
+    event->accept();
+}
+
+void TSecFrm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (placementRestored_)
+        return;
+    placementRestored_ = true;
+    if (formStorage_)
+        formStorage_->Restore(*this, *panes_);
+}
+
+void TSecFrm::StorePlacement() const {
+    if (formStorage_)
+        formStorage_->Store(*this, *panes_);
 }
 
 }  // namespace kv

@@ -1,24 +1,129 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
+#include <memory>
 
 #include "platform/Prompts.h"
+#include "platform/Registry.h"
+#include "principals/GroupCommands.h"
+#include "principals/ModifiedFlag.h"
+#include "principals/PrincipalTree.h"
+#include "principals/UserDirectory.h"
 #include "settings/Encript.h"
+
+class QAction;
+class QActionGroup;
+class QButtonGroup;
+class QLabel;
+class QMenu;
+class QSplitter;
+class QToolBar;
+class QToolButton;
 
 namespace kv {
 
-/// The settings window: owner of every component of the program's window.
+namespace ui {
+class TPrincipalTreeView;
+class TFormStorage;
+}  // namespace ui
+
+/// What the window is given by the process: the settings store, the message
+/// boxes, the registry, and optionally a stand-in for the group dialog.
+struct TSecFrmServices {
+    TEncriptor& store;
+    IPrompts& prompts;
+    platform::IRegistry& registry;
+    IGroupDialog* groupDialog = nullptr;  ///< null: the window's own dialog
+    QString placementFile;                ///< INI file of the placement; empty: none
+};
+
+/// The settings window: owner of the panes, the toolbar, the menus, the
+/// action list with every command, and the components the commands use.
 class TSecFrm : public QMainWindow {
     Q_OBJECT
 public:
-    TSecFrm(TEncriptor& store, IPrompts& prompts, QWidget* parent = nullptr);
+    explicit TSecFrm(const TSecFrmServices& services, QWidget* parent = nullptr);
+    ~TSecFrm() override;
 
     /// The show request of a second start or the hot key.
     void ShowMainWindow();
 
+    // Principals.
+    void LoadCurrentUser() { directory_.LoadCurrentUser(); }
+    void LoadUserGroups() { directory_.LoadUserGroups(); }
+    void UpdateCaption();
+    void cmdSaveExecute();
+    void cmdNewGroupExecute() { groups_.cmdNewGroupExecute(); }
+    void cmdDelGroupExecute() { groups_.cmdDelGroupExecute(); }
+    void cmdMoveUserExecute() { groups_.cmdMoveUserExecute(directory_.ProfileNames()); }
+    void cmdRemUserExecute() { groups_.cmdRemUserExecute(); }
+
+    /// Recomputes the enabled states of the commands (run whenever the application is idle).
+    void ActionList1Update();
+
+    // Components, by their names.
+    QAction* Action(const QString& name) const { return actions_.value(name); }
+    QToolButton* ToolButton(const QString& name) const { return buttons_.value(name); }
+    QMenu* Menu(const QString& name) const { return menus_.value(name); }
+    QAction* MenuItem(const QString& name) const { return items_.value(name); }
+    QToolBar* ToolBar1() const { return toolBar_; }
+    QSplitter* Panes() const { return panes_; }
+    ui::TPrincipalTreeView* UserGroups() const { return userGroups_; }
+    QWidget* DriveView1() const { return driveView_; }
+    QWidget* DirView1() const { return dirView_; }
+    QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
+
+    TPrincipalTree& Principals() { return tree_; }
+    TUserDirectory& Directory() { return directory_; }
+    TModifiedFlag& Modified() { return modified_; }
+    TEncriptor& Store() { return services_.store; }
+    const std::string& CurrentUserName() const { return directory_.CurrentUserName(); }
+
+    /// Writes the placement storage (also done when the window closes).
+    void StorePlacement() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    /// The placement is restored at the first show, once the panes have a size.
+    void showEvent(QShowEvent* event) override;
+
 private:
-    TEncriptor& store_;
-    IPrompts& prompts_;
+    void CreateActions();
+    void CreateToolBar();
+    void CreateMenus();
+    void CreateContextMenus();
+    void CreatePanes();
+    void CreateStatusBar();
+    void BindHandlers();
+    QMenu* AddMenu(QWidget* parent, const QString& name, const QString& title,
+                   const QStringList& entries);
+    QAction* AddItem(const QString& name, const QString& caption, const QString& hint);
+
+    /// Asks to save when the settings changed; false when the close is refused.
+    bool FormCloseQuery();
+
+    TSecFrmServices services_;
+    TModifiedFlag modified_;
+    TPrincipalTree tree_;
+    TUserDirectory directory_;
+    std::unique_ptr<IGroupDialog> ownGroupDialog_;
+    TGroupCommands groups_;
+    std::unique_ptr<ui::TFormStorage> formStorage_;
+    bool placementRestored_ = false;
+
+    QHash<QString, QAction*> actions_;
+    QHash<QString, QToolButton*> buttons_;
+    QHash<QString, QMenu*> menus_;
+    QHash<QString, QAction*> items_;
+    QButtonGroup* viewButtons_ = nullptr;
+    QButtonGroup* protectionButtons_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QSplitter* panes_ = nullptr;
+    ui::TPrincipalTreeView* userGroups_ = nullptr;
+    QWidget* driveView_ = nullptr;
+    QWidget* dirView_ = nullptr;
+    QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
 };
 
 }  // namespace kv

@@ -1,5 +1,9 @@
 #include "app/Startup.h"
 
+#include <QAction>
+
+#include "app/CtrlPanel.h"
+
 namespace kv {
 
 StartSwitch ParseStartSwitch(const std::vector<std::string>& args) {
@@ -43,6 +47,17 @@ bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output)
         return true;
     }
     return false;
+}
+
+StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
+    (void)start;
+    window.MenuItem("AutomaticFilesProtection1")
+        ->setChecked(window.Store().ReadBool("AutomaticFilesProtection", true));
+    window.LoadCurrentUser();
+    window.LoadUserGroups();
+    window.UpdateCaption();
+    window.Modified().Clear();
+    return StartupOutcome::ShowWindow;
 }
 
 }  // namespace kv

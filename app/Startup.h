@@ -16,6 +16,16 @@ StartSwitch ParseStartSwitch(const std::vector<std::string>& args);
 /// Returns true when the process should print `output` and end with 0.
 bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output);
 
+class TSecFrm;
+
+/// What the process does after startup.
+enum class StartupOutcome { Terminate, ShowWindow, StayHidden };
+
+/// The startup routine: runs once between the creation of the main window and
+/// the message loop. Switches whose commands are not yet available run as the
+/// plain start.
+StartupOutcome RunStartup(TSecFrm& window, StartSwitch start);
+
 inline constexpr char kVersionText[] = "Version 1.3 (Build 1.3.1.1)";
 
 }  // namespace kv

@@ -7,6 +7,7 @@
 #include "app/Double.h"
 #include "app/Startup.h"
 #include "platform/Paths.h"
+#include "platform/Registry.h"
 #include "platform/qt/InstanceGuard.h"
 #include "settings/Encript.h"
 #include "ui/QtPrompts.h"
@@ -26,7 +27,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kestrava");
     QApplication::setApplicationDisplayName("Kestrava");
-    QApplication::setQuitOnLastWindowClosed(true);
     kv::ui::QtPrompts prompts;
 
     kv::platform::InstanceGuard guard(QString::fromStdString(kv::platform::RuntimeDir()),
@@ -40,12 +40,24 @@ int main(int argc, char** argv) {
         return instance.exitCode;
     }
 
-    kv::TSecFrm window(store, prompts);
+    const std::string machine = kv::platform::MachineDir();
+    kv::platform::MakeDirs(machine, 0755);
+    const std::unique_ptr<kv::platform::IRegistry> registry =
+        kv::platform::OpenMachineRegistry(machine, kv::platform::LoginName());
+    kv::TSecFrm window(
+        {store, prompts, *registry, nullptr,
+         QString::fromStdString(machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI")});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
 
-    const kv::StartSwitch start = kv::ParseStartSwitch(args);
-    (void)start;
-    window.show();
+    switch (kv::RunStartup(window, kv::ParseStartSwitch(args))) {
+        case kv::StartupOutcome::Terminate:
+            return 0;
+        case kv::StartupOutcome::ShowWindow:
+            window.show();
+            break;
+        case kv::StartupOutcome::StayHidden:
+            break;
+    }
     return app.exec();
 }

@@ -12,9 +12,11 @@ class TModifiedFlag {
 public:
     bool Get() const { return value_; }
     void Set(bool value = true) {
-        if (value_ == value) return;
+        if (value_ == value)
+            return;
         value_ = value;
-        if (onChange_) onChange_(value_);
+        if (onChange_)
+            onChange_(value_);
     }
     void Clear() { Set(false); }
     void OnChange(std::function<void(bool)> callback) { onChange_ = std::move(callback); }

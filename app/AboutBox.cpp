@@ -1,0 +1,44 @@
+#include "app/AboutBox.h"
+
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "app/Startup.h"
+#include "ui/ImageList1.h"
+
+namespace kv {
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+    setObjectName("AboutBox");
+    setWindowTitle("About");
+    auto* icon = new QLabel(this);
+    icon->setPixmap(ui::ImageList1(ui::kImgReadOnly).pixmap(40, 40));
+    auto* product = new QLabel("<b>Kestrava</b>", this);
+    product->setObjectName("ProductName");
+    QFont big = product->font();
+    big.setPointSize(big.pointSize() + 4);
+    product->setFont(big);
+    auto* version = new QLabel(kVersionText, this);
+    version->setObjectName("Version");
+    auto* about =
+        new QLabel("File-system protection for a computer shared by several users.", this);
+    about->setWordWrap(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+
+    auto* text = new QVBoxLayout;
+    text->addWidget(product);
+    text->addWidget(version);
+    text->addWidget(about);
+    auto* top = new QHBoxLayout;
+    top->addWidget(icon, 0, Qt::AlignTop);
+    top->addLayout(text, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(buttons);
+    setFixedWidth(320);
+}
+
+}  // namespace kv

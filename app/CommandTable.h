@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kv {
+
+/// One command of the main window: toolbar buttons and menu items bound to it
+/// take its caption, hint, picture and enabled state.
+struct CommandSpec {
+    const char* name;
+    const char* category;
+    const char* caption;
+    const char* hint;  ///< short text "|" long text; without "|" the text serves as both
+    int tag;
+    int image;
+};
+
+/// Every command of the window, in the order of the action list.
+const std::vector<CommandSpec>& CommandTable();
+const CommandSpec* FindCommand(const std::string& name);
+
+/// The short part of a hint (the tool tip) and the long part (the status bar text).
+std::string ShortHint(const std::string& hint);
+std::string LongHint(const std::string& hint);
+
+/// One entry of a toolbar or menu layout: a command name, a separator ("-"),
+/// or a named item that is not an action.
+struct LayoutEntry {
+    const char* name;
+    const char* control = nullptr;  ///< the control's own name, where it has one
+};
+
+/// The toolbar, left to right; "-" is a separator.
+const std::vector<LayoutEntry>& ToolBarLayout();
+
+}  // namespace kv

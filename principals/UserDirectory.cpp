@@ -1,0 +1,117 @@
+#include "principals/UserDirectory.h"
+
+namespace kv {
+
+using platform::Hive;
+
+TUserDirectory::TUserDirectory(TEncriptor& store, platform::IRegistry& registry,
+                               TPrincipalTree& tree, TModifiedFlag& modified)
+    : store_(store), registry_(registry), tree_(tree), modified_(modified) {}
+
+int TUserDirectory::ReadIntegerOr(const std::string& name, int fallback) const {
+    try {
+        return store_.ReadInteger(name, fallback);
+    } catch (const EConvertError&) {
+        return fallback;  // a damaged count must not keep the window from loading
+    }
+}
+
+std::vector<std::string> TUserDirectory::ProfileNames() const {
+    if (!registry_.KeyExists(Hive::LocalMachine, platform::kProfileListKey))
+        return {};
+    return registry_.SubKeyNames(Hive::LocalMachine, platform::kProfileListKey);
+}
+
+void TUserDirectory::LoadCurrentUser() {
+    std::string name = kUnknownUser;
+    if (registry_.KeyExists(Hive::LocalMachine, platform::kControlKey)) {
+        name =
+            registry_
+                .ReadString(Hive::LocalMachine, platform::kControlKey, platform::kCurrentUserValue)
+                .value_or("");
+    }
+    if (registry_.CreateKey(Hive::LocalMachine, platform::kProfileListKey)) {
+        if (name.empty() ||
+            !registry_.HasSubKey(Hive::LocalMachine, platform::kProfileListKey, name)) {
+            name = kUnknownUser;
+        }
+    }
+    if (!store_.ReadBool(kKnownUserPrefix + name, false))
+        name = kUnknownUser;
+    currentUserName_ = name;
+    if (showUser_)
+        showUser_(currentUserName_);
+}
+
+void TUserDirectory::LoadUserGroups() {
+    TPrincipalTree::Batch batch(tree_);
+    tree_.Clear();
+    const int groups = ReadIntegerOr(kGroupCountKey, 0);
+    for (int n = 1; n <= groups; ++n) {
+        const std::string number = std::to_string(n);
+        tree_.AppendTop(store_.ReadString(number + kGroupKeySuffix, number), PrincipalKind::Group);
+    }
+    TPrincipalTree::Node* toSelect = nullptr;
+    auto place = [this](const std::string& name, PrincipalKind kind) {
+        const std::string group = store_.ReadString(name + kGroupNameSuffix, "");
+        TPrincipalTree::Node* parent = group.empty() ? nullptr : tree_.FindNodeByText(group);
+        return parent ? tree_.AppendChild(parent, name, kind) : tree_.AppendTop(name, kind);
+    };
+    for (const std::string& name : ProfileNames()) {
+        TPrincipalTree::Node* node = place(name, PrincipalKind::User);
+        if (name == currentUserName_)
+            toSelect = node;
+    }
+    place(kUnknownUser, PrincipalKind::UnknownUser);
+    if (!toSelect && !tree_.TopLevel().empty())
+        toSelect = tree_.DisplayOrder().front();
+    tree_.Select(toSelect);
+}
+
+void TUserDirectory::SaveUserGroups() {
+    const int saved = ReadIntegerOr(kGroupCountKey, 0);
+    for (int n = 1; n <= saved; ++n)
+        store_.DeleteKey(std::to_string(n) + kGroupKeySuffix);
+    store_.WriteInteger(kGroupCountKey, tree_.CountGroups());
+    for (TPrincipalTree::Node* node : tree_.DisplayOrder()) {
+        if (node->kind == PrincipalKind::Group) {
+            store_.WriteString(std::to_string(tree_.TopLevelPosition(node)) + kGroupKeySuffix,
+                               node->text);
+        } else if (node->parent) {
+            store_.WriteString(node->text + kGroupNameSuffix, node->parent->text);
+        } else {
+            store_.DeleteKey(node->text + kGroupNameSuffix);
+        }
+    }
+}
+
+void TUserDirectory::SaveKnownUsers() {
+    if (!registry_.KeyExists(Hive::LocalMachine, platform::kProfileListKey))
+        return;
+    store_.DeleteKeysWithPrefix(kKnownUserPrefix);
+    for (const std::string& name : ProfileNames())
+        store_.WriteBool(kKnownUserPrefix + name, true);
+}
+
+bool TUserDirectory::cmdSaveExecute(std::string* error) {
+    SaveUserGroups();
+    SaveKnownUsers();
+    if (!store_.Flush(true)) {
+        if (error)
+            *error = store_.LastError();
+        return false;
+    }
+    modified_.Clear();
+    return true;
+}
+
+std::string TUserDirectory::CaptionText() const {
+    const auto selected = tree_.Selected();
+    if (!selected)
+        return "Kestrava";
+    const char* what = selected->kind == PrincipalKind::Group ? "group" : "user";
+    return std::string("Kestrava - Protection settings for the ") + what + " \"" + selected->text +
+           "\"";
+}
+
+}  // namespace kv

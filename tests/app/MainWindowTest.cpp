@@ -1,0 +1,311 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <deque>
+
+#include "app/CtrlPanel.h"
+#include "app/Startup.h"
+#include "tests/support/FakeRegistry.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TempDir.h"
+#include "ui/PrincipalTreeView.h"
+
+namespace kv {
+namespace {
+
+class ScriptedGroupDialog : public IGroupDialog {
+public:
+    std::optional<std::string> Run(const GroupDialogRequest& request) override {
+        requests.push_back(request);
+        if (answers.empty())
+            return std::nullopt;
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::deque<std::optional<std::string>> answers;
+    std::vector<GroupDialogRequest> requests;
+};
+
+struct Expected {
+    const char* name;
+    const char* category;
+    const char* caption;
+    const char* tip;
+    const char* status;
+    int tag;
+};
+
+// The command table as the window must show it.
+const Expected kCommands[] = {
+    {"cmdSave", "File", "Save", "Save Settings", "Save all Protection settings", 0},
+    {"cmdMinimize", "File", "Minimize", "Minimize to the Tray Bar", "Minimize to the Tray Bar", 0},
+    {"cmdNewGroup", "Edit", "New Users Group", "New Users Group", "Add New Users Group to the list",
+     0},
+    {"cmdDelGroup", "Edit", "Delete Group", "Remove Users Group",
+     "Remove Users Group from the list", 0},
+    {"cmdMoveUser", "Edit", "Add User to a Group", "Move User to Group", "Move User to Group", 0},
+    {"cmdRemUser", "Edit", "Remove User from a Group", "Remove User from Group",
+     "Remove User from Group", 0},
+    {"cmdicon", "View", "Icon view", "Icon view", "Icon view", 0},
+    {"cmdSmIcon", "View", "Small Icon view", "Small Icon view", "Small Icon view", 0},
+    {"cmdList", "View", "List view", "List view", "List view", 0},
+    {"cmdReport", "View", "Report view", "Report view", "Report view", 0},
+    {"cmdRefresh", "View", "Refresh", "Refresh File System",
+     "Use it to update File System after you have changed any protection settings", 0},
+    {"cmdReadOnly", "Actions", "ReadOnly Protection", "ReadOnly Protection",
+     "Set ReadOnly Protection for the folder", 1},
+    {"cmdUnaccessable", "Actions", "Full Protection", "Full Protection",
+     "Set Full Protection for the folder", 2},
+    {"cmdCustom", "Actions", "Custom Protection", "Custom Protection",
+     "Set Custom Protection for the folder", 3},
+    {"cmdReset", "Actions", "Reset Protection", "Reset any Protection",
+     "Reset any Protection for the folder", -1},
+    {"cmdAutorun", "Actions", "Start Protection", "Start File System Protection",
+     "Start File System Protection for all users and users groups ", 0},
+    {"cmdStart", "Actions", "Test Protection", "Test File System Protection",
+     "Test File System Protection for the selected user or users group ", 0},
+    {"cmdStop", "Actions", "Stop Protection", "Stop File System Protection",
+     "Stop File System Protection for the current session", 0},
+    {"cmdROpt", "Options", "ReadOnly Protection Options", "Set ReadOnly Protection Options",
+     "Set Default ReadOnly Protection Options", 1},
+    {"cmdFullOpt", "Options", "Full Protection Options", "Set Full Protection Options",
+     "Set Default Full Protection Options", 2},
+    {"cmdCustomOpt", "Options", "Custom Protection Options", "Set Custom Protection Options",
+     "Set Default Custom Protection Options or Custom Protection settings for the selected folder",
+     3},
+    {"cmdPrOpt", "Options", "Program Options", "Set program options",
+     "Set program options and the password to secure an access to program settings", 0},
+    {"cmdPassword", "Options", "Administrator's Password", "Administrator's Password",
+     "Set the Administrator's Password to secure an access to File System Protection settings", 0},
+};
+
+QStringList Entries(const QList<QAction*>& actions) {
+    QStringList out;
+    for (QAction* a : actions) {
+        if (a->isSeparator()) {
+            out << "-";
+        } else if (a->menu()) {
+            out << "[" + a->menu()->title() + "]";
+        } else {
+            out << a->objectName();
+        }
+    }
+    return out;
+}
+
+class Window : public ::testing::Test {
+protected:
+    // A command runs as the user would reach it: enabled states are those of the last idle.
+    static void Trigger(TSecFrm& w, const char* name) {
+        w.ActionList1Update();
+        w.Action(name)->trigger();
+    }
+
+    Window() : store_(dir_.File("kv.dat"), true) {
+        registry_.SetProfiles({"ALICE", "BOB"});
+        registry_.SetCurrentUser("BOB");
+        store_.WriteBool("CurUsers_ALICE", true);
+        store_.WriteBool("CurUsers_BOB", true);
+        store_.Flush(true);
+    }
+
+    std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
+        auto w = std::make_unique<TSecFrm>(TSecFrmServices{
+            store, prompts_, registry_, &dialog_, QString::fromStdString(dir_.File("kv.INI"))});
+        return w;
+    }
+
+    test::TempDir dir_;
+    test::FakeRegistry registry_;
+    test::ScriptedPrompts prompts_;
+    ScriptedGroupDialog dialog_;
+    TEncriptor store_;
+};
+
+TEST_F(Window, EveryCommandCarriesItsCaptionHintTagAndCategory) {
+    auto w = Make(store_);
+    for (const Expected& e : kCommands) {
+        QAction* a = w->Action(e.name);
+        ASSERT_NE(a, nullptr) << e.name;
+        EXPECT_EQ(a->text().toStdString(), e.caption) << e.name;
+        EXPECT_EQ(a->toolTip().toStdString(), e.tip) << e.name;
+        EXPECT_EQ(a->statusTip().toStdString(), e.status) << e.name;
+        EXPECT_EQ(a->data().toInt(), e.tag) << e.name;
+        EXPECT_EQ(a->property("category").toString().toStdString(), e.category) << e.name;
+        EXPECT_FALSE(a->icon().isNull()) << e.name;
+    }
+}
+
+TEST_F(Window, ToolbarAndMenusFollowTheLayout) {
+    auto w = Make(store_);
+    QStringList bar;
+    for (QAction* a : w->ToolBar1()->actions()) {
+        if (a->isSeparator()) {
+            bar << "|";
+        } else if (auto* b = qobject_cast<QToolButton*>(w->ToolBar1()->widgetForAction(a))) {
+            bar << b->property("action").toString();
+        }
+    }
+    EXPECT_EQ(bar.join(" ").toStdString(),
+              "cmdNewGroup cmdDelGroup cmdMoveUser cmdRemUser | cmdSave cmdMinimize | cmdReadOnly "
+              "cmdUnaccessable cmdCustom cmdReset | cmdROpt cmdFullOpt cmdCustomOpt cmdPrOpt | "
+              "cmdicon cmdSmIcon cmdList cmdReport | | cmdAutorun cmdStart cmdStop | | cmdRefresh");
+    for (const char* name : {"btnIcons", "btnSmallIcons", "btnList", "btnReport", "ToolButton20",
+                             "ToolButton18", "ToolButton19", "ToolButton25"}) {
+        EXPECT_NE(w->ToolButton(name), nullptr) << name;
+    }
+
+    QStringList titles;
+    for (QAction* a : w->menuBar()->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"File", "Edit", "View", "Actions", "Options", "Help"}));
+    EXPECT_EQ(Entries(w->Menu("File")->actions()),
+              (QStringList{"cmdSave", "-", "cmdMinimize", "Exit1"}));
+    EXPECT_EQ(w->MenuItem("Exit1")->text(), "Exit   Alt+F4");
+    EXPECT_EQ(Entries(w->Menu("View")->actions()),
+              (QStringList{"cmdRefresh", "-", "cmdicon", "cmdSmIcon", "cmdList", "cmdReport"}));
+    EXPECT_EQ(Entries(w->Menu("Options")->actions()),
+              (QStringList{"cmdROpt", "cmdFullOpt", "cmdCustomOpt", "cmdPrOpt", "-",
+                           "AutomaticFilesProtection1", "cmdPassword"}));
+    EXPECT_EQ(Entries(w->Menu("Help")->actions()),
+              (QStringList{"Help2", "-", "KVHomePage1", "KVSupportPage1", "-", "About1"}));
+    EXPECT_EQ(Entries(w->Menu("PopupMenu1")->actions()),
+              (QStringList{"cmdNewGroup", "cmdDelGroup", "cmdMoveUser", "cmdRemUser"}));
+    EXPECT_EQ(Entries(w->Menu("DriveMenu")->actions()),
+              (QStringList{"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset", "-",
+                           "cmdROpt", "cmdFullOpt", "cmdCustomOpt"}));
+    EXPECT_EQ(Entries(w->Menu("DirListMenu")->actions()),
+              (QStringList{"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset", "-",
+                           "cmdROpt", "cmdFullOpt", "cmdCustomOpt", "[View]"}));
+    EXPECT_EQ(Entries(w->Menu("PopupMenu2")->actions()),
+              (QStringList{"cmdShowMain", "StartFileProtection1", "StopFileProtection1", "Exit2"}));
+    // A command reached from a menu and from the toolbar is the same action.
+    EXPECT_EQ(w->Menu("Edit")->actions().front(), w->Action("cmdNewGroup"));
+}
+
+TEST_F(Window, StateAtCreation) {
+    auto w = Make(store_);
+    EXPECT_EQ(w->windowTitle(), "Kestrava");
+    EXPECT_TRUE(w->ToolButton("ToolButton19")->isChecked());
+    EXPECT_TRUE(w->ToolButton("btnList")->isChecked());
+    EXPECT_FALSE(w->ToolButton("ToolButton20")->isChecked());
+    EXPECT_TRUE(w->MenuItem("AutomaticFilesProtection1")->isChecked());
+    w->ActionList1Update();
+    EXPECT_FALSE(w->Action("cmdSave")->isEnabled());
+    EXPECT_FALSE(w->ToolButton("tb_cmdSave")->isEnabled());
+    EXPECT_TRUE(w->MenuItem("StartFileProtection1")->isEnabled());
+    EXPECT_FALSE(w->MenuItem("StopFileProtection1")->isEnabled());
+    EXPECT_EQ(w->StatusPanel(1)->text(), "Current User : ");
+    EXPECT_EQ(w->Panes()->widget(0)->objectName(), "UserGroups");
+    EXPECT_EQ(w->Panes()->widget(1)->objectName(), "DriveView1");
+    EXPECT_EQ(w->Panes()->widget(2)->objectName(), "DirView1");
+    for (int i = 0; i < 3; ++i)
+        EXPECT_GE(w->Panes()->widget(i)->minimumWidth(), 50);
+}
+
+TEST_F(Window, StartupShowsTheCurrentUserAndItsCaption) {
+    auto w = Make(store_);
+    EXPECT_EQ(RunStartup(*w, StartSwitch::None), StartupOutcome::ShowWindow);
+    EXPECT_EQ(w->CurrentUserName(), "BOB");
+    EXPECT_EQ(w->StatusPanel(2)->text(), "BOB");
+    EXPECT_EQ(w->windowTitle(), "Kestrava - Protection settings for the user \"BOB\"");
+    QTreeWidgetItem* current = w->UserGroups()->currentItem();
+    ASSERT_NE(current, nullptr);
+    EXPECT_EQ(current->text(0), "BOB");
+    EXPECT_EQ(w->UserGroups()->topLevelItemCount(), 3);
+
+    // Selecting a node in the widget updates the model and the caption.
+    w->UserGroups()->setCurrentItem(w->UserGroups()->topLevelItem(0));
+    EXPECT_EQ(w->windowTitle(), "Kestrava - Protection settings for the user \"ALICE\"");
+}
+
+TEST_F(Window, GroupEditsSurviveSaveAndRestart) {
+    {
+        auto w = Make(store_);
+        RunStartup(*w, StartSwitch::None);
+        dialog_.answers = {std::string("Staff"), std::string("Guests")};
+        Trigger(*w, "cmdNewGroup");
+        Trigger(*w, "cmdNewGroup");
+        w->ActionList1Update();
+        EXPECT_TRUE(w->Action("cmdSave")->isEnabled());
+
+        // BOB into Guests (the add case), then ALICE into Staff and moved to Guests.
+        w->Principals().Select(w->Principals().FindNodeByText("Guests"));
+        dialog_.answers = {std::string("BOB")};
+        Trigger(*w, "cmdMoveUser");
+        w->Principals().Select(w->Principals().FindNodeByText("Staff"));
+        dialog_.answers = {std::string("ALICE")};
+        Trigger(*w, "cmdMoveUser");
+        w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
+        dialog_.answers = {std::string("Guests")};
+        Trigger(*w, "cmdMoveUser");
+        // Staff deleted.
+        w->Principals().Select(w->Principals().FindNodeByText("Staff"));
+        prompts_.Queue(Answer::Yes);
+        Trigger(*w, "cmdDelGroup");
+        w->ActionList1Update();
+        EXPECT_FALSE(w->Action("cmdDelGroup")->isEnabled());
+
+        Trigger(*w, "cmdSave");
+        EXPECT_FALSE(w->Modified().Get());
+        w->ActionList1Update();
+        EXPECT_FALSE(w->Action("cmdSave")->isEnabled());
+    }
+    TEncriptor reread(dir_.File("kv.dat"), true);
+    EXPECT_EQ(reread.ReadString("GroupCount", ""), "1");
+    EXPECT_EQ(reread.ReadString("1_Group", ""), "Guests");
+    EXPECT_EQ(reread.ReadString("BOB_GroupName", ""), "Guests");
+    EXPECT_EQ(reread.ReadString("ALICE_GroupName", ""), "Guests");
+    EXPECT_EQ(reread.ReadString("CurUsers_BOB", ""), "1");
+
+    auto again = Make(reread);
+    RunStartup(*again, StartSwitch::None);
+    QTreeWidget* tree = again->UserGroups();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Guests");
+    ASSERT_EQ(tree->topLevelItem(0)->childCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), "ALICE");  // profile order
+    EXPECT_EQ(tree->topLevelItem(0)->child(1)->text(0), "BOB");
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), "Unknown User");
+    EXPECT_EQ(tree->currentItem()->text(0), "BOB");
+}
+
+TEST_F(Window, ClosingWithChangesAsksToSave) {
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    w->show();
+    w->Modified().Set();
+    prompts_.Queue(Answer::Cancel);
+    EXPECT_FALSE(w->close());
+    EXPECT_EQ(prompts_.shown.back().text, "Do you want to save modifications ?");
+    EXPECT_EQ(prompts_.shown.back().title, "Kestrava");
+    EXPECT_EQ(prompts_.shown.back().buttons, Buttons::YesNoCancel);
+    prompts_.Queue(Answer::Yes);
+    EXPECT_TRUE(w->close());
+    EXPECT_FALSE(w->Modified().Get());
+}
+
+TEST_F(Window, PanesKeepTheirWidthsBetweenRuns) {
+    {
+        auto w = Make(store_);
+        w->show();
+        w->Panes()->setSizes({150, 260, 300});
+        w->StorePlacement();
+    }
+    auto w = Make(store_);
+    w->show();
+    const QList<int> sizes = w->Panes()->sizes();
+    EXPECT_EQ(sizes[0], 150);
+    EXPECT_EQ(sizes[2], 300);
+}
+
+}  // namespace
+}  // namespace kv
