@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "access/forms/FormKeys.h"
+#include "access/forms/FormSupport.h"
 
 namespace kv {
 
@@ -92,11 +92,11 @@ void TPasFrm::SetPasswordText(const std::string& text) {
 }
 
 std::string TPasFrm::PasswordText() const {
-    return password_->text().toStdString();
+    return FieldText(password_->text());
 }
 
 std::string TPasFrm::ConfirmText() const {
-    return confirm_->text().toStdString();
+    return FieldText(confirm_->text());
 }
 
 void TPasFrm::ClearConfirm() {

@@ -9,7 +9,7 @@
 #include <QScreen>
 #include <QToolButton>
 
-#include "access/forms/FormKeys.h"
+#include "access/forms/FormSupport.h"
 
 namespace kv {
 
@@ -86,7 +86,7 @@ void TSecurFrm::Close(ModalResult result) {
 }
 
 std::string TSecurFrm::EditText() const {
-    return edit1_->text().toStdString();
+    return FieldText(edit1_->text());
 }
 
 // QLineEdit::clear() also drops the field's undo history.

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QKeyEvent>
+#include <QString>
 #include <QWidget>
+#include <string>
 
 #include "access/Passun.h"
 
@@ -19,6 +22,17 @@ inline int FormKeyCode(const QKeyEvent& event) {
         default:
             return 0;
     }
+}
+
+/// The UTF-8 bytes of a field's text; the conversion buffer is overwritten
+/// before it is freed, so no stray copy of a password is left behind.
+inline std::string FieldText(const QString& text) {
+    QByteArray utf8 = text.toUtf8();
+    std::string out(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+    volatile char* p = utf8.data();
+    for (qsizetype i = 0; i < utf8.size(); ++i)
+        p[i] = 0;
+    return out;
 }
 
 /// Key preview: `form` sees the key presses of every control it holds first.
