@@ -35,6 +35,11 @@ inline std::string FieldText(const QString& text) {
     return out;
 }
 
+/// Masked fields show "*" for each character.
+inline void MaskWithAsterisks(QWidget* field) {
+    field->setStyleSheet("lineedit-password-character: 42;");
+}
+
 /// Key preview: `form` sees the key presses of every control it holds first.
 inline void InstallKeyPreview(QWidget* form) {
     for (QWidget* child : form->findChildren<QWidget*>())

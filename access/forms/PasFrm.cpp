@@ -40,7 +40,7 @@ TPasFrm::TPasFrm(TPasFrmLogic& logic, QWidget* parent)
     checkBox1_ = new QCheckBox("Use a char mask to show password", this);
     checkBox1_->setObjectName("CheckBox1");
     checkBox1_->setChecked(true);
-    checkBox1_->setGeometry(12, 132, 226, 18);
+    checkBox1_->setGeometry(8, 132, 240, 18);
 
     setTabOrder(password_, confirm_);
     setTabOrder(confirm_, button1_);
@@ -62,6 +62,7 @@ QLineEdit* TPasFrm::MakeField(const char* name, int y) {
     auto* field = new QLineEdit(this);
     field->setObjectName(name);
     field->setEchoMode(QLineEdit::Password);
+    MaskWithAsterisks(field);
     field->setGeometry(12, y, 226, 22);
     // Every letter typed becomes upper case; text put in by the program is kept.
     connect(field, &QLineEdit::textEdited, this, [field](const QString& text) {

@@ -44,6 +44,7 @@ TSecurFrm::TSecurFrm(TSecurLogic& logic, QWidget* parent)
     edit1_ = new QLineEdit(this);
     edit1_->setObjectName("Edit1");
     edit1_->setEchoMode(QLineEdit::Password);
+    MaskWithAsterisks(edit1_);
     edit1_->setGeometry(12, 32, 152, 22);
 
     speedButton1_ = new QToolButton(panel1_);

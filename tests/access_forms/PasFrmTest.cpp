@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 
 #include "access/forms/AccessForms.h"
@@ -58,6 +59,13 @@ TEST_F(PasFrmTest, FormHasItsFieldsInTabOrder) {
     EXPECT_TRUE(mask->isChecked());
     EXPECT_EQ(form.findChild<QPushButton*>("Button1")->text(), "OK");
     EXPECT_EQ(form.findChild<QPushButton*>("Button2")->text(), "Cancel");
+    for (const char* name : {"Password", "Confirm"}) {
+        QLineEdit* field = Field(&form, name);
+        EXPECT_EQ(field->echoMode(), QLineEdit::Password) << name;
+        EXPECT_EQ(field->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, field),
+                  '*')
+            << name;
+    }
     const char* order[] = {"Password", "Confirm", "Button1", "Button2", "CheckBox1"};
     QWidget* w = form.findChild<QWidget*>(order[0]);
     for (int i = 1; i < 5; ++i) {

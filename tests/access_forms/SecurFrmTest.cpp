@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QToolButton>
 
@@ -71,6 +72,9 @@ TEST_F(SecurFrmTest, FormShowsTheBorderlessPromptWithItsControls) {
     EXPECT_EQ(ok->focusPolicy(), Qt::NoFocus);
     ASSERT_TRUE(Edit1(&form));
     EXPECT_EQ(Edit1(&form)->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(Edit1(&form)->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                               Edit1(&form)),
+              '*');
 }
 
 TEST_F(SecurFrmTest, ThreeWrongEntriesRefuse) {
