@@ -79,12 +79,6 @@ TEST_F(PasswordGate, AFailedPromptClearsTheOpenFlag) {
     EXPECT_EQ(TPasswordGate::Run(store, prompts, next.Factory()), GateResult::Passed);
 }
 
-TEST_F(PasswordGate, EscapeAfterTheRightTextIsRefused) {
-    store.WriteString("Password", "Secret");
-    SecurFormMaker maker({test::Type("secret"), PressKey(kKeyEscape)});
-    EXPECT_EQ(TPasswordGate::Run(store, prompts, maker.Factory()), GateResult::Refused);
-}
-
 TEST(GatePassed, CallersGoOnWhenPassedAndAllButShowWindowWhenAlreadyOpen) {
     const GateCaller all[] = {GateCaller::Startup, GateCaller::Uninstall, GateCaller::ShowWindow,
                               GateCaller::TrayStop, GateCaller::TrayExit};
