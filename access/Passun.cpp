@@ -1,0 +1,114 @@
+#include "access/Passun.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "access/Secure.h"
+
+namespace kv {
+
+TSecurLogic::~TSecurLogic() {
+    WipeString(expected_);
+}
+
+void TSecurLogic::Open(std::string_view password, int attemptCount) {
+    WipeString(expected_);
+    expected_.assign(password);
+    attemptLimit_ = attemptCount;
+    wrongCount_ = 0;
+}
+
+void TSecurLogic::FormActivate() {
+    wrongCount_ = 0;
+    form_->FocusEdit();
+}
+
+void TSecurLogic::SpeedButton1Click() {
+    TWipedString typed(form_->EditText());
+    if (PasswordsMatch(typed.str(), expected_)) {
+        form_->Close(ModalResult::Ok);
+        return;
+    }
+    prompts_.Message(kPasswordWrongText, kPasswordWrongTitle, Buttons::Ok, MessageIcon::None);
+    ++wrongCount_;
+    if (wrongCount_ == attemptLimit_)
+        form_->Close(ModalResult::Cancel);
+    form_->ClearEdit();
+}
+
+bool TSecurLogic::FormKeyDown(int key) {
+    switch (key) {
+        case kKeyEscape:
+            form_->Close(ModalResult::Cancel);
+            return true;
+        case kKeyEnter:
+            SpeedButton1Click();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void TSecurLogic::Button1Click() {
+    form_->Close(ModalResult::Cancel);
+}
+
+TPasswordDlg::TPasswordDlg(IPrompts& prompts, SecurFormFactory makeForm)
+    : prompts_(prompts), makeForm_(std::move(makeForm)) {
+    if (!makeForm_)
+        throw std::invalid_argument("TPasswordDlg needs a form factory");
+}
+
+TPasswordDlg::~TPasswordDlg() {
+    if (securFrm_)
+        securFrm_->ClearEdit();
+    securFrm_.reset();
+    logic_.reset();
+    WipeString(password_);
+}
+
+void TPasswordDlg::SetPassword(std::string_view value) {
+    if (value == password_)
+        return;
+    WipeString(password_);
+    password_.assign(value);
+}
+
+void TPasswordDlg::SetAttemptCount(int value) {
+    if (value != attemptCount_)
+        attemptCount_ = value;
+}
+
+bool TPasswordDlg::Execute() {
+    bool result = false;
+    securFrm_.reset();
+    logic_.reset();
+    logic_ = std::make_unique<TSecurLogic>(prompts_);
+    securFrm_ = makeForm_(*logic_);
+    if (!securFrm_)
+        throw std::runtime_error("the password form could not be created");
+    logic_->SetForm(securFrm_.get());
+    logic_->Open(password_, attemptCount_);
+
+    ModalResult closed = ModalResult::Cancel;
+    bool shown = false;
+    try {
+        closed = securFrm_->ShowModal();
+        shown = true;
+    } catch (...) {
+        securFrm_->ClearEdit();
+        throw;
+    }
+    result = shown && closed == ModalResult::Ok;
+    bool truePassword = false;
+    {
+        TWipedString left(securFrm_->EditText());
+        truePassword = PasswordsMatch(left.str(), password_);
+    }
+    securFrm_->ClearEdit();
+    if (truePassword && OnTruePassword)
+        OnTruePassword(*this);
+    return result;
+}
+
+}  // namespace kv

@@ -1,0 +1,51 @@
+#include "access/PasswordGate.h"
+
+#include "access/Secure.h"
+
+namespace kv {
+
+namespace {
+
+// The process-wide prompt-open flag; every prompt runs on the GUI thread.
+bool promptOpen = false;
+
+class TPromptOpenScope {
+public:
+    TPromptOpenScope() { promptOpen = true; }
+    ~TPromptOpenScope() { promptOpen = false; }
+    TPromptOpenScope(const TPromptOpenScope&) = delete;
+    TPromptOpenScope& operator=(const TPromptOpenScope&) = delete;
+};
+
+}  // namespace
+
+bool GatePassed(GateResult result, GateCaller caller) {
+    switch (result) {
+        case GateResult::Passed:
+            return true;
+        case GateResult::Refused:
+            return false;
+        case GateResult::AlreadyOpen:
+            return caller != GateCaller::ShowWindow;
+    }
+    return false;
+}
+
+GateResult TPasswordGate::Run(const TEncriptor& store, IPrompts& prompts,
+                              const SecurFormFactory& makeForm) {
+    TWipedString stored(store.ReadString("Password", ""));
+    if (stored.str().empty())
+        return GateResult::Passed;
+    if (promptOpen)
+        return GateResult::AlreadyOpen;
+    TPasswordDlg dlg(prompts, makeForm);
+    dlg.SetPassword(stored.str());
+    TPromptOpenScope open;
+    return dlg.Execute() ? GateResult::Passed : GateResult::Refused;
+}
+
+bool TPasswordGate::PromptOpen() {
+    return promptOpen;
+}
+
+}  // namespace kv

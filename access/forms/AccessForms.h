@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QWidget>
+
+#include "access/AdminPassword.h"
+#include "access/PasswordGate.h"
+
+namespace kv {
+
+// Entry points of the access password for the main window. Each call creates
+// its form for one command, shows it modally and frees it; the typed text is
+// wiped from the forms before the call returns.
+//
+// Wiring (window = the main window, store/prompts/modified = its own):
+//   startup (no argument or "/D"):  if (!PassPasswordGate(GateCaller::Startup, ...)) end the
+//   program
+//   "/U":                            if (!PassPasswordGate(GateCaller::Uninstall, ...)) uninstall
+//   nothing tray show / hot key (hidden):    if (PassPasswordGate(GateCaller::ShowWindow, ...))
+//   show the window tray "Stop Files Protection":    if (PassPasswordGate(GateCaller::TrayStop,
+//   ...)) stop protection tray "Exit":                     if
+//   (PassPasswordGate(GateCaller::TrayExit, ...)) end the program action cmdPassword:
+//   cmdPasswordExecute(store, prompts, modified, window)
+// The wrong-password box goes through `prompts` with the title "Error", no icon.
+
+/// Asks the administrator's password with the borderless prompt, unless none
+/// is set or a prompt is already open (see GatePassed for that case).
+[[nodiscard]] GateResult RunPasswordGate(const TEncriptor& store, IPrompts& prompts,
+                                         QWidget* owner);
+
+/// RunPasswordGate mapped for `caller` by GatePassed: true when the caller goes on.
+[[nodiscard]] bool PassPasswordGate(GateCaller caller, const TEncriptor& store, IPrompts& prompts,
+                                    QWidget* owner);
+
+/// The action cmdPassword: shows TPasFrm over `owner`; on OK writes "Password"
+/// to the store (not flushed) and sets `modified`. True when it wrote.
+bool cmdPasswordExecute(TEncriptor& store, IPrompts& prompts, TModifiedFlag& modified,
+                        QWidget* owner);
+
+}  // namespace kv
