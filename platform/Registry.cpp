@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <unordered_set>
 
 #include "platform/Files.h"
 #include "platform/RegFile.h"
@@ -68,16 +69,16 @@ bool ExistsIn(const std::vector<std::string>& paths, std::string_view path) {
 /// Names of the direct subkeys of `path` among `paths`, first spelling kept.
 void AddSubKeys(const std::vector<std::string>& paths, std::string_view path,
                 std::vector<std::string>* names) {
+    std::unordered_set<std::string> seen;
+    for (const auto& n : *names)
+        seen.insert(regfile::FoldCase(n));
     for (const auto& p : paths) {
         if (!IsUnder(p, path))
             continue;
         std::string_view rest(p);
         rest.remove_prefix(path.empty() ? 0 : path.size() + 1);
         const std::string_view name = rest.substr(0, rest.find('\\'));
-        bool seen = false;
-        for (const auto& n : *names)
-            seen = seen || SameName(n, name);
-        if (!seen)
+        if (seen.insert(regfile::FoldCase(name)).second)
             names->emplace_back(name);
     }
 }

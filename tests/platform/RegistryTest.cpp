@@ -335,15 +335,19 @@ TEST_F(RegistryTest, CurrentUserIsTheLoginNameUnlessTheFileHasOne) {
     EXPECT_FALSE(reg_->KeyExists(LM, kControlKey));
 }
 
-TEST(MachineRegistry, LoginNameIsTheProcessOwner) {
+TEST(MachineRegistry, CurrentUserIsTheProcessOwnersLoginName) {
     const std::string name = LoginName();
-    if (::geteuid() == 0)
+    if (::geteuid() == 0) {
         EXPECT_EQ(name, "root");
-    else
-        EXPECT_FALSE(name.empty());
+    }
     TempDir dir;
-    auto reg = OpenMachineRegistry(dir.Path(), name);
-    EXPECT_EQ(reg->ReadString(LM, kControlKey, kCurrentUserValue), name);
+    auto reg = OpenMachineRegistry(dir.Path(), "someone");
+    const auto value = reg->ReadString(LM, kControlKey, kCurrentUserValue);
+    if (name.empty()) {  // an owner without an account entry: no value
+        EXPECT_FALSE(value);
+    } else {
+        EXPECT_EQ(value, name);
+    }
 }
 
 }  // namespace
