@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "tests/support/TempDir.h"
 
@@ -162,6 +163,25 @@ TEST_F(RegistryTest, ChangesByAnotherProcessAreSeenAndKept) {
     Open();
     EXPECT_EQ(reg_->ReadValue(LM, "Theirs", "x")->dword, 7u);
     EXPECT_EQ(reg_->ReadString(LM, "K", "mine"), "2");
+}
+
+TEST_F(RegistryTest, ConcurrentWritersKeepEachOthersValues) {
+    constexpr int kWrites = 25;
+    auto writer = [this](const std::string& prefix) {
+        RegistrySources sources;
+        sources.localMachineFile = Lm();
+        auto reg = OpenRegistry(std::move(sources));
+        for (int i = 0; i < kWrites; ++i)
+            EXPECT_TRUE(reg->WriteDword(LM, "Shared", prefix + std::to_string(i), 1));
+    };
+    std::thread a(writer, "a");
+    std::thread b(writer, "b");
+    a.join();
+    b.join();
+    for (int i = 0; i < kWrites; ++i) {
+        EXPECT_TRUE(reg_->ReadValue(LM, "Shared", "a" + std::to_string(i))) << i;
+        EXPECT_TRUE(reg_->ReadValue(LM, "Shared", "b" + std::to_string(i))) << i;
+    }
 }
 
 TEST_F(RegistryTest, DamagedFileKeepsWorkingAndIsCopiedAsideOnce) {
