@@ -194,6 +194,8 @@ public:
             return false;  // the hive itself stays
         const WriteLock lock(FileOf(hive));
         Snapshot snap = Load(hive);
+        if (!snap.readable)
+            return false;  // whether the key is there cannot be known
         auto& keys = snap.parsed.document.keys;
         const std::size_t before = keys.size();
         std::erase_if(keys, [&](const regfile::Key& k) {
@@ -266,6 +268,8 @@ public:
         const std::string key = Normalize(path);
         const WriteLock lock(FileOf(hive));
         Snapshot snap = Load(hive);
+        if (!snap.readable)
+            return false;
         Document& doc = snap.parsed.document;
         if (regfile::Key* k = FindKey(doc, key)) {
             const std::size_t before = k->values.size();

@@ -226,6 +226,9 @@ TEST_F(RegistryTest, UnreadableFileFailsWritesWithoutThrowing) {
     EXPECT_FALSE(reg_->KeyExists(LM, "K"));
     EXPECT_FALSE(reg_->CreateKey(LM, "K"));
     EXPECT_FALSE(reg_->WriteString(LM, "K", "v", "1"));
+    // Nothing is known to be gone from a file that cannot be read.
+    EXPECT_FALSE(reg_->DeleteValue(LM, "K", "v"));
+    EXPECT_FALSE(reg_->DeleteKeyTree(LM, "K"));
     EXPECT_TRUE(std::filesystem::is_directory(Lm()));
     // The user hive is a separate file and still works.
     EXPECT_TRUE(reg_->WriteString(CU, "K", "v", "1"));
