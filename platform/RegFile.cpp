@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <unordered_map>
 
 namespace kv::platform::regfile {
 namespace {
@@ -118,16 +119,13 @@ std::optional<std::string> ParseSection(std::string_view line, std::string_view 
 struct Builder {
     Document doc;
     std::ptrdiff_t current = -1;
+    std::unordered_map<std::string, std::size_t> index;  ///< folded path -> key
 
     void OpenKey(std::string path) {
-        for (std::size_t i = 0; i < doc.keys.size(); ++i) {
-            if (SameName(doc.keys[i].path, path)) {
-                current = static_cast<std::ptrdiff_t>(i);
-                return;
-            }
-        }
-        doc.keys.push_back(Key{std::move(path), {}});
-        current = static_cast<std::ptrdiff_t>(doc.keys.size() - 1);
+        const auto [it, added] = index.emplace(FoldCase(path), doc.keys.size());
+        if (added)
+            doc.keys.push_back(Key{std::move(path), {}});
+        current = static_cast<std::ptrdiff_t>(it->second);
     }
 
     void SetValue(Value value) {
@@ -194,6 +192,13 @@ void AppendQuoted(std::string* out, std::string_view text) {
 }
 
 }  // namespace
+
+std::string FoldCase(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = Lower(c);
+    return out;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size())

@@ -34,6 +34,8 @@ struct ParseResult {
 
 /// Case-insensitive (ASCII) comparison of key and value names.
 bool SameName(std::string_view a, std::string_view b);
+/// `s` with ASCII capitals made small, for use as a lookup key.
+std::string FoldCase(std::string_view s);
 
 /// Parses REGEDIT4 text of the hive named `hiveName` ("HKEY_LOCAL_MACHINE").
 /// Never fails: what parses is kept, everything else is counted in badLines

@@ -1,11 +1,14 @@
 #include "platform/Registry.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
+#include <unordered_set>
 
 #include "platform/Files.h"
 #include "platform/RegFile.h"
@@ -68,16 +71,16 @@ bool ExistsIn(const std::vector<std::string>& paths, std::string_view path) {
 /// Names of the direct subkeys of `path` among `paths`, first spelling kept.
 void AddSubKeys(const std::vector<std::string>& paths, std::string_view path,
                 std::vector<std::string>* names) {
+    std::unordered_set<std::string> seen;
+    for (const auto& n : *names)
+        seen.insert(regfile::FoldCase(n));
     for (const auto& p : paths) {
         if (!IsUnder(p, path))
             continue;
         std::string_view rest(p);
         rest.remove_prefix(path.empty() ? 0 : path.size() + 1);
         const std::string_view name = rest.substr(0, rest.find('\\'));
-        bool seen = false;
-        for (const auto& n : *names)
-            seen = seen || SameName(n, name);
-        if (!seen)
+        if (seen.insert(regfile::FoldCase(name)).second)
             names->emplace_back(name);
     }
 }
@@ -128,6 +131,33 @@ std::string UtcStamp() {
     return buf;
 }
 
+/// Serialises the read-modify-write of a hive between processes (and
+/// registry objects), so that two writers never drop each other's change.
+/// The lock is on the hive's folder, which leaves no lock file behind;
+/// readers need none, as every write replaces the file in one rename.
+class WriteLock {
+public:
+    explicit WriteLock(const std::string& file) {
+        if (file.empty())
+            return;
+        const std::string folder = DirName(file);
+        if (!MakeFolders(folder))
+            return;  // the write fails later when it cannot store the file
+        fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~WriteLock() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 /// One hive file as it is on disk right now.
 struct Snapshot {
     bool readable = true;  ///< false: something is there that cannot be read
@@ -146,6 +176,7 @@ public:
 
     bool CreateKey(Hive hive, std::string_view path) override {
         const std::string key = Normalize(path);
+        const WriteLock lock(FileOf(hive));
         Snapshot snap = Load(hive);
         Document& doc = snap.parsed.document;
         // A computed key already exists; it is never copied into the file.
@@ -161,7 +192,10 @@ public:
         const std::string key = Normalize(path);
         if (key.empty())
             return false;  // the hive itself stays
+        const WriteLock lock(FileOf(hive));
         Snapshot snap = Load(hive);
+        if (!snap.readable)
+            return false;  // whether the key is there cannot be known
         auto& keys = snap.parsed.document.keys;
         const std::size_t before = keys.size();
         std::erase_if(keys, [&](const regfile::Key& k) {
@@ -232,7 +266,10 @@ public:
 
     bool DeleteValue(Hive hive, std::string_view path, std::string_view name) override {
         const std::string key = Normalize(path);
+        const WriteLock lock(FileOf(hive));
         Snapshot snap = Load(hive);
+        if (!snap.readable)
+            return false;
         Document& doc = snap.parsed.document;
         if (regfile::Key* k = FindKey(doc, key)) {
             const std::size_t before = k->values.size();
@@ -426,6 +463,7 @@ private:
         const std::string key = Normalize(path);
         if (!regfile::Writable(name) || !WritableKey(key))
             return false;
+        const WriteLock lock(FileOf(hive));
         Snapshot snap = Load(hive);
         Document& doc = snap.parsed.document;
         if (ReadOnly(hive, doc, key))
