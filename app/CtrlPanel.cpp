@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "access/forms/AccessForms.h"
 #include "app/AboutBox.h"
 #include "app/CommandTable.h"
 #include "app/Log.h"
@@ -264,6 +265,7 @@ void TSecFrm::BindHandlers() {
     connect(actions_.value("cmdDelGroup"), &QAction::triggered, this, &TSecFrm::cmdDelGroupExecute);
     connect(actions_.value("cmdMoveUser"), &QAction::triggered, this, &TSecFrm::cmdMoveUserExecute);
     connect(actions_.value("cmdRemUser"), &QAction::triggered, this, &TSecFrm::cmdRemUserExecute);
+    connect(actions_.value("cmdPassword"), &QAction::triggered, this, &TSecFrm::cmdPasswordExecute);
     connect(items_.value("Exit1"), &QAction::triggered, this, &QWidget::close);
     connect(items_.value("About1"), &QAction::triggered, this, [this] {
         TAboutBox box(this);
@@ -282,6 +284,10 @@ void TSecFrm::cmdSaveExecute() {
         services_.prompts.Message("The settings could not be saved: " + error, "Kestrava",
                                   Buttons::Ok, MessageIcon::Error);
     }
+}
+
+void TSecFrm::cmdPasswordExecute() {
+    kv::cmdPasswordExecute(services_.store, services_.prompts, modified_, this);
 }
 
 void TSecFrm::ActionList1Update() {

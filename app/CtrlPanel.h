@@ -58,6 +58,8 @@ public:
     void cmdDelGroupExecute() { groups_.cmdDelGroupExecute(); }
     void cmdMoveUserExecute() { groups_.cmdMoveUserExecute(directory_.ProfileNames()); }
     void cmdRemUserExecute() { groups_.cmdRemUserExecute(); }
+    /// Options menu "Administrator's Password".
+    void cmdPasswordExecute();
 
     /// Recomputes the enabled states of the commands (run whenever the application is idle).
     void ActionList1Update();
@@ -78,6 +80,7 @@ public:
     TUserDirectory& Directory() { return directory_; }
     TModifiedFlag& Modified() { return modified_; }
     TEncriptor& Store() { return services_.store; }
+    IPrompts& Prompts() { return services_.prompts; }
     const std::string& CurrentUserName() const { return directory_.CurrentUserName(); }
 
     /// Writes the placement storage (also done when the window closes).

@@ -2,6 +2,7 @@
 
 #include <QAction>
 
+#include "access/forms/AccessForms.h"
 #include "app/CtrlPanel.h"
 
 namespace kv {
@@ -50,9 +51,13 @@ bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output)
 }
 
 StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
-    (void)start;
     window.MenuItem("AutomaticFilesProtection1")
         ->setChecked(window.Store().ReadBool("AutomaticFilesProtection", true));
+    const bool asks = start == StartSwitch::None || start == StartSwitch::Stop;
+    if (asks && !window.Store().ReadString("Password", "").empty() &&
+        !PassPasswordGate(GateCaller::Startup, window.Store(), window.Prompts(), &window)) {
+        return StartupOutcome::Terminate;
+    }
     window.LoadCurrentUser();
     window.LoadUserGroups();
     window.UpdateCaption();

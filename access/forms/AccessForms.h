@@ -12,14 +12,14 @@ namespace kv {
 // wiped from the forms before the call returns.
 //
 // Wiring (window = the main window, store/prompts/modified = its own):
-//   startup (no argument or "/D"):  if (!PassPasswordGate(GateCaller::Startup, ...)) end the
-//   program
-//   "/U":                            if (!PassPasswordGate(GateCaller::Uninstall, ...)) uninstall
-//   nothing tray show / hot key (hidden):    if (PassPasswordGate(GateCaller::ShowWindow, ...))
-//   show the window tray "Stop Files Protection":    if (PassPasswordGate(GateCaller::TrayStop,
-//   ...)) stop protection tray "Exit":                     if
-//   (PassPasswordGate(GateCaller::TrayExit, ...)) end the program action cmdPassword:
-//   cmdPasswordExecute(store, prompts, modified, window)
+// - startup (no argument or "/D"): PassPasswordGate(GateCaller::Startup, ...);
+//   refused ends the program;
+// - "/U": PassPasswordGate(GateCaller::Uninstall, ...); refused uninstalls nothing;
+// - tray show or hot key while hidden: PassPasswordGate(GateCaller::ShowWindow, ...);
+//   the window is shown only when it passes;
+// - tray "Stop Files Protection": PassPasswordGate(GateCaller::TrayStop, ...);
+// - tray "Exit": PassPasswordGate(GateCaller::TrayExit, ...);
+// - action cmdPassword: cmdPasswordExecute(store, prompts, modified, window).
 // The wrong-password box goes through `prompts` with the title "Error", no icon.
 
 /// Asks the administrator's password with the borderless prompt, unless none
