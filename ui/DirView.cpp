@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QListView>
 #include <QMenu>
@@ -237,8 +238,8 @@ void TDirView::SetStyle(ViewStyle style) {
         list_->setFlow(style == ViewStyle::List ? QListView::TopToBottom : QListView::LeftToRight);
         list_->setWrapping(true);
         list_->setWordWrap(large);
-        list_->setGridSize(large ? QSize(90, 64) : QSize());
         list_->setMovement(QListView::Static);
+        UpdateGrid();
         stack_->setCurrentWidget(list_);
     }
     if (hadFocus)
@@ -305,9 +306,42 @@ void TDirView::Refill() {
         for (const platform::FolderEntry* f : files)
             entries.push_back(convert(*f, TDirModel::Kind::File));
     }
+    // Measuring every caption costs more than the rest of the filling; the
+    // widest is found among the longest few.
+    std::vector<const std::string*> names;
+    names.reserve(entries.size());
+    for (const TDirModel::Entry& e : entries)
+        names.push_back(&e.name);
+    const std::size_t measured = std::min<std::size_t>(names.size(), 64);
+    std::partial_sort(
+        names.begin(), names.begin() + static_cast<std::ptrdiff_t>(measured), names.end(),
+        [](const std::string* a, const std::string* b) { return a->size() > b->size(); });
+    const QFontMetrics metrics(list_->font());
+    widestCaption_ = 0;
+    for (std::size_t i = 0; i < measured; ++i) {
+        widestCaption_ = std::max(widestCaption_,
+                                  metrics.horizontalAdvance(QString::fromUtf8(
+                                      names[i]->data(), static_cast<qsizetype>(names[i]->size()))));
+    }
     model_->Reset(std::move(entries));
+    UpdateGrid();
     if (filledHandler_)
         filledHandler_();
+}
+
+void TDirView::UpdateGrid() {
+    constexpr int kMaxCaption = 280;
+    if (style_ == ViewStyle::Icons) {
+        list_->setGridSize(QSize(96, 68));
+        return;
+    }
+    if (style_ == ViewStyle::Report)
+        return;
+    // Uniform cells are what keeps a list of many thousand entries cheap; they
+    // must fit the widest caption, not the first one.
+    const int text = std::min(widestCaption_, kMaxCaption);
+    const int height = std::max(list_->fontMetrics().height(), kSmallIcon) + 4;
+    list_->setGridSize(QSize(TMarkerImages::MarkedWidth(kSmallIcon) + text + 16, height));
 }
 
 void TDirView::SelectPositions(const std::vector<int>& positions) {

@@ -100,6 +100,8 @@ public:
 
 private:
     void OpenEntry(const QModelIndex& index);
+    /// Cells of the list and small-icon styles: as wide as the widest caption.
+    void UpdateGrid();
     void PopupMenu(QAbstractItemView* view, const QPoint& pos);
 
     TDriveView* tree_;
@@ -109,6 +111,7 @@ private:
     QTreeView* report_;
     ViewStyle style_ = ViewStyle::List;
     std::string folder_;
+    int widestCaption_ = 0;
     std::function<void()> filledHandler_;
     QPointer<QMenu> menu_;
 };

@@ -8,7 +8,7 @@ namespace kv::ui {
 namespace {
 
 const QColor kRingRed(214, 0, 0);
-const QColor kLetterGreen(0, 150, 0);
+const QColor kLetterGreen(0, 160, 0);
 
 QPixmap Blank() {
     QPixmap pixmap(TMarkerImages::kImageSize, TMarkerImages::kImageSize);
@@ -17,9 +17,9 @@ QPixmap Blank() {
 }
 
 void Ring(QPainter& p) {
-    p.setPen(QPen(kRingRed, 1.4));
+    p.setPen(QPen(kRingRed, 1.2));
     p.setBrush(Qt::NoBrush);
-    p.drawEllipse(QRectF(0.7, 0.7, 8.6, 8.6));
+    p.drawEllipse(QRectF(0.6, 0.6, 8.8, 8.8));
 }
 
 QPixmap ReadOnlyImage() {
@@ -29,14 +29,14 @@ QPixmap ReadOnlyImage() {
     Ring(p);
     // The letter R, stroked so that it reads at this size on any font setup.
     QPainterPath r;
-    r.moveTo(3.6, 7.4);
-    r.lineTo(3.6, 2.6);
-    r.lineTo(5.4, 2.6);
-    r.cubicTo(6.7, 2.6, 6.7, 5.0, 5.4, 5.0);
-    r.lineTo(3.6, 5.0);
-    r.moveTo(4.9, 5.0);
-    r.lineTo(6.6, 7.4);
-    p.setPen(QPen(kLetterGreen, 1.3, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    r.moveTo(3.5, 7.6);
+    r.lineTo(3.5, 2.5);
+    r.lineTo(5.3, 2.5);
+    r.cubicTo(7.0, 2.5, 7.0, 5.0, 5.3, 5.0);
+    r.lineTo(3.5, 5.0);
+    r.moveTo(5.0, 5.0);
+    r.lineTo(6.8, 7.6);
+    p.setPen(QPen(kLetterGreen, 1.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     p.drawPath(r);
     return pixmap;
 }

@@ -185,6 +185,18 @@ TEST_F(ViewsTest, FourViewStylesAndTheReportColumns) {
               "File Folder");
 }
 
+TEST_F(ViewsTest, ListCellsFitTheWidestCaptionNotTheFirst) {
+    const std::string longName = "a-rather-long-file-name-for-the-list.txt";
+    Make({longName});
+    ASSERT_TRUE(driveView->SelectPath(root));
+    const int needed =
+        dirView->ListWidget()->fontMetrics().horizontalAdvance(QString::fromStdString(longName));
+    for (ViewStyle style : {ViewStyle::List, ViewStyle::SmallIcons}) {
+        dirView->SetStyle(style);
+        EXPECT_GT(dirView->ListWidget()->gridSize().width(), needed);
+    }
+}
+
 TEST_F(ViewsTest, RightClickPopsUpTheSuppliedMenus) {
     ASSERT_TRUE(driveView->SelectPath(root));
     QMenu listMenu;
