@@ -24,7 +24,8 @@ void TCoolLabel::Paint(const QColor& color, bool underline) {
 }
 
 void TCoolLabel::enterEvent(QEnterEvent* event) {
-    normalColor_ = TextColor();
+    if (!Underlined())  // a second enter must not take the hover colour as normal
+        normalColor_ = TextColor();
     Paint(moveColor_, true);
     QLabel::enterEvent(event);
 }
