@@ -292,7 +292,7 @@ void TDirView::Refill() {
         // Subfolders exactly as the tree lists them, so positions map to nodes.
         for (int i = 0; i < folder->childCount(); ++i) {
             const auto* child = static_cast<TFolderItem*>(folder->child(i));
-            const std::string name = child->text(0).toStdString();
+            const std::string& name = child->Name();
             const auto it = folders.find(name);
             if (it != folders.end()) {
                 entries.push_back(convert(*it->second, TDirModel::Kind::Folder));

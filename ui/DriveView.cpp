@@ -37,9 +37,10 @@ bool NameLess(const std::string& a, const std::string& b) {
 TFolderItem::TFolderItem(std::string path, std::string caption, int level, bool mayHaveChildren)
     : QTreeWidgetItem(kType),
       path_(std::move(path)),
+      name_(std::move(caption)),
       level_(level),
       mayHaveChildren_(mayHaveChildren) {
-    setText(0, QString::fromStdString(caption));
+    setText(0, QString::fromStdString(name_));
     setChildIndicatorPolicy(mayHaveChildren ? ShowIndicator : DontShowIndicator);
 }
 
@@ -210,7 +211,7 @@ bool TDriveView::SelectPath(const std::string& path) {
         TFolderItem* next = nullptr;
         for (int i = 0; i < item->childCount() && !next; ++i) {
             auto* child = static_cast<TFolderItem*>(item->child(i));
-            if (child->text(0).toStdString() == name)
+            if (child->Name() == name)
                 next = child;
         }
         if (!next)

@@ -20,6 +20,8 @@ public:
     TFolderItem(std::string path, std::string caption, int level, bool mayHaveChildren);
 
     const std::string& Path() const { return path_; }
+    /// The folder's name as the file system spells it (bytes, not display text).
+    const std::string& Name() const { return name_; }
     int Level() const { return level_; }
     int Marker() const { return marker_; }
     bool Loaded() const { return loaded_; }
@@ -28,6 +30,7 @@ public:
 private:
     friend class TDriveView;
     std::string path_;
+    std::string name_;
     int level_;
     int marker_ = -1;
     bool loaded_ = false;

@@ -77,7 +77,7 @@ protected:
             ui::TFolderItem* next = nullptr;
             for (int i = 0; i < item->childCount() && !next; ++i) {
                 auto* child = static_cast<ui::TFolderItem*>(item->child(i));
-                if (child->text(0).toStdString() == name)
+                if (child->Name() == name)
                     next = child;
             }
             item = next;

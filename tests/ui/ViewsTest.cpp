@@ -197,6 +197,19 @@ TEST_F(ViewsTest, ListCellsFitTheWidestCaptionNotTheFirst) {
     }
 }
 
+TEST_F(ViewsTest, NamesThatAreNotUtf8KeepTheirBytes) {
+    const std::string folder = "caf\xe9";
+    const std::string file = "r\xe9sum\xe9.txt";
+    Make({folder + "/" + file});
+    ASSERT_TRUE(driveView->SelectPath(P(folder)));
+    EXPECT_EQ(dirView->CurrentFolder(), P(folder));
+    ASSERT_EQ(dirView->Count(), 2);
+    EXPECT_EQ(dirView->Caption(1), file);
+    store.WriteInteger(K(folder + "/" + file), 6);
+    controller->UserGroupsChange();
+    EXPECT_EQ(dirView->Marker(1), 2);
+}
+
 TEST_F(ViewsTest, RightClickPopsUpTheSuppliedMenus) {
     ASSERT_TRUE(driveView->SelectPath(root));
     QMenu listMenu;
