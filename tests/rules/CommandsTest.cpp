@@ -245,6 +245,13 @@ TEST_P(CommandsTest, CustomFileConfirmedAndCancelled) {
     EXPECT_EQ(f.list.Marker(f.list.PositionOf("g.txt")), -1);
 }
 
+TEST_P(CommandsTest, TheParentEntryStandsForNoItemAndIsSkipped) {
+    List("A", {"f.txt"}, {"..", "f.txt"}, 2);
+    EXPECT_EQ(f.Keys(), (Keys{{K("A/f.txt"), "6"}}));
+    EXPECT_EQ(f.list.Marker(0), -1);
+    EXPECT_EQ(M(""), -1);
+}
+
 TEST_P(CommandsTest, WithoutAPrincipalKeysBeginWithTheInfix) {
     f.principals.selected.reset();
     Tree("F", 1);
