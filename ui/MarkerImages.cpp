@@ -1,0 +1,114 @@
+#include "ui/MarkerImages.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+namespace kv::ui {
+
+namespace {
+
+const QColor kRingRed(214, 0, 0);
+const QColor kLetterGreen(0, 160, 0);
+
+QPixmap Blank() {
+    QPixmap pixmap(TMarkerImages::kImageSize, TMarkerImages::kImageSize);
+    pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+
+void Ring(QPainter& p) {
+    p.setPen(QPen(kRingRed, 1.2));
+    p.setBrush(Qt::NoBrush);
+    p.drawEllipse(QRectF(0.6, 0.6, 8.8, 8.8));
+}
+
+QPixmap ReadOnlyImage() {
+    QPixmap pixmap = Blank();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    Ring(p);
+    // The letter R, stroked so that it reads at this size on any font setup.
+    QPainterPath r;
+    r.moveTo(3.5, 7.6);
+    r.lineTo(3.5, 2.5);
+    r.lineTo(5.3, 2.5);
+    r.cubicTo(7.0, 2.5, 7.0, 5.0, 5.3, 5.0);
+    r.lineTo(3.5, 5.0);
+    r.moveTo(5.0, 5.0);
+    r.lineTo(6.8, 7.6);
+    p.setPen(QPen(kLetterGreen, 1.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+    p.drawPath(r);
+    return pixmap;
+}
+
+QPixmap FullImage() {
+    QPixmap pixmap = Blank();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    // Shackle, then the body over its feet.
+    p.setPen(QPen(QColor(70, 70, 70), 1.4));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath shackle;
+    shackle.moveTo(2.8, 5.0);
+    shackle.lineTo(2.8, 3.4);
+    shackle.arcTo(QRectF(2.8, 0.7, 4.4, 5.0), 180, -180);
+    shackle.lineTo(7.2, 5.0);
+    p.drawPath(shackle);
+    p.setPen(QPen(QColor(120, 80, 0), 1.0));
+    p.setBrush(QColor(232, 176, 20));
+    p.drawRect(QRectF(1.5, 4.5, 7.0, 5.0));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(60, 40, 0));
+    p.drawRect(QRectF(4.5, 6.0, 1.0, 2.2));
+    return pixmap;
+}
+
+QPixmap CustomImage() {
+    QPixmap pixmap = Blank();
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    Ring(p);
+    return pixmap;
+}
+
+}  // namespace
+
+const TMarkerImages& TMarkerImages::Instance() {
+    static const TMarkerImages images;
+    return images;
+}
+
+TMarkerImages::TMarkerImages() {
+    images_[1] = ReadOnlyImage();
+    images_[0] = images_[1];
+    images_[2] = FullImage();
+    images_[3] = CustomImage();
+}
+
+QPixmap TMarkerImages::Image(int index) const {
+    if (index < 0 || index >= kCount)
+        return {};
+    return images_[index];
+}
+
+QIcon TMarkerImages::Marked(const QIcon& base, int size, int marker) const {
+    if (marker < 1 || marker >= kCount)
+        marker = -1;
+    const QString key = QString("%1/%2/%3").arg(base.cacheKey()).arg(size).arg(marker);
+    const auto it = cache_.constFind(key);
+    if (it != cache_.constEnd())
+        return *it;
+    QPixmap pixmap(MarkedWidth(size), size);
+    pixmap.fill(Qt::transparent);
+    {
+        QPainter p(&pixmap);
+        if (marker > 0)
+            p.drawPixmap(0, (size - kImageSize) / 2, images_[marker]);
+        p.drawPixmap(kImageSize + kGap, 0, base.pixmap(size, size));
+    }
+    QIcon icon(pixmap);
+    cache_.insert(key, icon);
+    return icon;
+}
+
+}  // namespace kv::ui
