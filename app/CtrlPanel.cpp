@@ -6,20 +6,22 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTreeWidget>
 
 #include "access/forms/AccessForms.h"
 #include "app/AboutBox.h"
 #include "app/CommandTable.h"
 #include "app/Log.h"
+#include "platform/qt/Shell.h"
 #include "principals/forms/NewGrFrm.h"
+#include "rules/forms/OptForm.h"
+#include "ui/DirView.h"
+#include "ui/DriveView.h"
 #include "ui/FormStorage.h"
 #include "ui/ImageList1.h"
 #include "ui/PrincipalTreeView.h"
@@ -49,6 +51,7 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     CreateMenus();
     CreateContextMenus();
     CreateStatusBar();
+    CreateProtection();
     BindHandlers();
 
     directory_.OnCurrentUserShown([this](const std::string& name) {
@@ -221,16 +224,14 @@ void TSecFrm::CreatePanes() {
     userGroups_ = new ui::TPrincipalTreeView(tree_, panes_);
     userGroups_->setMinimumWidth(50);
 
-    auto* drive = new QTreeWidget(panes_);
-    drive->setObjectName("DriveView1");
-    drive->setHeaderHidden(true);
-    drive->setMinimumWidth(50);
-    driveView_ = drive;
+    driveView_ = new ui::TDriveView(panes_);
+    driveView_->setObjectName("DriveView1");
+    driveView_->setMinimumWidth(50);
+    driveView_->setIndentation(19);
 
-    auto* dir = new QListWidget(panes_);
-    dir->setObjectName("DirView1");
-    dir->setMinimumWidth(50);
-    dirView_ = dir;
+    dirView_ = new ui::TDirView(driveView_, panes_);
+    dirView_->setObjectName("DirView1");
+    dirView_->setMinimumWidth(50);
 
     panes_->addWidget(userGroups_);
     panes_->addWidget(driveView_);
@@ -259,7 +260,48 @@ void TSecFrm::CreateStatusBar() {
     bar->addPermanentWidget(statusPanels_[2]);
 }
 
+void TSecFrm::CreateProtection() {
+    IOptionsDialogRunner* options = services_.optionsDialog;
+    if (!options) {
+        ownOptionsDialog_ = std::make_unique<TOptFormRunner>(
+            this, [](const std::string& topic) { platform::OpenHelpTopic(topic); });
+        options = ownOptionsDialog_.get();
+    }
+    protection_ = std::make_unique<TProtectionController>(
+        services_.store, services_.prompts, modified_, tree_, *driveView_, *dirView_, *options);
+    protection_->SetUpdateCaption([this] { UpdateCaption(); });
+    protection_->SetStatusText([this](const std::string& folder) {
+        statusPanels_[0]->setText(QString::fromStdString(folder));
+    });
+    driveView_->SetContextMenu(menus_.value("DriveMenu"));
+    dirView_->SetContextMenu(menus_.value("DirListMenu"));
+}
+
+void TSecFrm::SetViewStyle(ViewStyle style, const char* button) {
+    protection_->SetViewStyle(style);
+    buttons_.value(button)->setChecked(true);
+}
+
 void TSecFrm::BindHandlers() {
+    for (const char* name : {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset"}) {
+        QAction* action = actions_.value(name);
+        connect(action, &QAction::triggered, this,
+                [this, action] { protection_->cmdReadOnlyExecute(action->data().toInt()); });
+    }
+    for (const char* name : {"cmdROpt", "cmdFullOpt", "cmdCustomOpt"}) {
+        QAction* action = actions_.value(name);
+        connect(action, &QAction::triggered, this,
+                [this, action] { protection_->cmdCustomOptExecute(action->data().toInt()); });
+    }
+    connect(actions_.value("cmdicon"), &QAction::triggered, this,
+            [this] { SetViewStyle(ViewStyle::Icons, "btnIcons"); });
+    connect(actions_.value("cmdSmIcon"), &QAction::triggered, this,
+            [this] { SetViewStyle(ViewStyle::SmallIcons, "btnSmallIcons"); });
+    connect(actions_.value("cmdList"), &QAction::triggered, this,
+            [this] { SetViewStyle(ViewStyle::List, "btnList"); });
+    connect(actions_.value("cmdReport"), &QAction::triggered, this,
+            [this] { SetViewStyle(ViewStyle::Report, "btnReport"); });
+
     connect(actions_.value("cmdSave"), &QAction::triggered, this, &TSecFrm::cmdSaveExecute);
     connect(actions_.value("cmdNewGroup"), &QAction::triggered, this, &TSecFrm::cmdNewGroupExecute);
     connect(actions_.value("cmdDelGroup"), &QAction::triggered, this, &TSecFrm::cmdDelGroupExecute);
@@ -271,7 +313,7 @@ void TSecFrm::BindHandlers() {
         TAboutBox box(this);
         box.exec();
     });
-    tree_.OnSelectionChanged([this] { UpdateCaption(); });
+    tree_.OnSelectionChanged([this] { protection_->UserGroupsChange(); });
 }
 
 void TSecFrm::UpdateCaption() {
@@ -299,6 +341,10 @@ void TSecFrm::ActionList1Update() {
     enable("cmdRemUser", groups_.CanRemoveUser());
     enable("cmdMoveUser", groups_.CanMoveUser());
     enable("cmdSave", modified_.Get());
+    const bool protectable = protection_->ProtectionActionsEnabled();
+    for (const char* name : {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset"}) {
+        enable(name, protectable);
+    }
     const bool stopped = buttons_.value("ToolButton19")->isChecked();
     items_.value("StartFileProtection1")->setEnabled(stopped);
     items_.value("StopFileProtection1")->setEnabled(!stopped);

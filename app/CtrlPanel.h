@@ -10,6 +10,7 @@
 #include "principals/ModifiedFlag.h"
 #include "principals/PrincipalTree.h"
 #include "principals/UserDirectory.h"
+#include "rules/ProtectionController.h"
 #include "settings/Encript.h"
 
 class QAction;
@@ -24,6 +25,8 @@ class QToolButton;
 namespace kv {
 
 namespace ui {
+class TDirView;
+class TDriveView;
 class TPrincipalTreeView;
 class TFormStorage;
 }  // namespace ui
@@ -34,8 +37,9 @@ struct TSecFrmServices {
     TEncriptor& store;
     IPrompts& prompts;
     platform::IRegistry& registry;
-    IGroupDialog* groupDialog = nullptr;  ///< null: the window's own dialog
-    QString placementFile;                ///< INI file of the placement; empty: none
+    IGroupDialog* groupDialog = nullptr;            ///< null: the window's own dialog
+    IOptionsDialogRunner* optionsDialog = nullptr;  ///< null: the window's own dialog
+    QString placementFile;                          ///< INI file of the placement; empty: none
 };
 
 /// The settings window: owner of the panes, the toolbar, the menus, the
@@ -72,8 +76,9 @@ public:
     QToolBar* ToolBar1() const { return toolBar_; }
     QSplitter* Panes() const { return panes_; }
     ui::TPrincipalTreeView* UserGroups() const { return userGroups_; }
-    QWidget* DriveView1() const { return driveView_; }
-    QWidget* DirView1() const { return dirView_; }
+    ui::TDriveView* DriveView1() const { return driveView_; }
+    ui::TDirView* DirView1() const { return dirView_; }
+    TProtectionController& Protection() { return *protection_; }
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
 
     TPrincipalTree& Principals() { return tree_; }
@@ -98,7 +103,10 @@ private:
     void CreateContextMenus();
     void CreatePanes();
     void CreateStatusBar();
+    void CreateProtection();
     void BindHandlers();
+    /// cmdicon, cmdSmIcon, cmdList, cmdReport: the list's style and its button.
+    void SetViewStyle(ViewStyle style, const char* button);
     QMenu* AddMenu(QWidget* parent, const QString& name, const QString& title,
                    const QStringList& entries);
     QAction* AddItem(const QString& name, const QString& caption, const QString& hint);
@@ -124,8 +132,10 @@ private:
     QToolBar* toolBar_ = nullptr;
     QSplitter* panes_ = nullptr;
     ui::TPrincipalTreeView* userGroups_ = nullptr;
-    QWidget* driveView_ = nullptr;
-    QWidget* dirView_ = nullptr;
+    ui::TDriveView* driveView_ = nullptr;
+    ui::TDirView* dirView_ = nullptr;
+    std::unique_ptr<IOptionsDialogRunner> ownOptionsDialog_;
+    std::unique_ptr<TProtectionController> protection_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
 };
 

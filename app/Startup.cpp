@@ -4,6 +4,7 @@
 
 #include "access/forms/AccessForms.h"
 #include "app/CtrlPanel.h"
+#include "ui/DriveView.h"
 
 namespace kv {
 
@@ -59,6 +60,7 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
         return StartupOutcome::Terminate;
     }
     window.LoadCurrentUser();
+    window.DriveView1()->SelectPath("/");
     window.LoadUserGroups();
     window.UpdateCaption();
     window.Modified().Clear();

@@ -44,9 +44,11 @@ int main(int argc, char** argv) {
     kv::platform::MakeDirs(machine, 0755);
     const std::unique_ptr<kv::platform::IRegistry> registry =
         kv::platform::OpenMachineRegistry(machine, kv::platform::LoginName());
-    kv::TSecFrm window(
-        {store, prompts, *registry, nullptr,
-         QString::fromStdString(machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI")});
+    kv::TSecFrm window({.store = store,
+                        .prompts = prompts,
+                        .registry = *registry,
+                        .placementFile = QString::fromStdString(
+                            machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI")});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
 

@@ -31,10 +31,10 @@ QPixmap Canvas(const std::function<void(QPainter&)>& draw) {
 void Person(QPainter& p, QPointF at, double scale, const QColor& color) {
     p.setPen(Qt::NoPen);
     p.setBrush(color);
-    p.drawEllipse(at + QPointF(-2.6 * scale, -7 * scale), 5.2 * scale, 5.2 * scale);
+    p.drawEllipse(QRectF(at + QPointF(-2.8 * scale, -8 * scale), QSizeF(5.6 * scale, 5.6 * scale)));
     QPainterPath body;
     body.moveTo(at + QPointF(-5.5 * scale, 5 * scale));
-    body.cubicTo(at + QPointF(-5.5 * scale, -2 * scale), at + QPointF(5.5 * scale, -2 * scale),
+    body.cubicTo(at + QPointF(-5.5 * scale, -3.5 * scale), at + QPointF(5.5 * scale, -3.5 * scale),
                  at + QPointF(5.5 * scale, 5 * scale));
     body.closeSubpath();
     p.drawPath(body);
@@ -140,7 +140,7 @@ QPixmap Draw(int index) {
         case kImgGroup:
             return Canvas([](QPainter& p) { Group(p); });
         case kImgUser:
-            return Canvas([](QPainter& p) { Person(p, QPointF(10, 12), 1.15, kBlue); });
+            return Canvas([](QPainter& p) { Person(p, QPointF(10, 13), 1.15, kBlue); });
         case kImgNewGroup:
             return Canvas([](QPainter& p) {
                 Group(p);
@@ -163,13 +163,13 @@ QPixmap Draw(int index) {
             });
         case kImgUnknownUser:
             return Canvas([](QPainter& p) {
-                Person(p, QPointF(10, 12), 1.15, QColor(0x8a, 0x8a, 0x8a));
+                Person(p, QPointF(10, 13), 1.15, QColor(0x8a, 0x8a, 0x8a));
                 p.setPen(Qt::white);
                 QFont f = p.font();
                 f.setBold(true);
                 f.setPixelSize(9);
                 p.setFont(f);
-                p.drawText(QRectF(5, 10, 10, 10), Qt::AlignCenter, "?");
+                p.drawText(QRectF(5, 11, 10, 8), Qt::AlignCenter, "?");
             });
         case kImgSave:
             return Standard(QStyle::SP_DialogSaveButton);

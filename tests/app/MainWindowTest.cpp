@@ -118,8 +118,12 @@ protected:
     }
 
     std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
-        auto w = std::make_unique<TSecFrm>(TSecFrmServices{
-            store, prompts_, registry_, &dialog_, QString::fromStdString(dir_.File("kv.INI"))});
+        auto w = std::make_unique<TSecFrm>(
+            TSecFrmServices{.store = store,
+                            .prompts = prompts_,
+                            .registry = registry_,
+                            .groupDialog = &dialog_,
+                            .placementFile = QString::fromStdString(dir_.File("kv.INI"))});
         return w;
     }
 
