@@ -309,6 +309,14 @@ void TSecFrm::BindHandlers() {
     connect(actions_.value("cmdRemUser"), &QAction::triggered, this, &TSecFrm::cmdRemUserExecute);
     connect(actions_.value("cmdPassword"), &QAction::triggered, this, &TSecFrm::cmdPasswordExecute);
     connect(items_.value("Exit1"), &QAction::triggered, this, &QWidget::close);
+    connect(items_.value("Help2"), &QAction::triggered, this,
+            [] { platform::OpenDocument(platform::HelpFilePath()); });
+    for (const char* page : {"KVHomePage1", "KVSupportPage1"}) {
+        QAction* item = items_.value(page);
+        // The item's hint holds its web address.
+        connect(item, &QAction::triggered, this,
+                [item] { platform::OpenDocument(item->statusTip().toStdString()); });
+    }
     connect(items_.value("About1"), &QAction::triggered, this, [this] {
         TAboutBox box(this);
         box.exec();
