@@ -48,6 +48,8 @@ public:
     /// after a change, then published).
     std::shared_ptr<const MatchIndex> Index();
     const PublishedIndex& Published() const { return published_; }
+    /// Whether a change since the last compilation is not in Published() yet.
+    bool IndexStale() const { return indexStale_; }
 
     /// Writes the state now when the last change must be written at once or
     /// a deferred save is due. False with a reason when writing fails.

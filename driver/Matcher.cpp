@@ -1,6 +1,7 @@
 #include "driver/Matcher.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kv::driver {
 
@@ -33,6 +34,13 @@ inline std::uint64_t TailKey(std::string_view text, unsigned length) {
     for (std::size_t i = text.size() - length; i < text.size(); ++i)
         key = (key << 8) | static_cast<unsigned char>(text[i]);
     return key;
+}
+
+/// Up to 8 bytes of a text from `at`, packed (0 beyond the text).
+inline std::uint64_t Pack8(std::string_view text, std::size_t at, std::size_t length) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, text.data() + at, length);
+    return value;
 }
 
 bool IsAlnum(char c) {
@@ -149,23 +157,17 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
     for (const Entry& entry : entries)
         entries_.emplace_back(entry);
 
-    std::unordered_map<std::string, std::uint32_t> bucketOf;
+    // Entries by the folder part of their literal prefix (up to its last "/").
+    std::unordered_map<std::string, std::vector<std::uint32_t>> byAnchor;
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         const Pattern& mask = entries_[i].FileMask();
         const std::string& prefix = mask.Prefix();
         const std::size_t slash = prefix.rfind('/');
         if (slash != std::string::npos) {
-            std::string anchor = prefix.substr(0, slash + 1);
-            auto [it, added] =
-                bucketOf.emplace(anchor, static_cast<std::uint32_t>(buckets_.size()));
-            if (added) {
-                buckets_.push_back({anchor, {}});
-                longestAnchor_ = std::max(longestAnchor_, anchor.size());
-            }
-            buckets_[it->second].entries.push_back(i);
+            byAnchor[prefix.substr(0, slash + 1)].push_back(i);
+            longestAnchor_ = std::max(longestAnchor_, slash + 1);
         } else if (prefix.empty() && !mask.Tail().empty()) {
-            const unsigned length =
-                static_cast<unsigned>(std::min<std::size_t>(4, mask.Tail().size()));
+            const auto length = static_cast<unsigned>(std::min<std::size_t>(4, mask.Tail().size()));
             byTail_[TailKey(mask.Tail(), length)].push_back(i);
             tailLengths_ |= 1u << length;
         } else {
@@ -173,40 +175,71 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         }
     }
     std::size_t slotCount = 16;
-    while (slotCount < 2 * buckets_.size())
+    while (slotCount < 2 * byAnchor.size())
         slotCount *= 2;
     slots_.assign(slotCount, Slot{});
     slotMask_ = slotCount - 1;
-    for (std::uint32_t b = 0; b < buckets_.size(); ++b) {
-        const std::uint64_t mixed = Mix(HashOf(buckets_[b].anchor));
+    anchored_.reserve(entries_.size());
+    for (const auto& [anchor, candidates] : byAnchor) {
+        const std::uint64_t mixed = Mix(HashOf(anchor));
         std::uint64_t at = mixed & slotMask_;
-        while (slots_[at].bucket != 0)
+        while (slots_[at].count != 0)
             at = (at + 1) & slotMask_;
-        slots_[at] = Slot{static_cast<std::uint32_t>(mixed >> 32), b + 1};
+        slots_[at] = Slot{static_cast<std::uint32_t>(mixed >> 32),
+                          static_cast<std::uint32_t>(anchored_.size()),
+                          static_cast<std::uint32_t>(candidates.size())};
+        for (const std::uint32_t i : candidates) {
+            const std::string& prefix = entries_[i].FileMask().Prefix();
+            const std::size_t length = std::min<std::size_t>(8, prefix.size() - anchor.size());
+            anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, anchor.size(), length),
+                                 static_cast<std::uint32_t>(length)});
+        }
     }
 }
 
-const MatchIndex::Bucket* MatchIndex::FindAnchor(std::uint64_t hash,
-                                                 std::string_view anchor) const {
+const MatchIndex::Slot* MatchIndex::FindAnchor(std::uint64_t hash) const {
     const std::uint64_t mixed = Mix(hash);
     const auto tag = static_cast<std::uint32_t>(mixed >> 32);
     for (std::uint64_t at = mixed & slotMask_;; at = (at + 1) & slotMask_) {
         const Slot& slot = slots_[at];
-        if (slot.bucket == 0)
+        if (slot.count == 0)
             return nullptr;
-        if (slot.tag == tag && buckets_[slot.bucket - 1].anchor == anchor)
-            return &buckets_[slot.bucket - 1];
+        // Another anchor with the same tag costs a visit but no wrong answer:
+        // each candidate still matches its whole pattern, whose literal prefix
+        // holds the anchor. So the anchor text need not be kept or compared.
+        if (slot.tag == tag)
+            return &slot;
     }
 }
 
-void MatchIndex::Visit(const std::vector<std::uint32_t>& candidates, std::uint32_t operation,
-                       std::string_view path, std::string_view process, std::uint32_t* best) const {
+void MatchIndex::Visit(const std::uint32_t* begin, const std::uint32_t* end,
+                       std::uint32_t operation, std::string_view path, std::string_view process,
+                       std::uint32_t* best) const {
     // Candidates are in ascending order: the first refusal is this list's answer.
-    for (const std::uint32_t i : candidates) {
-        if (i >= *best)
+    for (const std::uint32_t* i = begin; i != end; ++i) {
+        if (*i >= *best)
             return;
-        if (entries_[i].Refuses(operation, path, process)) {
-            *best = i;
+        if (entries_[*i].Refuses(operation, path, process)) {
+            *best = *i;
+            return;
+        }
+    }
+}
+
+void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
+                               std::string_view path, std::string_view process,
+                               std::uint32_t* best) const {
+    const std::size_t rest = path.size() - anchorLength;
+    const std::uint32_t wanted = operation | kFullBit;
+    const Candidate* end = anchored_.data() + slot.begin + slot.count;
+    for (const Candidate* c = anchored_.data() + slot.begin; c != end; ++c) {
+        if (c->index >= *best)
+            return;
+        if ((c->mask & wanted) == 0 || c->nextLength > rest ||
+            Pack8(path, anchorLength, c->nextLength) != c->next)
+            continue;
+        if (entries_[c->index].Refuses(operation, path, process)) {
+            *best = c->index;
             return;
         }
     }
@@ -216,15 +249,15 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
                             std::string_view process) const {
     process = ProcessBaseName(process);
     std::uint32_t best = kAllowed;
-    if (!buckets_.empty()) {
+    if (!anchored_.empty()) {
         const std::size_t end = std::min(path.size(), longestAnchor_);
         std::uint64_t hash = kFnvOffset;
         for (std::size_t i = 0; i < end; ++i) {
             hash = Step(hash, path[i]);
             if (path[i] != '/')
                 continue;
-            if (const Bucket* bucket = FindAnchor(hash, path.substr(0, i + 1)))
-                Visit(bucket->entries, operation, path, process, &best);
+            if (const Slot* slot = FindAnchor(hash))
+                VisitAnchored(*slot, i + 1, operation, path, process, &best);
         }
     }
     if (tailLengths_ != 0) {
@@ -232,10 +265,11 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
             if ((tailLengths_ & (1u << length)) == 0)
                 continue;
             if (auto it = byTail_.find(TailKey(path, length)); it != byTail_.end())
-                Visit(it->second, operation, path, process, &best);
+                Visit(it->second.data(), it->second.data() + it->second.size(), operation, path,
+                      process, &best);
         }
     }
-    Visit(others_, operation, path, process, &best);
+    Visit(others_.data(), others_.data() + others_.size(), operation, path, process, &best);
     return best == kAllowed ? Decision{} : Decision{true, best};
 }
 

@@ -122,20 +122,28 @@ public:
     std::size_t Size() const { return entries_.size(); }
 
 private:
-    struct Bucket {
-        std::string anchor;
-        std::vector<std::uint32_t> entries;
+    /// An entry under an anchor, with what can be checked without touching it:
+    /// its mask, and up to 8 bytes of its literal prefix after the anchor.
+    struct Candidate {
+        std::uint32_t index;
+        std::uint32_t mask;
+        std::uint64_t next;
+        std::uint32_t nextLength;
     };
+    /// One anchor: its candidates are anchored_[begin, begin + count).
     struct Slot {
         std::uint32_t tag = 0;
-        std::uint32_t bucket = 0;  // bucket index + 1; 0 is empty
+        std::uint32_t begin = 0;
+        std::uint32_t count = 0;  // 0: empty slot
     };
-    void Visit(const std::vector<std::uint32_t>& candidates, std::uint32_t operation,
+    void Visit(const std::uint32_t* begin, const std::uint32_t* end, std::uint32_t operation,
                std::string_view path, std::string_view process, std::uint32_t* best) const;
-    const Bucket* FindAnchor(std::uint64_t hash, std::string_view anchor) const;
+    const Slot* FindAnchor(std::uint64_t hash) const;
+    void VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
+                       std::string_view path, std::string_view process, std::uint32_t* best) const;
 
     std::vector<CompiledEntry> entries_;
-    std::vector<Bucket> buckets_;
+    std::vector<Candidate> anchored_;
     std::vector<Slot> slots_;
     std::uint64_t slotMask_ = 0;
     std::size_t longestAnchor_ = 0;

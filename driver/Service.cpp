@@ -283,6 +283,8 @@ void Service::Run() {
         }
         const auto now = std::chrono::steady_clock::now();
         int timeout = 1000;
+        if (table_.IndexStale())
+            timeout = std::min(timeout, kIndexDelayMs);
         if (std::any_of(clients_.begin(), clients_.end(), HasFrame))
             timeout = 0;
         if (const int save = table_.MillisecondsUntilSave(now); save >= 0)
@@ -292,6 +294,8 @@ void Service::Run() {
             Log(std::string("poll: ") + std::strerror(errno));
             break;
         }
+        if (ready == 0 && table_.IndexStale())
+            table_.Index();  // a quiet moment after changes: compile and publish
         if (ready > 0) {
             if (fds[0].revents != 0)
                 stopping = true;

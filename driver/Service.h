@@ -34,6 +34,9 @@ public:
     static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
     static constexpr int kFramesPerTurn = 32;
     static constexpr std::chrono::seconds kStallTimeout{30};
+    /// After changes, the index is compiled and published once requests
+    /// pause this long (or at once for a check), not after every change.
+    static constexpr int kIndexDelayMs = 20;
 
     explicit Service(ServiceOptions options);
     ~Service();

@@ -87,6 +87,17 @@ TEST_F(ServiceTest, ChecksAndListsEntries) {
     EXPECT_FALSE(Send(*client, get).success) << "no such entry";
 }
 
+TEST_F(ServiceTest, ChangesReachThePublishedIndexWhenRequestsPause) {
+    auto client = Connect();
+    ASSERT_TRUE(Send(*client, Add("/home/a/*")).success);
+    ASSERT_TRUE(Send(*client, Add("/home/b/*")).success);
+    const PublishedIndex& published = service_->Table().Published();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (published.Current()->Size() != 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(published.Current()->Decide(0x10, "/home/b/x", "vim"), (Decision{true, 1}));
+}
+
 TEST_F(ServiceTest, MalformedRequestsFailAndTheConnectionGoesOn) {
     auto client = Connect();
     ASSERT_TRUE(Send(*client, Add("/keep/*")).success);
