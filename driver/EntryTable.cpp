@@ -122,37 +122,40 @@ bool EntryTable::Parse(std::string_view text, std::vector<Entry>* entries, bool*
     return true;
 }
 
-bool EntryTable::Load(std::string* error) {
+EntryTable::LoadOutcome EntryTable::Load(std::string* error) {
     entries_.clear();
     active_ = false;
     bytes_ = 0;
     indexStale_ = true;
     if (path_.empty())
-        return true;
+        return LoadOutcome::kLoaded;
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT)
-            return true;
+            return LoadOutcome::kLoaded;
         *error = "cannot read " + path_ + ": " + std::strerror(errno);
-        return false;
+        return LoadOutcome::kUnreadable;
     }
     std::string text;
     char buffer[65536];
     bool readOk = true;
+    int readErrno = 0;
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n < 0) {
             readOk = false;
+            readErrno = errno;
+        }
         if (n <= 0)
             break;
         text.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
     if (!readOk) {
-        *error = "cannot read " + path_ + ": " + std::strerror(errno);
-        return false;
+        *error = "cannot read " + path_ + ": " + std::strerror(readErrno);
+        return LoadOutcome::kUnreadable;
     }
     std::string reason;
     bool active = false;
@@ -161,12 +164,12 @@ bool EntryTable::Load(std::string* error) {
         ::rename(path_.c_str(), aside.c_str());
         *error = path_ + " is damaged (" + reason + "); kept as " + aside +
                  ", starting with an empty table";
-        return false;
+        return LoadOutcome::kDamaged;
     }
     active_ = active;
     for (const Entry& e : entries_)
         bytes_ += EntryBytes(e);
-    return true;
+    return LoadOutcome::kLoaded;
 }
 
 bool EntryTable::Add(const Entry& entry, std::string* error) {

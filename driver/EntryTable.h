@@ -30,10 +30,12 @@ public:
     /// An empty path keeps the table in memory only.
     explicit EntryTable(std::string statePath);
 
+    enum class LoadOutcome { kLoaded, kDamaged, kUnreadable };
     /// Reads the state file; a missing file is an empty table. A damaged file
-    /// is renamed to <path>.damaged, the table starts empty and the reason is
-    /// returned in `error` (the result is then false).
-    [[nodiscard]] bool Load(std::string* error);
+    /// is renamed to <path>.damaged and the table starts empty; a file that
+    /// cannot be read is left alone (the service must not write over it).
+    /// The reason for either is returned in `error`.
+    [[nodiscard]] LoadOutcome Load(std::string* error);
 
     /// Appends an entry; false when the table is full.
     [[nodiscard]] bool Add(const Entry& entry, std::string* error);

@@ -62,8 +62,16 @@ void Service::Log(const std::string& line) const {
 
 bool Service::Start(std::string* error) {
     std::string reason;
-    if (!table_.Load(&reason))
-        Log(reason);
+    switch (table_.Load(&reason)) {
+        case EntryTable::LoadOutcome::kLoaded:
+            break;
+        case EntryTable::LoadOutcome::kDamaged:
+            Log(reason);
+            break;
+        case EntryTable::LoadOutcome::kUnreadable:
+            *error = reason;
+            return false;
+    }
     if (!options_.statePath.empty() && !MakeFolders(FolderOf(options_.statePath))) {
         *error = "cannot create the folder of " + options_.statePath + ": " + std::strerror(errno);
         return false;

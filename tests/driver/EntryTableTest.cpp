@@ -61,7 +61,8 @@ TEST(EntryTableTest, ChangesOfASmallTableAreWrittenAtOnceAndRestored) {
     std::string error;
     {
         EntryTable table(path);
-        ASSERT_TRUE(table.Load(&error)) << "a missing file is an empty table";
+        ASSERT_EQ(table.Load(&error), EntryTable::LoadOutcome::kLoaded)
+            << "a missing file is an empty table";
         EXPECT_EQ(table.Count(), 0u);
         for (const Entry& e : kEntries)
             ASSERT_TRUE(table.Add(e, &error));
@@ -74,7 +75,7 @@ TEST(EntryTableTest, ChangesOfASmallTableAreWrittenAtOnceAndRestored) {
     EXPECT_EQ(st.st_mode & 0777, 0644u);
 
     EntryTable restored(path);
-    ASSERT_TRUE(restored.Load(&error)) << error;
+    ASSERT_EQ(restored.Load(&error), EntryTable::LoadOutcome::kLoaded) << error;
     EXPECT_EQ(restored.Entries(), kEntries);
     EXPECT_TRUE(restored.Active());
     EXPECT_EQ(restored.Index()->Decide(0x10, "/home/a/Work/x", "vim"), (Decision{true, 0}));
@@ -86,11 +87,24 @@ TEST(EntryTableTest, ADamagedFileIsKeptAsideAndTheTableStartsEmpty) {
     WriteFile(path, "kvvxd-state 1\nactive 1\nentries 5\n");
     EntryTable table(path);
     std::string error;
-    EXPECT_FALSE(table.Load(&error));
+    EXPECT_EQ(table.Load(&error), EntryTable::LoadOutcome::kDamaged);
     EXPECT_NE(error.find("damaged"), std::string::npos) << error;
     EXPECT_EQ(table.Count(), 0u);
     EXPECT_FALSE(table.Active());
     EXPECT_EQ(ReadFile(path + ".damaged"), "kvvxd-state 1\nactive 1\nentries 5\n");
+}
+
+TEST(EntryTableTest, AnUnreadableFileIsLeftAlone) {
+    TempDir dir;
+    const std::string path = dir.File("state");
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);  // reading a folder fails
+    EntryTable table(path);
+    std::string error;
+    EXPECT_EQ(table.Load(&error), EntryTable::LoadOutcome::kUnreadable);
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
 TEST(EntryTableTest, ALargeTableIsWrittenLaterButClearIsWrittenAtOnce) {
@@ -98,7 +112,7 @@ TEST(EntryTableTest, ALargeTableIsWrittenLaterButClearIsWrittenAtOnce) {
     const std::string path = dir.File("state");
     EntryTable table(path);
     std::string error;
-    ASSERT_TRUE(table.Load(&error));
+    ASSERT_EQ(table.Load(&error), EntryTable::LoadOutcome::kLoaded);
     const std::string longMask = "/home/" + std::string(2000, 'x') + "/*";
     while (EntryTable::Serialize(table.Entries(), false).size() < EntryTable::kImmediateSaveBytes)
         ASSERT_TRUE(table.Add({0x10, longMask, "", "*", ""}, &error));
@@ -112,7 +126,7 @@ TEST(EntryTableTest, ALargeTableIsWrittenLaterButClearIsWrittenAtOnce) {
     EXPECT_EQ(table.MillisecondsUntilSave(now), -1);
     {
         EntryTable restored(path);
-        ASSERT_TRUE(restored.Load(&error));
+        ASSERT_EQ(restored.Load(&error), EntryTable::LoadOutcome::kLoaded);
         EXPECT_EQ(restored.Count(), table.Count());
         EXPECT_EQ(restored.Entries().back().FileMask, "/last");
     }
@@ -120,7 +134,7 @@ TEST(EntryTableTest, ALargeTableIsWrittenLaterButClearIsWrittenAtOnce) {
     EXPECT_EQ(table.MillisecondsUntilSave(now), 0);
     ASSERT_TRUE(table.SaveIfDue(now, &error));
     EntryTable cleared(path);
-    ASSERT_TRUE(cleared.Load(&error));
+    ASSERT_EQ(cleared.Load(&error), EntryTable::LoadOutcome::kLoaded);
     EXPECT_EQ(cleared.Count(), 0u);
 }
 
@@ -128,7 +142,7 @@ TEST(EntryTableTest, AFailedWriteIsReportedAndKeepsTheChangePending) {
     TempDir dir;
     EntryTable table(dir.File("missing-folder/state"));
     std::string error;
-    ASSERT_TRUE(table.Load(&error));
+    ASSERT_EQ(table.Load(&error), EntryTable::LoadOutcome::kLoaded);
     table.SetActive(true);
     EXPECT_FALSE(table.SaveIfDue(std::chrono::steady_clock::now(), &error));
     EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
