@@ -214,7 +214,11 @@ void Service::ReadFrom(Client& client) {
     const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
         return;
-    if (n <= 0) {
+    if (n == 0) {
+        client.eof = true;  // the client may still read what is owed to it
+        return;
+    }
+    if (n < 0) {
         client.closing = true;
         client.out.clear();
         return;
@@ -223,11 +227,15 @@ void Service::ReadFrom(Client& client) {
     client.lastProgress = std::chrono::steady_clock::now();
 }
 
-bool Service::HasFrame(const Client& client) {
-    if (client.closing || client.in.size() < 4 || client.out.size() >= kMaxPendingOutput)
+bool Service::FrameWaits(const Client& client) {
+    if (client.closing || client.in.size() < 4)
         return false;
     const std::uint32_t length = GetU32(client.in, 0);
     return length > kMaxFrameBody || client.in.size() >= 4 + std::size_t{length};
+}
+
+bool Service::HasFrame(const Client& client) {
+    return client.out.size() < kMaxPendingOutput && FrameWaits(client);
 }
 
 void Service::Process(Client& client) {
@@ -253,6 +261,13 @@ void Service::Process(Client& client) {
         }
         client.out += EncodeReply(reply);
         client.in.erase(0, 4 + std::size_t{length});
+    }
+    if (client.eof && !client.closing && !FrameWaits(client)) {
+        // The client stopped sending: a frame cut short is answered as malformed.
+        if (!client.in.empty())
+            client.out += EncodeReply(Failure());
+        client.in.clear();
+        client.closing = true;
     }
 }
 
@@ -283,7 +298,8 @@ void Service::Run() {
         fds.push_back({listenFd_, POLLIN, 0});
         for (const Client& c : clients_) {
             short events = 0;
-            if (!c.closing && c.out.size() < kMaxPendingOutput && c.in.size() < 4 + kMaxFrameBody)
+            if (!c.closing && !c.eof && c.out.size() < kMaxPendingOutput &&
+                c.in.size() < 4 + kMaxFrameBody)
                 events |= POLLIN;
             if (!c.out.empty())
                 events |= POLLOUT;

@@ -61,7 +61,8 @@ private:
         int fd = -1;
         std::string in;
         std::string out;
-        bool closing = false;
+        bool closing = false;  // no more requests; close once `out` is sent
+        bool eof = false;      // the client has shut down its sending side
         int malformed = 0;
         std::chrono::steady_clock::time_point lastProgress;
     };
@@ -69,6 +70,8 @@ private:
     void Accept();
     void ReadFrom(Client& client);
     /// Whether a whole frame (or an oversized length) waits in the client's input.
+    static bool FrameWaits(const Client& client);
+    /// Whether such a frame may be answered now (the client reads its replies).
     static bool HasFrame(const Client& client);
     /// Answers up to kFramesPerTurn waiting frames.
     void Process(Client& client);

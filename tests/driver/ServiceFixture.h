@@ -27,7 +27,8 @@ protected:
         if (!service_)
             return;
         service_->RequestStop();
-        thread_.join();
+        if (thread_.joinable())
+            thread_.join();
         service_.reset();
     }
 

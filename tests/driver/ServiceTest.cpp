@@ -124,6 +124,22 @@ TEST_F(ServiceTest, MalformedRequestsFailAndTheConnectionGoesOn) {
     }
 }
 
+TEST_F(ServiceTest, AFrameCutShortByTheClientIsAnsweredWithFailure) {
+    const int fd = RawConnect(SocketPath());
+    const std::string whole = EncodeRequest(MakeRequest(code::kCount));
+    const std::string cut = whole + whole.substr(0, whole.size() - 3);
+    ASSERT_EQ(::write(fd, cut.data(), cut.size()), static_cast<ssize_t>(cut.size()));
+    ::shutdown(fd, SHUT_WR);
+    std::string replies;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        replies.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+    EXPECT_EQ(replies, EncodeReply(Reply{true, 0, {}}) + EncodeReply(Reply{false, 0, {}}));
+    auto client = Connect();
+    EXPECT_TRUE(Send(*client, code::kCount).success);
+}
+
 TEST_F(ServiceTest, AnOversizedFrameClosesOnlyItsConnection) {
     auto bad = Connect();
     auto good = Connect();
