@@ -24,7 +24,7 @@ class EntryTable {
 public:
     static constexpr std::size_t kMaxEntries = 1'000'000;
     static constexpr std::size_t kMaxTableBytes = 256u << 20;
-    static constexpr std::size_t kImmediateSaveBytes = 256u << 10;
+    static constexpr std::size_t kImmediateSaveBytes = 64u << 10;
     static constexpr std::chrono::milliseconds kDeferredSaveInterval{1000};
 
     /// An empty path keeps the table in memory only.

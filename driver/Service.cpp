@@ -318,8 +318,10 @@ void Service::Run() {
             Log(std::string("poll: ") + std::strerror(errno));
             break;
         }
-        if (ready == 0 && table_.IndexStale())
-            table_.Index();  // a quiet moment after changes: compile and publish
+        // A quiet moment after changes (no frame waiting, no save due): compile
+        // and publish, rather than after every change of a bulk load.
+        if (ready == 0 && timeout == kIndexDelayMs && table_.IndexStale())
+            table_.Index();
         if (ready > 0) {
             if (fds[0].revents != 0)
                 stopping = true;
