@@ -306,7 +306,7 @@ void Service::Run() {
             fds.push_back({c.fd, events, 0});
         }
         const auto now = std::chrono::steady_clock::now();
-        int timeout = 1000;
+        int timeout = static_cast<int>(std::min<std::int64_t>(1000, options_.stallTimeout.count()));
         if (table_.IndexStale())
             timeout = std::min(timeout, kIndexDelayMs);
         if (std::any_of(clients_.begin(), clients_.end(), HasFrame))
@@ -344,7 +344,7 @@ void Service::Run() {
             if (!c.out.empty())
                 WriteTo(c);
             const bool stalled =
-                (!c.in.empty() || !c.out.empty()) && after - c.lastProgress > kStallTimeout;
+                (!c.in.empty() || !c.out.empty()) && after - c.lastProgress > options_.stallTimeout;
             if (stalled) {
                 Log("dropping a client that stalled");
                 c.closing = true;

@@ -18,13 +18,16 @@ struct ServiceOptions {
     std::string statePath;
     /// Receives one line per event worth logging; null logs nothing.
     std::function<void(const std::string&)> log;
+    /// A client that leaves a frame unfinished, or its replies unread, this
+    /// long is dropped.
+    std::chrono::milliseconds stallTimeout{30000};
 };
 
 /// The interceptor service: one thread polls the listening socket and every
 /// client with non-blocking sockets. A client gets at most kFramesPerTurn
 /// requests answered per turn, is not read while kMaxPendingOutput bytes of
 /// replies wait for it, and is dropped when it leaves a frame unfinished for
-/// kStallTimeout; so no client can hold the others up. A frame longer than
+/// the stall timeout; so no client can hold the others up. A frame longer than
 /// kMaxFrameBody is answered with failure and the connection closed (it
 /// cannot be skipped safely); any other malformed request is answered with
 /// failure and the connection kept.
@@ -33,7 +36,6 @@ public:
     static constexpr std::size_t kMaxClients = 512;
     static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
     static constexpr int kFramesPerTurn = 32;
-    static constexpr std::chrono::seconds kStallTimeout{30};
     /// After changes, the index is compiled and published once requests
     /// pause this long (or at once for a check), not after every change.
     static constexpr int kIndexDelayMs = 20;

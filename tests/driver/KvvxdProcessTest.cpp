@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "driver/DeviceClient.h"
 #include "tests/support/TempDir.h"
 
@@ -123,6 +125,34 @@ TEST(KvvxdProcessTest, AServiceKilledOutrightLeavesAStateThatRestarts) {
     ASSERT_TRUE(client.Open(socket, &error)) << error;
     EXPECT_EQ(Ask(client, MakeRequest(code::kCount)).returned, 1u);
     EXPECT_EQ(Ask(client, MakeRequest(code::kGetActive)).returned, 1u);
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+}
+
+/// Runs kvctl with `args`; returns its exit code and fills its stdout.
+int Kvctl(const std::string& args, std::string* out) {
+    FILE* pipe = ::popen((std::string(KVCTL_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return -1;
+    out->clear();
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        *out += buffer;
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(KvvxdProcessTest, KvctlReportsThroughItsExitCode) {
+    kv::test::TempDir dir;
+    const std::string socket = dir.File("VEVUZ");
+    std::string out;
+    EXPECT_EQ(Kvctl("--device " + socket + " status", &out), 3) << "no service";
+    Kvvxd service(socket, dir.File("state"));
+    ASSERT_EQ(service.Start(), "ready");
+    EXPECT_EQ(Kvctl("--device " + socket + " status", &out), 0);
+    EXPECT_EQ(out, "entries: 0\nactive: no\n");
+    EXPECT_EQ(Kvctl("--device " + socket + " check --op Open --process vim /x", &out), 0);
+    EXPECT_EQ(out, "allowed (protection is not active now)\n");
+    EXPECT_EQ(Kvctl("--device " + socket + " check --op Nope --process vim /x", &out), 2);
     EXPECT_EQ(service.Stop(SIGTERM), 0);
 }
 

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -205,6 +206,30 @@ TEST_F(ServiceTest, StallingAndFloodingClientsDoNotHoldOthersUp) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     ::close(staller);
     ::close(flooder);
+}
+
+TEST(ServiceStallTest, AClientThatStallsMidFrameIsDropped) {
+    kv::test::TempDir dir;
+    ServiceOptions options{dir.File("VEVUZ"), "", nullptr};
+    options.stallTimeout = std::chrono::milliseconds(200);
+    Service service(options);
+    std::string error;
+    ASSERT_TRUE(service.Start(&error)) << error;
+    std::thread thread([&] { service.Run(); });
+    const int fd = RawConnect(options.socketPath);
+    const std::string half = EncodeRequest(MakeRequest(code::kCount)).substr(0, 7);
+    ASSERT_EQ(::write(fd, half.data(), half.size()), static_cast<ssize_t>(half.size()));
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char byte;
+    EXPECT_EQ(::read(fd, &byte, 1), 0) << "the service closed the connection";
+    ::close(fd);
+    DeviceClient client;
+    ASSERT_TRUE(client.Open(options.socketPath, &error)) << error;
+    Reply reply;
+    EXPECT_TRUE(client.Transact(MakeRequest(code::kCount), &reply, &error)) << error;
+    service.RequestStop();
+    thread.join();
 }
 
 TEST_F(ServiceTest, ARestartRestoresEntriesAndActiveState) {
