@@ -14,19 +14,48 @@ const char kUsageText[] =
     "       kvctl [--device PATH] entries\n"
     "       kvctl [--device PATH] check --op NAME --process NAME PATH\n";
 
+/// Length of the valid UTF-8 sequence at text[at], or 0 when there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
+/// A JSON string. Texts are bytes: valid UTF-8 is kept, and every other byte
+/// is written as the code point of the same value, so the line stays JSON.
 std::string JsonText(std::string_view text) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
-        } else if (byte < 0x20) {
+        } else if (byte < 0x20 || byte == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
             out += escaped;
-        } else {
+        } else if (byte < 0x80) {
             out += c;
+        } else if (const std::size_t length = Utf8Length(text, i)) {
+            out += text.substr(i, length);
+            i += length - 1;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
         }
     }
     return out + "\"";

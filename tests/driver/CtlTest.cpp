@@ -46,6 +46,13 @@ TEST_F(CtlTest, EntriesAreJsonLines) {
               "\"ExcludeProc\":\"ExProc\"}\n");
 }
 
+TEST(CtlJsonTest, TextsThatAreNoUtf8StillMakeJson) {
+    const Entry entry{1, "/caf\xC3\xA9/\xE9*\xC3", "", "\x7F", ""};
+    EXPECT_EQ(EntryJson(3, entry),
+              "{\"index\":3,\"dwOperation\":1,\"FileMask\":\"/caf\xC3\xA9/\\u00e9*\\u00c3\","
+              "\"ExcludeFiles\":\"\",\"Processes\":\"\\u007f\",\"ExcludeProc\":\"\"}");
+}
+
 TEST_F(CtlTest, CheckAnswersAllowedOrRefusedWithTheEntry) {
     Load({Add("/home/a/Work/*"), Add("/home/a/Private*", 0x400)});
     EXPECT_EQ(Run({"check", "--op", "Rename", "--process", "vim", "/home/a/Work/f"}),
