@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+namespace kv::driver {
+
+/// Control codes of the interceptor device. The first five are the requests
+/// the program sends; the last three are the service's own additions, used by
+/// kvctl and the guard.
+namespace code {
+inline constexpr std::uint32_t kAddEntry = 0x83000004;
+inline constexpr std::uint32_t kActivate = 0x8300000C;
+inline constexpr std::uint32_t kDeactivate = 0x83000013;
+inline constexpr std::uint32_t kClear = 0x83000044;
+inline constexpr std::uint32_t kCount = 0x83000053;
+/// Input: operation bit, path pointer, process pointer (12 bytes). Returned
+/// value: index of the refusing entry, or kAllowed.
+inline constexpr std::uint32_t kCheck = 0x83000080;
+/// No input. Returned value: 1 when enforcement is active, else 0.
+inline constexpr std::uint32_t kGetActive = 0x83000084;
+/// Input: entry index (4 bytes). Output: dwOperation, then FileMask,
+/// ExcludeFiles, Processes and ExcludeProc, each NUL-terminated. Returned
+/// value: the size of that output.
+inline constexpr std::uint32_t kGetEntry = 0x83000088;
+}  // namespace code
+
+/// Returned value of a check whose operation is allowed.
+inline constexpr std::uint32_t kAllowed = 0xFFFFFFFF;
+
+/// Size of the entry record of an add request.
+inline constexpr std::uint32_t kEntryRecordSize = 28;
+
+}  // namespace kv::driver

@@ -1,0 +1,227 @@
+#include "driver/Ctl.h"
+
+#include <cstdio>
+
+#include "driver/DeviceClient.h"
+#include "driver/Matcher.h"
+
+namespace kv::driver {
+
+namespace {
+
+const char kUsageText[] =
+    "usage: kvctl [--device PATH] status\n"
+    "       kvctl [--device PATH] entries\n"
+    "       kvctl [--device PATH] check --op NAME --process NAME PATH\n";
+
+/// Length of the valid UTF-8 sequence at text[at], or 0 when there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length == 0 || at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
+/// A JSON string. Texts are bytes: valid UTF-8 is kept, and every other byte
+/// is written as the code point of the same value, so the line stays JSON.
+std::string JsonText(std::string_view text) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else if (byte < 0x80) {
+            out += c;
+        } else if (const std::size_t length = Utf8Length(text, i)) {
+            out += text.substr(i, length);
+            i += length - 1;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+std::string OperationNames() {
+    std::string names;
+    for (const OperationName& op : kOperations)
+        names += std::string(names.empty() ? "" : ", ") + op.name;
+    return names;
+}
+
+/// Sends one request; reports a broken exchange or a refused request.
+bool Ask(DeviceClient& device, const Request& request, Reply* reply, std::ostream& err,
+         int* exitCode) {
+    std::string error;
+    if (!device.Transact(request, reply, &error)) {
+        err << "kvctl: " << error << "\n";
+        *exitCode = ctl_exit::kFailed;
+        return false;
+    }
+    if (!reply->success) {
+        err << "kvctl: the service refused the request\n";
+        *exitCode = ctl_exit::kFailed;
+        return false;
+    }
+    return true;
+}
+
+bool FetchEntry(DeviceClient& device, std::uint32_t index, Entry* entry, std::ostream& err,
+                int* exitCode) {
+    Request request;
+    request.code = code::kGetEntry;
+    request.index = index;
+    request.outputSize = static_cast<std::uint32_t>(kMaxFrameBody - kReplyHeaderSize);
+    Reply reply;
+    if (!Ask(device, request, &reply, err, exitCode))
+        return false;
+    if (!DecodeEntryOutput(reply.output, entry)) {
+        err << "kvctl: the service sent a damaged entry " << index << "\n";
+        *exitCode = ctl_exit::kFailed;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string EntryJson(std::uint32_t index, const Entry& entry) {
+    return "{\"index\":" + std::to_string(index) +
+           ",\"dwOperation\":" + std::to_string(entry.dwOperation) +
+           ",\"FileMask\":" + JsonText(entry.FileMask) +
+           ",\"ExcludeFiles\":" + JsonText(entry.ExcludeFiles) +
+           ",\"Processes\":" + JsonText(entry.Processes) +
+           ",\"ExcludeProc\":" + JsonText(entry.ExcludeProc) + "}";
+}
+
+int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string devicePath = DefaultDevicePath();
+    std::string command;
+    std::string opName;
+    std::string process;
+    std::vector<std::string> operands;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string* target) {
+            if (i + 1 >= args.size()) {
+                err << "kvctl: " << arg << " needs a value\n" << kUsageText;
+                return false;
+            }
+            *target = args[++i];
+            return true;
+        };
+        if (arg == "--device") {
+            if (!value(&devicePath))
+                return ctl_exit::kUsage;
+        } else if (arg == "--op") {
+            if (!value(&opName))
+                return ctl_exit::kUsage;
+        } else if (arg == "--process") {
+            if (!value(&process))
+                return ctl_exit::kUsage;
+        } else if (arg == "--help" || arg == "-h") {
+            out << kUsageText;
+            return ctl_exit::kOk;
+        } else if (arg.starts_with("--")) {
+            err << "kvctl: unknown option " << arg << "\n" << kUsageText;
+            return ctl_exit::kUsage;
+        } else if (command.empty()) {
+            command = arg;
+        } else {
+            operands.push_back(arg);
+        }
+    }
+    std::uint32_t operation = 0;
+    if (command == "status" || command == "entries") {
+        if (!operands.empty() || !opName.empty() || !process.empty()) {
+            err << "kvctl: " << command << " takes no arguments\n" << kUsageText;
+            return ctl_exit::kUsage;
+        }
+    } else if (command == "check") {
+        if (opName.empty() || process.empty() || operands.size() != 1) {
+            err << "kvctl: check needs --op NAME, --process NAME and one PATH\n" << kUsageText;
+            return ctl_exit::kUsage;
+        }
+        const auto bit = OperationBit(opName);
+        if (!bit) {
+            err << "kvctl: unknown operation \"" << opName << "\"; the operations are "
+                << OperationNames() << "\n";
+            return ctl_exit::kUsage;
+        }
+        operation = *bit;
+    } else {
+        err << (command.empty() ? std::string("kvctl: no command")
+                                : "kvctl: unknown command \"" + command + "\"")
+            << "\n"
+            << kUsageText;
+        return ctl_exit::kUsage;
+    }
+
+    DeviceClient device;
+    std::string error;
+    if (!device.Open(devicePath, &error)) {
+        err << "kvctl: the interceptor service is not running (" << error << ")\n";
+        return ctl_exit::kNoService;
+    }
+    int exitCode = ctl_exit::kOk;
+    Reply count;
+    Reply active;
+    if (!Ask(device, MakeRequest(code::kCount), &count, err, &exitCode) ||
+        !Ask(device, MakeRequest(code::kGetActive), &active, err, &exitCode))
+        return exitCode;
+
+    if (command == "status") {
+        out << "entries: " << count.returned << "\n"
+            << "active: " << (active.returned == 1 ? "yes" : "no") << "\n";
+        return ctl_exit::kOk;
+    }
+    if (command == "entries") {
+        for (std::uint32_t i = 0; i < count.returned; ++i) {
+            Entry entry;
+            if (!FetchEntry(device, i, &entry, err, &exitCode))
+                return exitCode;
+            out << EntryJson(i, entry) << "\n";
+        }
+        return ctl_exit::kOk;
+    }
+    Request check;
+    check.code = code::kCheck;
+    check.operation = operation;
+    check.path = operands[0];
+    check.process = process;
+    Reply decision;
+    if (!Ask(device, check, &decision, err, &exitCode))
+        return exitCode;
+    const char* note = active.returned == 1 ? "" : " (protection is not active now)";
+    if (decision.returned == kAllowed) {
+        out << "allowed" << note << "\n";
+        return ctl_exit::kOk;
+    }
+    Entry entry;
+    if (!FetchEntry(device, decision.returned, &entry, err, &exitCode))
+        return exitCode;
+    out << "refused by entry " << decision.returned << note << ": "
+        << EntryJson(decision.returned, entry) << "\n";
+    return ctl_exit::kRefused;
+}
+
+}  // namespace kv::driver

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "driver/Protocol.h"
+
+namespace kv::driver {
+
+/// Exit codes of kvctl.
+namespace ctl_exit {
+inline constexpr int kOk = 0;         ///< done; for check: allowed
+inline constexpr int kRefused = 1;    ///< check: the operation is refused
+inline constexpr int kUsage = 2;      ///< bad command line
+inline constexpr int kNoService = 3;  ///< no service answers on the device socket
+inline constexpr int kFailed = 4;     ///< the service refused or broke off a request
+}  // namespace ctl_exit
+
+/// kvctl with its arguments (without the program name):
+///   [--device PATH] status | entries | check --op NAME --process NAME PATH
+int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+/// One entry as a JSON object on one line (texts are escaped byte by byte).
+std::string EntryJson(std::uint32_t index, const Entry& entry);
+
+}  // namespace kv::driver

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+
+#include "driver/Protocol.h"
+
+namespace kv::driver {
+
+/// The device socket: `$KESTRAVA_DEVICE`, else /run/kestrava/VEVUZ for root,
+/// else `$XDG_RUNTIME_DIR/kestrava/VEVUZ` (/tmp/kestrava-<uid>/VEVUZ without
+/// a runtime folder).
+std::string DefaultDevicePath();
+
+/// A blocking connection to the interceptor service. Each request waits for
+/// its reply (at most `timeoutMs` for each read or write).
+class DeviceClient {
+public:
+    DeviceClient() = default;
+    ~DeviceClient();
+    DeviceClient(const DeviceClient&) = delete;
+    DeviceClient& operator=(const DeviceClient&) = delete;
+
+    /// Connects; false with a reason when there is no service at `path`.
+    [[nodiscard]] bool Open(const std::string& path, std::string* error, int timeoutMs = 10000);
+    bool IsOpen() const { return fd_ >= 0; }
+    void Close();
+
+    /// Sends one request and reads its reply. False (and the connection
+    /// closed) when the exchange fails; a refused request is a reply with
+    /// success false.
+    [[nodiscard]] bool Transact(const Request& request, Reply* reply, std::string* error);
+    /// Sends bytes as they are (for tests of malformed frames) and reads one reply.
+    [[nodiscard]] bool TransactRaw(const std::string& frame, Reply* reply, std::string* error);
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace kv::driver

@@ -1,0 +1,286 @@
+#include "driver/Matcher.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kv::driver {
+
+namespace {
+
+constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+inline std::uint64_t Step(std::uint64_t hash, char c) {
+    return (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
+}
+
+inline std::uint64_t Mix(std::uint64_t h) {
+    h ^= h >> 33;
+    h *= 0xff51afd7ed558ccdULL;
+    h ^= h >> 33;
+    return h;
+}
+
+std::uint64_t HashOf(std::string_view text) {
+    std::uint64_t hash = kFnvOffset;
+    for (char c : text)
+        hash = Step(hash, c);
+    return hash;
+}
+
+/// Key of the last `length` bytes of a text (length 1 to 4).
+inline std::uint64_t TailKey(std::string_view text, unsigned length) {
+    std::uint64_t key = length;
+    for (std::size_t i = text.size() - length; i < text.size(); ++i)
+        key = (key << 8) | static_cast<unsigned char>(text[i]);
+    return key;
+}
+
+/// Up to 8 bytes of a text from `at`, packed (0 beyond the text).
+inline std::uint64_t Pack8(std::string_view text, std::size_t at, std::size_t length) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, text.data() + at, length);
+    return value;
+}
+
+bool IsAlnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+bool IsLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> OperationBit(std::string_view name) {
+    for (const OperationName& op : kOperations) {
+        if (name == op.name)
+            return op.bit;
+    }
+    return std::nullopt;
+}
+
+std::string_view ProcessBaseName(std::string_view name) {
+    if (const std::size_t slash = name.rfind('/'); slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return name;
+    const std::string_view extension = name.substr(dot + 1);
+    if (extension.empty() || extension.size() > 4)
+        return name;
+    if (!std::all_of(extension.begin(), extension.end(), IsAlnum) ||
+        !std::any_of(extension.begin(), extension.end(), IsLetter))
+        return name;
+    return name.substr(0, dot);
+}
+
+bool IsPlaceholder(std::string_view item) {
+    return item == "ExcludeFiles" || item == "ExProc" || item == "ExcludeProc";
+}
+
+Pattern::Pattern(std::string_view text) {
+    const std::size_t first = text.find('*');
+    if (first == std::string_view::npos) {
+        prefix_ = std::string(text);
+        return;
+    }
+    star_ = true;
+    const std::size_t last = text.rfind('*');
+    prefix_ = std::string(text.substr(0, first));
+    tail_ = std::string(text.substr(last + 1));
+    std::size_t pos = first + 1;
+    while (pos < last) {
+        const std::size_t next = text.find('*', pos);
+        if (next > pos)
+            middle_.emplace_back(text.substr(pos, next - pos));
+        pos = next + 1;
+    }
+}
+
+bool Pattern::Matches(std::string_view subject) const {
+    if (!star_)
+        return subject == prefix_;
+    if (subject.size() < prefix_.size() + tail_.size() || !subject.starts_with(prefix_) ||
+        !subject.ends_with(tail_))
+        return false;
+    // Each middle piece taken at its leftmost place leaves the most room for
+    // the pieces after it, so the greedy walk finds a match when one exists.
+    std::string_view rest =
+        subject.substr(prefix_.size(), subject.size() - prefix_.size() - tail_.size());
+    for (const std::string& piece : middle_) {
+        const std::size_t at = rest.find(piece);
+        if (at == std::string_view::npos)
+            return false;
+        rest.remove_prefix(at + piece.size());
+    }
+    return true;
+}
+
+PatternList::PatternList(std::string_view text, bool processNames) {
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find(';', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view item = text.substr(pos, end - pos);
+        if (!item.empty() && !IsPlaceholder(item))
+            items_.emplace_back(processNames ? ProcessBaseName(item) : item);
+        pos = end + 1;
+    }
+}
+
+bool PatternList::Matches(std::string_view subject) const {
+    for (const Pattern& item : items_) {
+        if (item.Matches(subject))
+            return true;
+    }
+    return false;
+}
+
+CompiledEntry::CompiledEntry(const Entry& entry)
+    : mask_(entry.dwOperation),
+      fileMask_(entry.FileMask),
+      excludeFiles_(entry.ExcludeFiles, false),
+      processes_(entry.Processes, true),
+      excludeProc_(entry.ExcludeProc, true) {}
+
+bool CompiledEntry::Refuses(std::uint32_t operation, std::string_view path,
+                            std::string_view process) const {
+    return (mask_ & (operation | kFullBit)) != 0 && fileMask_.Matches(path) &&
+           processes_.Matches(process) && !excludeProc_.Matches(process) &&
+           !excludeFiles_.Matches(path);
+}
+
+MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
+    entries_.reserve(entries.size());
+    for (const Entry& entry : entries)
+        entries_.emplace_back(entry);
+
+    // Entries by the folder part of their literal prefix (up to its last "/").
+    std::unordered_map<std::string, std::vector<std::uint32_t>> byAnchor;
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        const Pattern& mask = entries_[i].FileMask();
+        const std::string& prefix = mask.Prefix();
+        const std::size_t slash = prefix.rfind('/');
+        if (slash != std::string::npos) {
+            byAnchor[prefix.substr(0, slash + 1)].push_back(i);
+            longestAnchor_ = std::max(longestAnchor_, slash + 1);
+        } else if (prefix.empty() && !mask.Tail().empty()) {
+            const auto length = static_cast<unsigned>(std::min<std::size_t>(4, mask.Tail().size()));
+            byTail_[TailKey(mask.Tail(), length)].push_back(i);
+            tailLengths_ |= 1u << length;
+        } else {
+            others_.push_back(i);
+        }
+    }
+    std::size_t slotCount = 16;
+    while (slotCount < 2 * byAnchor.size())
+        slotCount *= 2;
+    slots_.assign(slotCount, Slot{});
+    slotMask_ = slotCount - 1;
+    anchored_.reserve(entries_.size());
+    for (const auto& [anchor, candidates] : byAnchor) {
+        const std::uint64_t mixed = Mix(HashOf(anchor));
+        std::uint64_t at = mixed & slotMask_;
+        while (slots_[at].count != 0)
+            at = (at + 1) & slotMask_;
+        slots_[at] = Slot{static_cast<std::uint32_t>(mixed >> 32),
+                          static_cast<std::uint32_t>(anchored_.size()),
+                          static_cast<std::uint32_t>(candidates.size())};
+        for (const std::uint32_t i : candidates) {
+            const std::string& prefix = entries_[i].FileMask().Prefix();
+            const std::size_t length = std::min<std::size_t>(8, prefix.size() - anchor.size());
+            anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, anchor.size(), length),
+                                 static_cast<std::uint32_t>(length)});
+        }
+    }
+}
+
+const MatchIndex::Slot* MatchIndex::FindAnchor(std::uint64_t hash) const {
+    const std::uint64_t mixed = Mix(hash);
+    const auto tag = static_cast<std::uint32_t>(mixed >> 32);
+    for (std::uint64_t at = mixed & slotMask_;; at = (at + 1) & slotMask_) {
+        const Slot& slot = slots_[at];
+        if (slot.count == 0)
+            return nullptr;
+        // Another anchor with the same tag costs a visit but no wrong answer:
+        // each candidate still matches its whole pattern, whose literal prefix
+        // holds the anchor. So the anchor text need not be kept or compared.
+        if (slot.tag == tag)
+            return &slot;
+    }
+}
+
+void MatchIndex::Visit(const std::uint32_t* begin, const std::uint32_t* end,
+                       std::uint32_t operation, std::string_view path, std::string_view process,
+                       std::uint32_t* best) const {
+    // Candidates are in ascending order: the first refusal is this list's answer.
+    for (const std::uint32_t* i = begin; i != end; ++i) {
+        if (*i >= *best)
+            return;
+        if (entries_[*i].Refuses(operation, path, process)) {
+            *best = *i;
+            return;
+        }
+    }
+}
+
+void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
+                               std::string_view path, std::string_view process,
+                               std::uint32_t* best) const {
+    const std::size_t rest = path.size() - anchorLength;
+    const std::uint32_t wanted = operation | kFullBit;
+    const Candidate* end = anchored_.data() + slot.begin + slot.count;
+    for (const Candidate* c = anchored_.data() + slot.begin; c != end; ++c) {
+        if (c->index >= *best)
+            return;
+        if ((c->mask & wanted) == 0 || c->nextLength > rest ||
+            Pack8(path, anchorLength, c->nextLength) != c->next)
+            continue;
+        if (entries_[c->index].Refuses(operation, path, process)) {
+            *best = c->index;
+            return;
+        }
+    }
+}
+
+Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
+                            std::string_view process) const {
+    process = ProcessBaseName(process);
+    std::uint32_t best = kAllowed;
+    if (!anchored_.empty()) {
+        const std::size_t end = std::min(path.size(), longestAnchor_);
+        std::uint64_t hash = kFnvOffset;
+        for (std::size_t i = 0; i < end; ++i) {
+            hash = Step(hash, path[i]);
+            if (path[i] != '/')
+                continue;
+            if (const Slot* slot = FindAnchor(hash))
+                VisitAnchored(*slot, i + 1, operation, path, process, &best);
+        }
+    }
+    if (tailLengths_ != 0) {
+        for (unsigned length = 1; length <= 4 && length <= path.size(); ++length) {
+            if ((tailLengths_ & (1u << length)) == 0)
+                continue;
+            if (auto it = byTail_.find(TailKey(path, length)); it != byTail_.end())
+                Visit(it->second.data(), it->second.data() + it->second.size(), operation, path,
+                      process, &best);
+        }
+    }
+    Visit(others_.data(), others_.data() + others_.size(), operation, path, process, &best);
+    return best == kAllowed ? Decision{} : Decision{true, best};
+}
+
+Decision MatchIndex::DecideLinear(std::uint32_t operation, std::string_view path,
+                                  std::string_view process) const {
+    process = ProcessBaseName(process);
+    for (std::uint32_t i = 0; i < entries_.size(); ++i) {
+        if (entries_[i].Refuses(operation, path, process))
+            return Decision{true, i};
+    }
+    return Decision{};
+}
+
+}  // namespace kv::driver

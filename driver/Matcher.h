@@ -1,0 +1,167 @@
+#pragma once
+
+// The entry matcher. Semantics, fixed here for the whole service:
+// - A pattern is literal text in which "*" stands for any run of characters,
+//   "/" included. Paths and process names are compared case-sensitively.
+// - ExcludeFiles, Processes and ExcludeProc are ";"-separated lists; empty
+//   items and the placeholders "ExcludeFiles", "ExProc" and "ExcludeProc"
+//   match nothing. An empty Processes list applies the entry to no process.
+// - Process names are compared by base name without extension: a directory
+//   part and one trailing extension of 1 to 4 letters or digits, at least one
+//   of them a letter, are removed from both sides ("kv" matches "kv.exe" and
+//   "/opt/kestrava/kv"; "python3.11" keeps its name).
+// - An entry refuses operation bit b on path p by process q when its mask has
+//   b or the Full bit (0x400: inaccessible for every operation), p matches
+//   FileMask and no ExcludeFiles item, and q matches a Processes item and no
+//   ExcludeProc item. The refusing entry reported is the one added first.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "driver/Protocol.h"
+
+namespace kv::driver {
+
+struct OperationName {
+    const char* name;
+    std::uint32_t bit;
+};
+
+/// The operation bits by the names of their check boxes.
+inline constexpr std::array<OperationName, 19> kOperations = {{
+    {"Open", 0x4},           {"Time_Get_A", 0x8},     {"Rename", 0x10},
+    {"DeleteF", 0x20},       {"Read", 0x40},          {"Write", 0x80},
+    {"Attr_Get", 0x100},     {"List", 0x200},         {"Full", 0x400},
+    {"Cr", 0x800},           {"Replace", 0x1000},     {"Dir_Delete", 0x2000},
+    {"Dir_Create", 0x4000},  {"Time_Get_C", 0x8000},  {"Time_Get_M", 0x10000},
+    {"Time_Set_A", 0x20000}, {"Time_Set_C", 0x40000}, {"Time_Set_M", 0x80000},
+    {"Attr_Set", 0x100000},
+}};
+inline constexpr std::uint32_t kFullBit = 0x400;
+
+/// The bit of an operation name (exact check-box name), or nullopt.
+std::optional<std::uint32_t> OperationBit(std::string_view name);
+
+/// Base name without directory and extension, as process names are compared.
+std::string_view ProcessBaseName(std::string_view name);
+/// True for the texts that stand for an empty list.
+bool IsPlaceholder(std::string_view item);
+
+/// A compiled "*" pattern.
+class Pattern {
+public:
+    explicit Pattern(std::string_view text);
+    bool Matches(std::string_view subject) const;
+    bool HasStar() const { return star_; }
+    /// Literal text before the first "*" (the whole text without a star).
+    const std::string& Prefix() const { return prefix_; }
+    /// Literal text after the last "*" (empty without a star).
+    const std::string& Tail() const { return tail_; }
+
+private:
+    std::string prefix_;
+    std::string tail_;
+    std::vector<std::string> middle_;
+    bool star_ = false;
+};
+
+/// A ";"-separated list of patterns. With `processNames`, each item is
+/// reduced like a process name and subjects must be reduced by the caller.
+class PatternList {
+public:
+    PatternList(std::string_view text, bool processNames);
+    bool Matches(std::string_view subject) const;
+    bool Empty() const { return items_.empty(); }
+
+private:
+    std::vector<Pattern> items_;
+};
+
+/// One entry ready for decisions.
+class CompiledEntry {
+public:
+    explicit CompiledEntry(const Entry& entry);
+    /// `process` is already reduced by ProcessBaseName.
+    bool Refuses(std::uint32_t operation, std::string_view path, std::string_view process) const;
+    const Pattern& FileMask() const { return fileMask_; }
+    std::uint32_t Mask() const { return mask_; }
+
+private:
+    std::uint32_t mask_;
+    Pattern fileMask_;
+    PatternList excludeFiles_;
+    PatternList processes_;
+    PatternList excludeProc_;
+};
+
+struct Decision {
+    bool refused = false;
+    std::uint32_t entry = kAllowed;  ///< index of the refusing entry
+    bool operator==(const Decision&) const = default;
+};
+
+/// An immutable table compiled for decisions. A decision visits only the
+/// entries whose FileMask could match the path: those anchored at a folder
+/// prefix of the path (found by hashing the path's prefixes that end in "/"),
+/// those whose pattern starts with "*" and whose literal tail ends like the
+/// path (looked up by up to four final bytes), and the few others.
+class MatchIndex {
+public:
+    explicit MatchIndex(const std::vector<Entry>& entries);
+    Decision Decide(std::uint32_t operation, std::string_view path, std::string_view process) const;
+    /// The same decision by visiting every entry in order (for comparison).
+    Decision DecideLinear(std::uint32_t operation, std::string_view path,
+                          std::string_view process) const;
+    std::size_t Size() const { return entries_.size(); }
+
+private:
+    /// An entry under an anchor, with what can be checked without touching it:
+    /// its mask, and up to 8 bytes of its literal prefix after the anchor.
+    struct Candidate {
+        std::uint32_t index;
+        std::uint32_t mask;
+        std::uint64_t next;
+        std::uint32_t nextLength;
+    };
+    /// One anchor: its candidates are anchored_[begin, begin + count).
+    struct Slot {
+        std::uint32_t tag = 0;
+        std::uint32_t begin = 0;
+        std::uint32_t count = 0;  // 0: empty slot
+    };
+    void Visit(const std::uint32_t* begin, const std::uint32_t* end, std::uint32_t operation,
+               std::string_view path, std::string_view process, std::uint32_t* best) const;
+    const Slot* FindAnchor(std::uint64_t hash) const;
+    void VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
+                       std::string_view path, std::string_view process, std::uint32_t* best) const;
+
+    std::vector<CompiledEntry> entries_;
+    std::vector<Candidate> anchored_;
+    std::vector<Slot> slots_;
+    std::uint64_t slotMask_ = 0;
+    std::size_t longestAnchor_ = 0;
+    std::vector<std::uint32_t> others_;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byTail_;
+    unsigned tailLengths_ = 0;  // bit k set: some tail key has k bytes
+};
+
+/// The index that decisions use, replaced as a whole at one point: a decision
+/// keeps the snapshot it started with.
+class PublishedIndex {
+public:
+    PublishedIndex() : index_(std::make_shared<const MatchIndex>(std::vector<Entry>{})) {}
+    std::shared_ptr<const MatchIndex> Current() const { return index_.load(); }
+    void Publish(std::shared_ptr<const MatchIndex> index) { index_.store(std::move(index)); }
+
+private:
+    std::atomic<std::shared_ptr<const MatchIndex>> index_;
+};
+
+}  // namespace kv::driver

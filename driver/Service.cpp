@@ -1,0 +1,376 @@
+#include "driver/Service.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kv::driver {
+
+namespace {
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty() || path == "/" || path == ".")
+        return true;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const std::size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
+        return false;
+    return ::mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, std::max<std::size_t>(slash, 1));
+}
+
+Reply Failure(std::uint32_t returned = 0) {
+    return Reply{false, returned, {}};
+}
+Reply Success(std::uint32_t returned = 0) {
+    return Reply{true, returned, {}};
+}
+
+}  // namespace
+
+Service::Service(ServiceOptions options)
+    : options_(std::move(options)), table_(options_.statePath) {}
+
+Service::~Service() {
+    for (Client& c : clients_)
+        ::close(c.fd);
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
+    for (int fd : stopPipe_) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
+void Service::Log(const std::string& line) const {
+    if (options_.log)
+        options_.log(line);
+}
+
+bool Service::Start(std::string* error) {
+    std::string reason;
+    switch (table_.Load(&reason)) {
+        case EntryTable::LoadOutcome::kLoaded:
+            break;
+        case EntryTable::LoadOutcome::kDamaged:
+            Log(reason);
+            break;
+        case EntryTable::LoadOutcome::kUnreadable:
+            *error = reason;
+            return false;
+    }
+    if (!options_.statePath.empty() && !MakeFolders(FolderOf(options_.statePath))) {
+        *error = "cannot create the folder of " + options_.statePath + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::string& path = options_.socketPath;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof addr.sun_path) {
+        *error = "socket path \"" + path + "\" is empty or too long";
+        return false;
+    }
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    if (!MakeFolders(FolderOf(path))) {
+        *error = "cannot create the folder of " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISSOCK(st.st_mode)) {
+            *error = path + " exists and is not a socket";
+            return false;
+        }
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool answered =
+            probe >= 0 &&
+            ::connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        if (probe >= 0)
+            ::close(probe);
+        if (answered) {
+            *error = "another service is listening on " + path;
+            return false;
+        }
+        ::unlink(path.c_str());  // left behind by a service that died
+    }
+    if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (listenFd_ < 0) {
+        *error = std::string("socket: ") + std::strerror(errno);
+        return false;
+    }
+    if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::chmod(path.c_str(), 0666) != 0 || ::listen(listenFd_, 128) != 0) {
+        *error = "cannot listen on " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (::lstat(path.c_str(), &st) == 0) {
+        socketDev_ = st.st_dev;
+        socketIno_ = st.st_ino;
+    }
+    Log("listening on " + path + " with " + std::to_string(table_.Count()) + " entries, " +
+        (table_.Active() ? "active" : "inactive"));
+    return true;
+}
+
+void Service::RequestStop() {
+    if (stopPipe_[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stopPipe_[1], &byte, 1);
+    }
+}
+
+Reply Service::Handle(const Request& request) {
+    std::string error;
+    switch (request.code) {
+        case code::kAddEntry: {
+            Entry entry;
+            if (!EntryFromRecord(request.record, &entry))
+                return Failure();
+            if (!table_.Add(entry, &error)) {
+                Log(error);
+                return Failure();
+            }
+            return Success();
+        }
+        case code::kActivate:
+            table_.SetActive(true);
+            return Success();
+        case code::kDeactivate:
+            table_.SetActive(false);
+            return Success();
+        case code::kClear:
+            table_.Clear();
+            return Success();
+        case code::kCount:
+            return Success(table_.Count());
+        case code::kGetActive:
+            return Success(table_.Active() ? 1 : 0);
+        case code::kCheck:
+            return Success(
+                table_.Index()->Decide(request.operation, request.path, request.process).entry);
+        case code::kGetEntry: {
+            if (request.index >= table_.Count())
+                return Failure();
+            Reply reply = Success();
+            reply.output = EncodeEntryOutput(table_.Entries()[request.index]);
+            reply.returned = static_cast<std::uint32_t>(reply.output.size());
+            if (reply.output.size() > request.outputSize)
+                return Failure(reply.returned);
+            return reply;
+        }
+        default:
+            return Failure();
+    }
+}
+
+Reply Service::HandleBody(std::string_view body) {
+    Request request;
+    std::string error;
+    if (!DecodeRequest(body, &request, &error))
+        return Failure();
+    return Handle(request);
+}
+
+void Service::Accept() {
+    for (;;) {
+        const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                Log(std::string("accept: ") + std::strerror(errno));
+            return;
+        }
+        if (clients_.size() >= kMaxClients) {
+            ::close(fd);
+            continue;
+        }
+        Client client;
+        client.fd = fd;
+        client.lastProgress = std::chrono::steady_clock::now();
+        clients_.push_back(std::move(client));
+    }
+}
+
+void Service::ReadFrom(Client& client) {
+    char buffer[16384];
+    const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+        return;
+    if (n == 0) {
+        client.eof = true;  // the client may still read what is owed to it
+        return;
+    }
+    if (n < 0) {
+        client.closing = true;
+        client.out.clear();
+        return;
+    }
+    client.in.append(buffer, static_cast<std::size_t>(n));
+    client.lastProgress = std::chrono::steady_clock::now();
+}
+
+bool Service::FrameWaits(const Client& client) {
+    if (client.closing || client.in.size() < 4)
+        return false;
+    const std::uint32_t length = GetU32(client.in, 0);
+    return length > kMaxFrameBody || client.in.size() >= 4 + std::size_t{length};
+}
+
+bool Service::HasFrame(const Client& client) {
+    return client.out.size() < kMaxPendingOutput && FrameWaits(client);
+}
+
+void Service::Process(Client& client) {
+    for (int frames = 0; frames < kFramesPerTurn && HasFrame(client); ++frames) {
+        const std::uint32_t length = GetU32(client.in, 0);
+        if (length > kMaxFrameBody) {
+            client.out += EncodeReply(Failure());
+            client.closing = true;
+            client.in.clear();
+            Log("closing a client that sent a frame of " + std::to_string(length) + " bytes");
+            return;
+        }
+        const std::string_view body = std::string_view(client.in).substr(4, length);
+        Request request;
+        std::string error;
+        Reply reply;
+        if (DecodeRequest(body, &request, &error)) {
+            reply = Handle(request);
+        } else {
+            reply = Failure();
+            if (++client.malformed <= 5)
+                Log("malformed request: " + error);
+        }
+        client.out += EncodeReply(reply);
+        client.in.erase(0, 4 + std::size_t{length});
+    }
+    if (client.eof && !client.closing && !FrameWaits(client)) {
+        // The client stopped sending: a frame cut short is answered as malformed.
+        if (!client.in.empty())
+            client.out += EncodeReply(Failure());
+        client.in.clear();
+        client.closing = true;
+    }
+}
+
+void Service::WriteTo(Client& client) {
+    while (!client.out.empty()) {
+        const ssize_t n = ::send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n <= 0) {
+            client.out.clear();
+            client.closing = true;
+            return;
+        }
+        client.out.erase(0, static_cast<std::size_t>(n));
+        client.lastProgress = std::chrono::steady_clock::now();
+    }
+}
+
+void Service::Run() {
+    std::vector<pollfd> fds;
+    bool stopping = false;
+    std::string error;
+    while (!stopping) {
+        fds.clear();
+        fds.push_back({stopPipe_[0], POLLIN, 0});
+        fds.push_back({listenFd_, POLLIN, 0});
+        for (const Client& c : clients_) {
+            short events = 0;
+            if (!c.closing && !c.eof && c.out.size() < kMaxPendingOutput &&
+                c.in.size() < 4 + kMaxFrameBody)
+                events |= POLLIN;
+            if (!c.out.empty())
+                events |= POLLOUT;
+            fds.push_back({c.fd, events, 0});
+        }
+        const auto now = std::chrono::steady_clock::now();
+        int timeout = static_cast<int>(std::min<std::int64_t>(1000, options_.stallTimeout.count()));
+        if (table_.IndexStale())
+            timeout = std::min(timeout, kIndexDelayMs);
+        if (std::any_of(clients_.begin(), clients_.end(), HasFrame))
+            timeout = 0;
+        if (const int save = table_.MillisecondsUntilSave(now); save >= 0)
+            timeout = std::min(timeout, save);
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR) {
+            Log(std::string("poll: ") + std::strerror(errno));
+            break;
+        }
+        // A quiet moment after changes (no frame waiting, no save due): compile
+        // and publish, rather than after every change of a bulk load.
+        if (ready == 0 && timeout == kIndexDelayMs && table_.IndexStale())
+            table_.Index();
+        if (ready > 0) {
+            if (fds[0].revents != 0)
+                stopping = true;
+            if (fds[1].revents & POLLIN)
+                Accept();
+            // Clients accepted just now are not in fds yet; they are polled next turn.
+            for (std::size_t i = 2; i < fds.size(); ++i) {
+                Client& c = clients_[i - 2];
+                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
+                    ReadFrom(c);
+            }
+        }
+        for (Client& c : clients_)
+            Process(c);
+        // Changes reach the state file before their replies are sent.
+        if (!table_.SaveIfDue(std::chrono::steady_clock::now(), &error))
+            Log(error);
+        const auto after = std::chrono::steady_clock::now();
+        for (Client& c : clients_) {
+            if (!c.out.empty())
+                WriteTo(c);
+            const bool stalled =
+                (!c.in.empty() || !c.out.empty()) && after - c.lastProgress > options_.stallTimeout;
+            if (stalled) {
+                Log("dropping a client that stalled");
+                c.closing = true;
+                c.out.clear();
+            }
+        }
+        std::erase_if(clients_, [](const Client& c) {
+            if (c.closing && c.out.empty()) {
+                ::close(c.fd);
+                return true;
+            }
+            return false;
+        });
+    }
+    if (!table_.Flush(&error))
+        Log(error);
+    for (Client& c : clients_)
+        ::close(c.fd);
+    clients_.clear();
+    ::close(listenFd_);
+    listenFd_ = -1;
+    struct stat st;
+    if (::lstat(options_.socketPath.c_str(), &st) == 0 && st.st_dev == socketDev_ &&
+        st.st_ino == socketIno_)
+        ::unlink(options_.socketPath.c_str());
+    Log("stopped");
+}
+
+}  // namespace kv::driver

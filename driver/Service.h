@@ -1,0 +1,92 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/EntryTable.h"
+#include "driver/Protocol.h"
+
+namespace kv::driver {
+
+struct ServiceOptions {
+    std::string socketPath;
+    /// Empty: the table lives in memory only.
+    std::string statePath;
+    /// Receives one line per event worth logging; null logs nothing.
+    std::function<void(const std::string&)> log;
+    /// A client that leaves a frame unfinished, or its replies unread, this
+    /// long is dropped.
+    std::chrono::milliseconds stallTimeout{30000};
+};
+
+/// The interceptor service: one thread polls the listening socket and every
+/// client with non-blocking sockets. A client gets at most kFramesPerTurn
+/// requests answered per turn, is not read while kMaxPendingOutput bytes of
+/// replies wait for it, and is dropped when it leaves a frame unfinished for
+/// the stall timeout; so no client can hold the others up. A frame longer than
+/// kMaxFrameBody is answered with failure and the connection closed (it
+/// cannot be skipped safely); any other malformed request is answered with
+/// failure and the connection kept.
+class Service {
+public:
+    static constexpr std::size_t kMaxClients = 512;
+    static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
+    static constexpr int kFramesPerTurn = 32;
+    /// After changes, the index is compiled and published once requests
+    /// pause this long (or at once for a check), not after every change.
+    static constexpr int kIndexDelayMs = 20;
+
+    explicit Service(ServiceOptions options);
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    /// Loads the state and listens on the socket (mode 0666, its folder
+    /// created when missing). Fails when another service answers there or the
+    /// path is taken by something that is not a socket.
+    [[nodiscard]] bool Start(std::string* error);
+    /// Serves until RequestStop; then writes the state and removes the socket.
+    void Run();
+    /// Safe to call from a signal handler or another thread.
+    void RequestStop();
+
+    /// Answers one request body (what Run does for each frame).
+    Reply HandleBody(std::string_view body);
+    EntryTable& Table() { return table_; }
+
+private:
+    struct Client {
+        int fd = -1;
+        std::string in;
+        std::string out;
+        bool closing = false;  // no more requests; close once `out` is sent
+        bool eof = false;      // the client has shut down its sending side
+        int malformed = 0;
+        std::chrono::steady_clock::time_point lastProgress;
+    };
+    Reply Handle(const Request& request);
+    void Accept();
+    void ReadFrom(Client& client);
+    /// Whether a whole frame (or an oversized length) waits in the client's input.
+    static bool FrameWaits(const Client& client);
+    /// Whether such a frame may be answered now (the client reads its replies).
+    static bool HasFrame(const Client& client);
+    /// Answers up to kFramesPerTurn waiting frames.
+    void Process(Client& client);
+    void WriteTo(Client& client);
+    void Log(const std::string& line) const;
+
+    ServiceOptions options_;
+    EntryTable table_;
+    int listenFd_ = -1;
+    int stopPipe_[2] = {-1, -1};
+    std::vector<Client> clients_;
+    dev_t socketDev_ = 0;
+    ino_t socketIno_ = 0;
+};
+
+}  // namespace kv::driver

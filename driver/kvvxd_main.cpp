@@ -1,0 +1,129 @@
+// kvvxd: the interceptor service.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "driver/DeviceClient.h"
+#include "driver/Service.h"
+
+namespace {
+
+kv::driver::Service* g_service = nullptr;
+
+void OnStopSignal(int) {
+    if (g_service)
+        g_service->RequestStop();
+}
+
+const char kUsage[] =
+    "usage: kvvxd [--socket PATH] [--state PATH] [--foreground | --daemon]\n"
+    "  --socket PATH  the device socket (default: $KESTRAVA_DEVICE, else\n"
+    "                 /run/kestrava/VEVUZ for root, else $XDG_RUNTIME_DIR/kestrava/VEVUZ)\n"
+    "  --state PATH   the state file (default: /var/lib/kestrava/kvvxd.state for root,\n"
+    "                 else $XDG_STATE_HOME/kestrava/kvvxd.state)\n"
+    "  --foreground   stay attached and log to stderr (the default); prints \"ready\"\n"
+    "                 on stdout once the socket accepts connections\n"
+    "  --daemon       detach and log to the system log once the socket is ready\n";
+
+std::string DefaultStatePath() {
+    if (::geteuid() == 0)
+        return "/var/lib/kestrava/kvvxd.state";
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg)
+        return std::string(xdg) + "/kestrava/kvvxd.state";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/kestrava/kvvxd.state";
+    return "/tmp/kestrava-" + std::to_string(::getuid()) + "/kvvxd.state";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kv::driver::ServiceOptions options;
+    options.socketPath = kv::driver::DefaultDevicePath();
+    options.statePath = DefaultStatePath();
+    bool daemon = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--socket" || arg == "--state") && i + 1 < argc) {
+            (arg == "--socket" ? options.socketPath : options.statePath) = argv[++i];
+        } else if (arg == "--foreground") {
+            daemon = false;
+        } else if (arg == "--daemon") {
+            daemon = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else {
+            std::cerr << "kvvxd: unknown or incomplete option " << arg << "\n" << kUsage;
+            return 2;
+        }
+    }
+
+    int readyPipe[2] = {-1, -1};
+    if (daemon) {
+        if (::pipe(readyPipe) != 0) {
+            std::perror("kvvxd: pipe");
+            return 1;
+        }
+        const pid_t child = ::fork();
+        if (child < 0) {
+            std::perror("kvvxd: fork");
+            return 1;
+        }
+        if (child > 0) {
+            // The parent reports whether the service came up.
+            ::close(readyPipe[1]);
+            char byte = 0;
+            const bool ready = ::read(readyPipe[0], &byte, 1) == 1;
+            return ready ? 0 : 1;
+        }
+        ::close(readyPipe[0]);
+        ::setsid();
+        ::openlog("kvvxd", LOG_PID, LOG_DAEMON);
+        options.log = [](const std::string& line) { ::syslog(LOG_INFO, "%s", line.c_str()); };
+    } else {
+        options.log = [](const std::string& line) { std::cerr << "kvvxd: " << line << std::endl; };
+    }
+
+    ::umask(022);
+    ::signal(SIGPIPE, SIG_IGN);
+    kv::driver::Service service(options);
+    std::string error;
+    if (!service.Start(&error)) {
+        if (daemon)
+            ::syslog(LOG_ERR, "%s", error.c_str());
+        std::cerr << "kvvxd: " << error << "\n";
+        return 1;
+    }
+    g_service = &service;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    ::sigemptyset(&action.sa_mask);
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+
+    if (daemon) {
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::close(null);
+        }
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(readyPipe[1], &byte, 1);
+        ::close(readyPipe[1]);
+    } else {
+        std::cout << "ready" << std::endl;
+    }
+    service.Run();
+    g_service = nullptr;
+    return 0;
+}

@@ -1,0 +1,33 @@
+#include "platform/InterceptorDevice.h"
+
+namespace kv::platform {
+
+bool InterceptorDevice::Open(const std::string& path) {
+    lastError_.clear();
+    return client_.Open(path.empty() ? DefaultPath() : path, &lastError_);
+}
+
+bool InterceptorDevice::Request(std::uint32_t code, const std::optional<std::string>& password,
+                                const EntryRecordTexts* record, std::uint32_t outputSize,
+                                std::uint32_t* returned) {
+    kv::driver::Request request;
+    request.code = code;
+    request.password = password;
+    request.outputSize = outputSize;
+    if (record)
+        request.record = *record;
+    kv::driver::Reply reply;
+    if (!client_.IsOpen()) {
+        lastError_ = "the interceptor device is not open";
+        reply = {};
+    } else if (!client_.Transact(request, &reply, &lastError_)) {
+        reply = {};
+    } else if (!reply.success) {
+        lastError_ = "the interceptor refused the request";
+    }
+    if (returned)
+        *returned = reply.returned;
+    return reply.success;
+}
+
+}  // namespace kv::platform

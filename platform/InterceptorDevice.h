@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "driver/ControlCodes.h"
+#include "driver/DeviceClient.h"
+#include "driver/Protocol.h"
+
+namespace kv::platform {
+
+/// Texts of the add-entry record: dwOperation, FileMask, ExcludeFiles,
+/// Processes, ExcludeProc, Password (nullopt is a null pointer) and Reserved.
+using EntryRecordTexts = kv::driver::EntryRecordTexts;
+
+/// The interceptor's control device: open by path, send control requests,
+/// close. On this system the device is the socket of the service kvvxd.
+class InterceptorDevice {
+public:
+    InterceptorDevice() = default;
+    ~InterceptorDevice() { Close(); }
+    InterceptorDevice(const InterceptorDevice&) = delete;
+    InterceptorDevice& operator=(const InterceptorDevice&) = delete;
+
+    /// The device path: `$KESTRAVA_DEVICE`, else /run/kestrava/VEVUZ for root,
+    /// else `$XDG_RUNTIME_DIR/kestrava/VEVUZ`.
+    static std::string DefaultPath() { return kv::driver::DefaultDevicePath(); }
+
+    /// Opens the device at `path` (DefaultPath() when empty). False when no
+    /// service answers there; every request then fails.
+    [[nodiscard]] bool Open(const std::string& path = {});
+    bool IsOpen() const { return client_.IsOpen(); }
+    void Close() { client_.Close(); }
+
+    /// Sends one control request and waits for its answer: the outcome is the
+    /// service's success flag, and `*returned` (when given) receives its
+    /// returned value. `record` is the entry record of an add request (null
+    /// for the other requests). A broken connection fails the request with
+    /// returned value 0 and closes the device for good.
+    [[nodiscard]] bool Request(std::uint32_t code, const std::optional<std::string>& password,
+                               const EntryRecordTexts* record, std::uint32_t outputSize,
+                               std::uint32_t* returned);
+
+    /// Why the last open or request failed, for logging.
+    const std::string& LastError() const { return lastError_; }
+
+private:
+    kv::driver::DeviceClient client_;
+    std::string lastError_;
+};
+
+}  // namespace kv::platform

@@ -1,0 +1,97 @@
+#include <sstream>
+
+#include "driver/Ctl.h"
+#include "tests/driver/ServiceFixture.h"
+
+namespace kv::driver::test {
+namespace {
+
+class CtlTest : public ServiceFixture {
+protected:
+    int Run(std::vector<std::string> args) {
+        out_.str("");
+        err_.str("");
+        args.insert(args.begin(), {"--device", SocketPath()});
+        return RunCtl(args, out_, err_);
+    }
+    void Load(const std::vector<Request>& adds) {
+        auto client = Connect();
+        for (const Request& add : adds)
+            ASSERT_TRUE(Send(*client, add).success);
+    }
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+TEST_F(CtlTest, StatusShowsCountAndActiveState) {
+    EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str(), "entries: 0\nactive: no\n");
+    Load({Add("/a/*"), Add("/b/*")});
+    auto client = Connect();
+    ASSERT_TRUE(Send(*client, code::kActivate).success);
+    EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str(), "entries: 2\nactive: yes\n");
+}
+
+TEST_F(CtlTest, EntriesAreJsonLines) {
+    Request odd = Add("/q\"uote\\/\n*", 0x400, "ExProc");
+    odd.record.Processes = "gcc;make";
+    Load({Add("/a/*"), odd});
+    EXPECT_EQ(Run({"entries"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str(),
+              "{\"index\":0,\"dwOperation\":1996848,\"FileMask\":\"/a/*\","
+              "\"ExcludeFiles\":\"ExcludeFiles\",\"Processes\":\"*\",\"ExcludeProc\":\"kv\"}\n"
+              "{\"index\":1,\"dwOperation\":1024,\"FileMask\":\"/q\\\"uote\\\\/\\u000a*\","
+              "\"ExcludeFiles\":\"ExcludeFiles\",\"Processes\":\"gcc;make\","
+              "\"ExcludeProc\":\"ExProc\"}\n");
+}
+
+TEST(CtlJsonTest, TextsThatAreNoUtf8StillMakeJson) {
+    const Entry entry{1, "/caf\xC3\xA9/\xE9*\xC3", "", "\x7F", ""};
+    EXPECT_EQ(EntryJson(3, entry),
+              "{\"index\":3,\"dwOperation\":1,\"FileMask\":\"/caf\xC3\xA9/\\u00e9*\\u00c3\","
+              "\"ExcludeFiles\":\"\",\"Processes\":\"\\u007f\",\"ExcludeProc\":\"\"}");
+}
+
+TEST_F(CtlTest, CheckAnswersAllowedOrRefusedWithTheEntry) {
+    Load({Add("/home/a/Work/*"), Add("/home/a/Private*", 0x400)});
+    EXPECT_EQ(Run({"check", "--op", "Rename", "--process", "vim", "/home/a/Work/f"}),
+              ctl_exit::kRefused);
+    EXPECT_EQ(out_.str().rfind("refused by entry 0", 0), 0u) << out_.str();
+    EXPECT_EQ(Run({"check", "--op", "Read", "--process", "vim", "/home/a/Work/f"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str().rfind("allowed", 0), 0u) << out_.str();
+    EXPECT_EQ(Run({"check", "--op", "Read", "--process", "vim", "/home/a/Private/x"}),
+              ctl_exit::kRefused);
+    EXPECT_NE(out_.str().find("entry 1"), std::string::npos) << out_.str();
+    EXPECT_EQ(Run({"check", "--op", "Rename", "--process", "kv.exe", "/home/a/Work/f"}),
+              ctl_exit::kOk);
+}
+
+TEST_F(CtlTest, BadCommandLinesAreUsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"check", "--op", "Delete", "--process", "vim", "/a"},
+        {"check", "--op", "Read", "/a"},
+        {"check", "--op", "Read", "--process", "vim"},
+        {"status", "extra"},
+        {"status", "--bogus"},
+        {"check", "--op"},
+    };
+    for (const auto& args : cases) {
+        EXPECT_EQ(Run(args), ctl_exit::kUsage) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(err_.str().find("kvctl:"), std::string::npos);
+    }
+    Run({"check", "--op", "Delete", "--process", "vim", "/a"});
+    EXPECT_NE(err_.str().find("DeleteF"), std::string::npos) << "the names are listed";
+}
+
+TEST_F(CtlTest, AMissingServiceIsReportedWithItsOwnExitCode) {
+    StopService();
+    EXPECT_EQ(Run({"status"}), ctl_exit::kNoService);
+    EXPECT_NE(err_.str().find("not running"), std::string::npos) << err_.str();
+    EXPECT_EQ(out_.str(), "");
+}
+
+}  // namespace
+}  // namespace kv::driver::test

@@ -1,0 +1,160 @@
+// Runs the built kvvxd as the program's end-to-end tests will.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "driver/DeviceClient.h"
+#include "tests/support/TempDir.h"
+
+namespace kv::driver {
+namespace {
+
+/// kvvxd --foreground on a temporary socket; Start returns once it printed "ready".
+class Kvvxd {
+public:
+    Kvvxd(const std::string& socket, const std::string& state) : socket_(socket), state_(state) {}
+    ~Kvvxd() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    /// The first line the service printed on stdout.
+    std::string Start() {
+        int out[2];
+        if (::pipe(out) != 0)
+            return "pipe failed";
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::execl(KVVXD_PATH, "kvvxd", "--foreground", "--socket", socket_.c_str(), "--state",
+                    state_.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string line;
+        pollfd fd{out[0], POLLIN, 0};
+        char c = 0;
+        while (::poll(&fd, 1, 10000) == 1 && ::read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        ::close(out[0]);
+        return line;
+    }
+
+    /// Sends `signal` and returns the exit status (-1 when it did not exit normally).
+    int Stop(int signal) {
+        ::kill(pid_, signal);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    std::string socket_;
+    std::string state_;
+    pid_t pid_ = -1;
+};
+
+Reply Ask(DeviceClient& client, const Request& request) {
+    Reply reply;
+    std::string error;
+    EXPECT_TRUE(client.Transact(request, &reply, &error)) << error;
+    return reply;
+}
+
+TEST(KvvxdProcessTest, ReadyMeansConnectableAndStateOutlivesTheProcess) {
+    kv::test::TempDir dir;
+    const std::string socket = dir.File("VEVUZ");
+    const std::string state = dir.File("state");
+    {
+        Kvvxd service(socket, state);
+        ASSERT_EQ(service.Start(), "ready");
+        DeviceClient client;
+        std::string error;
+        ASSERT_TRUE(client.Open(socket, &error)) << error;
+        Request add = MakeRequest(code::kAddEntry);
+        add.record.FileMask = "/home/a/*";
+        add.record.Processes = "*";
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(Ask(client, add).success);
+        EXPECT_TRUE(Ask(client, MakeRequest(code::kActivate)).success);
+        EXPECT_EQ(service.Stop(SIGTERM), 0);
+        EXPECT_FALSE(client.Open(socket, &error)) << "the socket is gone after SIGTERM";
+    }
+    {
+        Kvvxd service(socket, state);
+        ASSERT_EQ(service.Start(), "ready");
+        DeviceClient client;
+        std::string error;
+        ASSERT_TRUE(client.Open(socket, &error)) << error;
+        EXPECT_EQ(Ask(client, MakeRequest(code::kCount)).returned, 3u);
+        EXPECT_EQ(Ask(client, MakeRequest(code::kGetActive)).returned, 1u);
+        EXPECT_TRUE(Ask(client, MakeRequest(code::kClear)).success);
+        EXPECT_EQ(service.Stop(SIGINT), 0);
+    }
+}
+
+TEST(KvvxdProcessTest, AServiceKilledOutrightLeavesAStateThatRestarts) {
+    kv::test::TempDir dir;
+    const std::string socket = dir.File("VEVUZ");
+    const std::string state = dir.File("state");
+    {
+        Kvvxd service(socket, state);
+        ASSERT_EQ(service.Start(), "ready");
+        DeviceClient client;
+        std::string error;
+        ASSERT_TRUE(client.Open(socket, &error)) << error;
+        Request add = MakeRequest(code::kAddEntry);
+        add.record.FileMask = "/x";
+        EXPECT_TRUE(Ask(client, add).success);
+        EXPECT_TRUE(Ask(client, MakeRequest(code::kActivate)).success);
+        service.Stop(SIGKILL);
+    }
+    Kvvxd service(socket, state);
+    ASSERT_EQ(service.Start(), "ready") << "a stale socket does not stop a restart";
+    DeviceClient client;
+    std::string error;
+    ASSERT_TRUE(client.Open(socket, &error)) << error;
+    EXPECT_EQ(Ask(client, MakeRequest(code::kCount)).returned, 1u);
+    EXPECT_EQ(Ask(client, MakeRequest(code::kGetActive)).returned, 1u);
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+}
+
+/// Runs kvctl with `args`; returns its exit code and fills its stdout.
+int Kvctl(const std::string& args, std::string* out) {
+    FILE* pipe = ::popen((std::string(KVCTL_PATH) + " " + args + " 2>/dev/null").c_str(), "r");
+    if (!pipe)
+        return -1;
+    out->clear();
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        *out += buffer;
+    const int status = ::pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(KvvxdProcessTest, KvctlReportsThroughItsExitCode) {
+    kv::test::TempDir dir;
+    const std::string socket = dir.File("VEVUZ");
+    std::string out;
+    EXPECT_EQ(Kvctl("--device " + socket + " status", &out), 3) << "no service";
+    Kvvxd service(socket, dir.File("state"));
+    ASSERT_EQ(service.Start(), "ready");
+    EXPECT_EQ(Kvctl("--device " + socket + " status", &out), 0);
+    EXPECT_EQ(out, "entries: 0\nactive: no\n");
+    EXPECT_EQ(Kvctl("--device " + socket + " check --op Open --process vim /x", &out), 0);
+    EXPECT_EQ(out, "allowed (protection is not active now)\n");
+    EXPECT_EQ(Kvctl("--device " + socket + " check --op Nope --process vim /x", &out), 2);
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace kv::driver

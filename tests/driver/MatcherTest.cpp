@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+#include "driver/Matcher.h"
+
+namespace kv::driver {
+namespace {
+
+constexpr std::uint32_t kReadOnly = 0x1E7830;
+constexpr std::uint32_t kOpen = 0x4, kRename = 0x10, kRead = 0x40, kWrite = 0x80, kList = 0x200;
+
+struct Case {
+    const char* what;
+    Entry entry;
+    std::uint32_t operation;
+    const char* path;
+    const char* process;
+    bool refused;
+};
+
+Entry E(std::uint32_t mask, const char* fileMask, const char* exclude = "ExcludeFiles",
+        const char* processes = "*", const char* excludeProc = "ExProc") {
+    return Entry{mask, fileMask, exclude, processes, excludeProc};
+}
+
+void ExpectCases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        const MatchIndex index({c.entry});
+        const Decision indexed = index.Decide(c.operation, c.path, c.process);
+        EXPECT_EQ(indexed.refused, c.refused) << c.what;
+        EXPECT_EQ(indexed, index.DecideLinear(c.operation, c.path, c.process)) << c.what;
+        if (c.refused) {
+            EXPECT_EQ(indexed.entry, 0u) << c.what;
+        }
+    }
+}
+
+TEST(MatcherTest, StarMatchesAnyRunAcrossSeparators) {
+    ExpectCases({
+        {"folder pattern, file deep inside", E(kReadOnly, "/home/a/Work/*"), kRename,
+         "/home/a/Work/x/y/z.txt", "vim", true},
+        {"folder pattern, empty run", E(kReadOnly, "/home/a/Work/*"), kRename, "/home/a/Work/",
+         "vim", true},
+        {"folder pattern, the folder itself", E(kReadOnly, "/home/a/Work/*"), kRename,
+         "/home/a/Work", "vim", false},
+        {"folder pattern, a sibling", E(kReadOnly, "/home/a/Work/*"), kRename, "/home/a/Workshop/x",
+         "vim", false},
+        {"Full folder pattern covers the folder", E(0x400, "/home/a/Work*"), kRename,
+         "/home/a/Work", "vim", true},
+        {"Full folder pattern covers a sibling prefix", E(0x400, "/home/a/Work*"), kRename,
+         "/home/a/Workshop", "vim", true},
+        {"single file, same path", E(kReadOnly, "/home/a/f.txt"), kRename, "/home/a/f.txt", "vim",
+         true},
+        {"single file, longer path", E(kReadOnly, "/home/a/f.txt"), kRename, "/home/a/f.txt.bak",
+         "vim", false},
+        {"stars inside", E(kReadOnly, "/home/*/secret/*.txt"), kRename, "/home/b/c/secret/d/e.txt",
+         "vim", true},
+        {"stars inside, wrong tail", E(kReadOnly, "/home/*/secret/*.txt"), kRename,
+         "/home/b/secret/e.txt.bak", "vim", false},
+        {"overlapping pieces", E(kReadOnly, "*ab*ab"), kRename, "/xabab", "vim", true},
+        {"pieces must not overlap", E(kReadOnly, "*aba*aba"), kRename, "/aba", "vim", false},
+        {"leading star with tail", E(kReadOnly, "*kv.dat"), kRename, "/opt/kestrava/kv.dat", "vim",
+         true},
+        {"leading star, tail shorter than path end", E(kReadOnly, "*kv.dat"), kRename,
+         "/opt/kestrava/kv.dat2", "vim", false},
+        {"lone star", E(kReadOnly, "*"), kRename, "/anything/at/all", "vim", true},
+        {"question mark is literal", E(kReadOnly, "/a/?"), kRename, "/a/b", "vim", false},
+        {"paths are case-sensitive", E(kReadOnly, "/home/a/Work/*"), kRename, "/home/a/work/x",
+         "vim", false},
+        {"relative pattern", E(kReadOnly, "notes*"), kRename, "notes.txt", "vim", true},
+    });
+}
+
+TEST(MatcherTest, OperationBitsAndTheFullBit) {
+    ExpectCases({
+        {"ReadOnly refuses rename", E(kReadOnly, "/d/*"), kRename, "/d/f", "vim", true},
+        {"ReadOnly allows read", E(kReadOnly, "/d/*"), kRead, "/d/f", "vim", false},
+        {"ReadOnly allows write", E(kReadOnly, "/d/*"), kWrite, "/d/f", "vim", false},
+        {"Full refuses read", E(0x400, "/d/*"), kRead, "/d/f", "vim", true},
+        {"Full refuses open", E(0x400, "/d/*"), kOpen, "/d/f", "vim", true},
+        {"Full refuses list", E(0x400, "/d/*"), kList, "/d/f", "vim", true},
+        {"custom mask, its bit", E(kList | kWrite, "/d/*"), kList, "/d/f", "vim", true},
+        {"custom mask, another bit", E(kList | kWrite, "/d/*"), kRead, "/d/f", "vim", false},
+        {"empty mask", E(0, "/d/*"), kRead, "/d/f", "vim", false},
+    });
+}
+
+TEST(MatcherTest, FileExclusionsAndTheirPlaceholder) {
+    ExpectCases({
+        {"subfolders excluded", E(kReadOnly, "/d/*", "/d/*/*"), kRename, "/d/sub/f", "vim", false},
+        {"subfolders excluded, direct file", E(kReadOnly, "/d/*", "/d/*/*"), kRename, "/d/f", "vim",
+         true},
+        {"second list item", E(kReadOnly, "/d/*", "/d/*/*;*.log"), kRename, "/d/f.log", "vim",
+         false},
+        {"empty items are ignored", E(kReadOnly, "/d/*", ";;"), kRename, "/d/f", "vim", true},
+        {"placeholder excludes nothing", E(kReadOnly, "*", "ExcludeFiles"), kRename, "ExcludeFiles",
+         "vim", true},
+        {"placeholder inside a list", E(kReadOnly, "/d/*", "ExcludeFiles;/d/x"), kRename, "/d/x",
+         "vim", false},
+        {"empty exclusion text", E(kReadOnly, "/d/*", ""), kRename, "/d/f", "vim", true},
+    });
+}
+
+TEST(MatcherTest, ProcessesAndTheirExclusions) {
+    ExpectCases({
+        {"excluded process", E(kReadOnly, "/d/*", "", "*", "kv"), kRename, "/d/f", "kv", false},
+        {"excluded process with extension", E(kReadOnly, "/d/*", "", "*", "kv"), kRename, "/d/f",
+         "kv.exe", false},
+        {"excluded process by path", E(kReadOnly, "/d/*", "", "*", "kv"), kRename, "/d/f",
+         "/opt/kestrava/kv", false},
+        {"exclusion given with extension", E(kReadOnly, "/d/*", "", "*", "kv.exe"), kRename, "/d/f",
+         "kv", false},
+        {"similar name is not excluded", E(kReadOnly, "/d/*", "", "*", "kv"), kRename, "/d/f",
+         "kvx", true},
+        {"process names are case-sensitive", E(kReadOnly, "/d/*", "", "*", "kv"), kRename, "/d/f",
+         "KV", true},
+        {"ExProc excludes nothing", E(kReadOnly, "/d/*", "", "*", "ExProc"), kRename, "/d/f",
+         "ExProc", true},
+        {"ExcludeProc;kv keeps kv out", E(kReadOnly, "/d/*", "", "*", "ExcludeProc;kv"), kRename,
+         "/d/f", "kv", false},
+        {"ExcludeProc;kv excludes nothing else", E(kReadOnly, "/d/*", "", "*", "ExcludeProc;kv"),
+         kRename, "/d/f", "ExcludeProc", true},
+        {"listed process", E(kReadOnly, "/d/*", "", "gcc;make", ""), kRename, "/d/f", "make.exe",
+         true},
+        {"unlisted process", E(kReadOnly, "/d/*", "", "gcc;make", ""), kRename, "/d/f", "vim",
+         false},
+        {"empty process list applies to nobody", E(kReadOnly, "/d/*", "", "", ""), kRename, "/d/f",
+         "vim", false},
+        {"process pattern", E(kReadOnly, "/d/*", "", "py*", ""), kRename, "/d/f", "python3.11",
+         true},
+        {"version numbers are no extension", E(kReadOnly, "/d/*", "", "python3", ""), kRename,
+         "/d/f", "python3.11", false},
+    });
+}
+
+TEST(MatcherTest, ProcessBaseNames) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"kv", "kv"},           {"kv.exe", "kv"},   {"/opt/k/kv.exe", "kv"},
+        {"kv.vxd", "kv"},       {"a.b.c", "a.b"},   {"python3.11", "python3.11"},
+        {".bashrc", ".bashrc"}, {"name.", "name."}, {"x.toolong", "x.toolong"},
+        {"dir.d/prog", "prog"}, {"*.exe", "*"},
+    };
+    for (const auto& [name, base] : cases)
+        EXPECT_EQ(ProcessBaseName(name), base) << name;
+}
+
+TEST(MatcherTest, OperationNamesAreTheCheckBoxNames) {
+    std::uint32_t seen = 0;
+    for (const OperationName& op : kOperations) {
+        EXPECT_EQ(OperationBit(op.name), op.bit);
+        EXPECT_EQ(seen & op.bit, 0u) << op.name;
+        seen |= op.bit;
+    }
+    EXPECT_EQ(seen, 0x1FFFFCu);
+    EXPECT_EQ(OperationBit("Rename"), 0x10u);
+    EXPECT_EQ(OperationBit("rename"), std::nullopt);
+    EXPECT_EQ(OperationBit("Delete"), std::nullopt);
+}
+
+TEST(MatcherTest, TheFirstRefusingEntryIsReported) {
+    const MatchIndex index({E(kRead, "/d/*"), E(kReadOnly, "*.txt"), E(0x400, "/d/f*")});
+    EXPECT_EQ(index.Decide(kRename, "/d/f.txt", "vim"), (Decision{true, 1}));
+    EXPECT_EQ(index.Decide(kRead, "/d/f.txt", "vim"), (Decision{true, 0}));
+    EXPECT_EQ(index.Decide(kWrite, "/d/f.txt", "vim"), (Decision{true, 2}));
+    EXPECT_EQ(index.Decide(kWrite, "/d/g.doc", "vim"), Decision{});
+}
+
+/// Random small patterns over a tiny alphabet, so that anchors, tails,
+/// overlaps and exclusions collide often; the index must agree with the scan.
+TEST(MatcherTest, TheIndexAgreesWithALinearScan) {
+    std::mt19937 random(7);
+    const char alphabet[] = {'/', 'a', 'b', '*', '.'};
+    auto text = [&](std::size_t maxLength, bool stars) {
+        std::string s;
+        const std::size_t length = random() % (maxLength + 1);
+        for (std::size_t i = 0; i < length; ++i)
+            s += alphabet[random() % (stars ? 5 : 3)];
+        return s;
+    };
+    for (int round = 0; round < 40; ++round) {
+        std::vector<Entry> entries;
+        for (int i = 0; i < 30; ++i) {
+            entries.push_back({static_cast<std::uint32_t>(random() % 2 ? kRename : 0x400),
+                               text(8, true), random() % 3 ? "ExcludeFiles" : text(6, true), "*",
+                               random() % 4 ? "kv" : "ExProc"});
+        }
+        const MatchIndex index(entries);
+        for (int q = 0; q < 300; ++q) {
+            const std::string path = text(10, false);
+            const char* process = random() % 3 ? "vim" : "kv";
+            ASSERT_EQ(index.Decide(kRename, path, process),
+                      index.DecideLinear(kRename, path, process))
+                << "path " << path << " round " << round;
+        }
+    }
+}
+
+/// Readers decide while a writer swaps tables: each decision must come from
+/// one whole snapshot. Table k has k entries, and only its last one refuses.
+TEST(MatcherTest, AReloadWhileOtherThreadsDecideKeepsEachDecisionConsistent) {
+    auto table = [](std::size_t size) {
+        std::vector<Entry> entries(size - 1, E(kReadOnly, "/other/*"));
+        entries.push_back(E(kReadOnly, "/d/*"));
+        return std::make_shared<const MatchIndex>(entries);
+    };
+    PublishedIndex published;
+    published.Publish(table(1));
+    std::atomic<bool> stop{false};
+    std::atomic<long> decisions{0};
+    std::atomic<long> inconsistent{0};
+    std::vector<std::thread> readers;
+    for (int r = 0; r < 4; ++r) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                const auto index = published.Current();
+                const Decision d = index->Decide(kRename, "/d/file", "vim");
+                if (!d.refused || d.entry + 1 != index->Size())
+                    ++inconsistent;
+                ++decisions;
+            }
+        });
+    }
+    for (std::size_t k = 2; k < 400 || decisions.load() < 2000; ++k)
+        published.Publish(table(k % 50 + 1));
+    stop = true;
+    for (std::thread& t : readers)
+        t.join();
+    EXPECT_EQ(inconsistent.load(), 0);
+    EXPECT_GT(decisions.load(), 0);
+}
+
+}  // namespace
+}  // namespace kv::driver
