@@ -1,0 +1,101 @@
+#include "enforce/AI.h"
+
+#include "driver/ControlCodes.h"
+
+namespace kv {
+
+namespace code = driver::code;
+
+TDodiInterceptor::TDodiInterceptor(const std::string& devicePath, TOnError onError)
+    : onError_(std::move(onError)) {
+    record_.Reserved = -1;
+    success_ = device_.Open(devicePath);
+    clearOnDestroy_ = false;
+    if (!success_)
+        RaiseError(kOpenFailed, 0);
+    SetActive(active_);
+}
+
+TDodiInterceptor::~TDodiInterceptor() {
+    if (!device_.IsOpen())
+        return;
+    if (clearOnDestroy_) {
+        std::uint32_t returned = 0;
+        if (!device_.Request(code::kClear, password_, nullptr, 0, &returned)) {
+            RaiseError(kClearFailed, returned);
+        }
+    }
+    device_.Close();
+}
+
+void TDodiInterceptor::RaiseError(std::uint32_t type, std::uint32_t code) {
+    if (onError_)
+        onError_(*this, type, code);
+}
+
+bool TDodiInterceptor::Send(std::uint32_t code, const platform::EntryRecordTexts* record,
+                            std::uint32_t outputSize, std::uint32_t* returned) {
+    success_ = device_.Request(code, password_, record, outputSize, returned);
+    return success_;
+}
+
+int TDodiInterceptor::AddEntry(std::uint32_t dwOperation, const std::string& FileMask,
+                               const std::string& ExcludeFiles, const std::string& Processes,
+                               const std::string& ExcludeProc) {
+    record_.dwOperation = dwOperation;
+    // Empty texts travel as empty strings, never as null pointers.
+    record_.FileMask = FileMask;
+    record_.ExcludeFiles = ExcludeFiles;
+    record_.Processes = Processes;
+    record_.ExcludeProc = ExcludeProc;
+    record_.Password = password_;
+    const bool ok = Send(code::kAddEntry, &record_, 0, &returned_);
+    record_.FileMask.reset();
+    record_.ExcludeFiles.reset();
+    record_.Processes.reset();
+    record_.ExcludeProc.reset();
+    if (!ok) {
+        RaiseError(kAddFailed, returned_);
+        return -1;
+    }
+    return static_cast<int>(NumEntries() - 1);
+}
+
+bool TDodiInterceptor::ClearEntries() {
+    const bool ok = Send(code::kClear, nullptr, 0, &returned_);
+    if (!ok)
+        RaiseError(kClearFailed, returned_);
+    return ok;
+}
+
+bool TDodiInterceptor::GetEntryCount(std::uint32_t& count) {
+    const bool ok = Send(code::kCount, nullptr, 4, &count);
+    if (!ok)
+        RaiseError(kCountFailed, count);
+    return ok;
+}
+
+std::uint32_t TDodiInterceptor::NumEntries() {
+    std::uint32_t slot = 0;
+    if (!Send(code::kCount, nullptr, 0, &slot)) {
+        RaiseError(kCountFailed, slot);
+        return 0xFFFFFFFF;
+    }
+    return slot;
+}
+
+void TDodiInterceptor::SetActive(bool value) {
+    if (value != active_) {
+        if (Send(value ? code::kActivate : code::kDeactivate, nullptr, 0, &returned_)) {
+            active_ = value;
+        }
+    }
+    if (!success_)
+        RaiseError(kActivateFailed, returned_);
+}
+
+void TDodiInterceptor::SetPassword(const std::string& password) {
+    password_ = password;
+}
+
+}  // namespace kv

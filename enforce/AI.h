@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/InterceptorDevice.h"
+
+namespace kv {
+
+/// The interceptor component: opens the interceptor's control device at
+/// construction and sends it the five requests (add an entry, clear, activate,
+/// deactivate, count). It never throws: failures show in `Success`, in the
+/// operation's result and through the optional error event.
+class TDodiInterceptor {
+public:
+    /// Error types of the error event.
+    enum ErrorType : std::uint32_t {
+        kOpenFailed = 1,
+        kCountFailed = 6,
+        kActivateFailed = 7,
+        kAddFailed = 8,
+        kClearFailed = 9,
+    };
+    using TOnError =
+        std::function<void(TDodiInterceptor& sender, std::uint32_t errorType, std::uint32_t code)>;
+
+    /// Opens the device at `devicePath` (the default device when empty).
+    explicit TDodiInterceptor(const std::string& devicePath = {}, TOnError onError = {});
+    /// Clears the entries first when `ClearOnDestroy` is set, then closes the device.
+    ~TDodiInterceptor();
+    TDodiInterceptor(const TDodiInterceptor&) = delete;
+    TDodiInterceptor& operator=(const TDodiInterceptor&) = delete;
+
+    /// Appends one entry; the index of the new entry, or -1 when the add failed.
+    int AddEntry(std::uint32_t dwOperation, const std::string& FileMask,
+                 const std::string& ExcludeFiles, const std::string& Processes,
+                 const std::string& ExcludeProc);
+    bool ClearEntries();
+    /// Asks for the number of entries; false when the request failed.
+    bool GetEntryCount(std::uint32_t& count);
+    /// The number of entries, 0xFFFFFFFF when the request failed.
+    std::uint32_t NumEntries();
+
+    bool Active() const { return active_; }
+    /// Sends activate or deactivate when the value differs from `Active`.
+    void SetActive(bool value);
+    bool Success() const { return success_; }
+    bool ClearOnDestroy() const { return clearOnDestroy_; }
+    void SetClearOnDestroy(bool value) { clearOnDestroy_ = value; }
+    void SetPassword(const std::string& password);
+    void SetOnError(TOnError onError) { onError_ = std::move(onError); }
+
+private:
+    bool Send(std::uint32_t code, const platform::EntryRecordTexts* record,
+              std::uint32_t outputSize, std::uint32_t* returned);
+    void RaiseError(std::uint32_t type, std::uint32_t code);
+
+    platform::InterceptorDevice device_;
+    platform::EntryRecordTexts record_;    ///< reused for every add request
+    std::optional<std::string> password_;  ///< null until Password is written
+    std::uint32_t returned_ = 0;           ///< returned value of add, (de)activate, clear
+    bool success_ = false;
+    bool active_ = false;
+    bool clearOnDestroy_ = false;
+    TOnError onError_;
+};
+
+}  // namespace kv

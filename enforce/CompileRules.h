@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "rules/PathStyle.h"
+
+namespace kv {
+
+class IPrincipalSelection;
+class TDodiInterceptor;
+class TEncriptor;
+
+/// Turns the protection keys of one principal into interceptor entries and
+/// loads them, replacing whatever the interceptor held, followed by the three
+/// entries that protect the program's own files. It never activates.
+class TRuleCompiler {
+public:
+    TRuleCompiler(const TEncriptor& store, TDodiInterceptor& interceptor,
+                  const IPrincipalSelection& selection,
+                  const PathStyle& style = PathStyle::Native());
+
+    /// Compiles the principal of `principalPrefix`; the principal selected in
+    /// the tree when it is empty.
+    void CompileRules(const std::string& principalPrefix);
+    void AddSelfProtection();
+
+private:
+    /// Builds and sends the entry of one store position; throws on a bad value.
+    void CompileEntry(const std::string& key, const std::string& keyPrefix,
+                      std::uint32_t customMask);
+
+    const TEncriptor& store_;
+    TDodiInterceptor& interceptor_;
+    const IPrincipalSelection& selection_;
+    const PathStyle& style_;
+};
+
+/// Placeholders sent in place of empty lists; they match nothing.
+inline constexpr char kNoExcludeFiles[] = "ExcludeFiles";
+inline constexpr char kNoExcludeProc[] = "ExProc";
+inline constexpr char kNoExcludeProcFull[] = "ExcludeProc";
+/// The program's own process name, never restricted by a compiled entry.
+inline constexpr char kOwnProcess[] = "kv";
+
+}  // namespace kv

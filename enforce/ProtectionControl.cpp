@@ -1,0 +1,92 @@
+#include "enforce/ProtectionControl.h"
+
+#include "enforce/AI.h"
+#include "enforce/CompileRules.h"
+#include "platform/Prompts.h"
+#include "principals/UserDirectory.h"
+#include "rules/Schema.h"
+#include "settings/Encript.h"
+
+namespace kv {
+
+TProtectionControl::TProtectionControl(const TEncriptor& store, TDodiInterceptor& interceptor,
+                                       TRuleCompiler& compiler, IPrompts& prompts,
+                                       IProtectionView& view,
+                                       std::function<std::string()> currentUserName,
+                                       std::function<void()> applyAutostart)
+    : store_(store),
+      interceptor_(interceptor),
+      compiler_(compiler),
+      prompts_(prompts),
+      view_(view),
+      currentUserName_(std::move(currentUserName)),
+      applyAutostart_(std::move(applyAutostart)) {}
+
+std::string TProtectionControl::CurrentUserPrincipal() const {
+    const std::string user = currentUserName_();
+    const std::string group = store_.ReadString(user + kGroupNameSuffix, "");
+    return group.empty() ? std::string(kUserPrefix) + user : std::string(kGroupPrefix) + group;
+}
+
+void TProtectionControl::StartUserProtection() {
+    compiler_.CompileRules(CurrentUserPrincipal());
+    std::uint32_t count = 0;
+    if (interceptor_.GetEntryCount(count) && count > 0) {
+        interceptor_.SetClearOnDestroy(false);
+        interceptor_.SetActive(true);
+    }
+}
+
+void TProtectionControl::StopProtection() {
+    interceptor_.SetActive(false);
+    interceptor_.ClearEntries();
+    interceptor_.SetClearOnDestroy(true);
+}
+
+void TProtectionControl::cmdAutorunExecute() {
+    compiler_.CompileRules(CurrentUserPrincipal());
+    interceptor_.SetClearOnDestroy(false);
+    interceptor_.SetActive(true);
+    view_.Show(ProtectionState::Protecting);
+    view_.SetAutomaticChecked(true);
+    if (applyAutostart_)
+        applyAutostart_();
+}
+
+void TProtectionControl::cmdStartExecute() {
+    compiler_.CompileRules("");
+    std::uint32_t count = 0;
+    if (interceptor_.GetEntryCount(count) && count > 0) {
+        interceptor_.SetActive(true);
+        view_.Show(ProtectionState::Testing);
+    } else {
+        prompts_.Message(kNoProtectionMessage, "Kestrava", Buttons::Ok, MessageIcon::None);
+        view_.Show(ProtectionState::Stopped);
+    }
+    interceptor_.SetClearOnDestroy(true);
+}
+
+void TProtectionControl::cmdStopExecute() {
+    StopProtection();
+    view_.Show(ProtectionState::Stopped);
+}
+
+void TProtectionControl::cmdRefreshExecute() {
+    interceptor_.SetActive(false);
+    interceptor_.ClearEntries();
+    if (view_.Shown() == ProtectionState::Testing)
+        cmdStartExecute();
+    if (view_.Shown() == ProtectionState::Protecting)
+        cmdAutorunExecute();
+}
+
+void TProtectionControl::StopFromTray() {
+    StopProtection();
+    view_.Show(ProtectionState::Stopped);
+}
+
+bool TProtectionControl::RefreshEnabled() const {
+    return interceptor_.Active();
+}
+
+}  // namespace kv

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace kv {
+
+class IPrompts;
+class TDodiInterceptor;
+class TEncriptor;
+class TRuleCompiler;
+
+/// The displayed protection state: which button of the toolbar's protection
+/// group is down.
+enum class ProtectionState { Protecting, Testing, Stopped };
+
+/// The controls that carry the protection state: the toolbar's protection
+/// group and the menu item "Automatic Files Protection".
+class IProtectionView {
+public:
+    virtual ~IProtectionView() = default;
+    virtual ProtectionState Shown() const = 0;
+    virtual void Show(ProtectionState state) = 0;
+    virtual bool AutomaticChecked() const = 0;
+    virtual void SetAutomaticChecked(bool checked) = 0;
+};
+
+/// Start, Test, Stop and Refresh of protection, and the two operations the
+/// startup runs.
+class TProtectionControl {
+public:
+    TProtectionControl(const TEncriptor& store, TDodiInterceptor& interceptor,
+                       TRuleCompiler& compiler, IPrompts& prompts, IProtectionView& view,
+                       std::function<std::string()> currentUserName,
+                       std::function<void()> applyAutostart);
+
+    /// "g_" + the current user's group when the settings give one, else
+    /// "u_" + the current user's name.
+    std::string CurrentUserPrincipal() const;
+
+    /// Compiles the current user's protection and activates it when the
+    /// interceptor reports entries; kept after the program ends.
+    void StartUserProtection();
+    /// Deactivates and empties the interceptor; nothing is kept at exit.
+    void StopProtection();
+
+    void cmdAutorunExecute();  ///< Start Protection
+    void cmdStartExecute();    ///< Test Protection
+    void cmdStopExecute();     ///< Stop Protection
+    void cmdRefreshExecute();  ///< Refresh
+    /// The tray's "Stop Files Protection" once the password gate has passed.
+    void StopFromTray();
+
+    /// Enabled state of Refresh: the interceptor is active.
+    bool RefreshEnabled() const;
+
+private:
+    const TEncriptor& store_;
+    TDodiInterceptor& interceptor_;
+    TRuleCompiler& compiler_;
+    IPrompts& prompts_;
+    IProtectionView& view_;
+    std::function<std::string()> currentUserName_;
+    std::function<void()> applyAutostart_;
+};
+
+inline constexpr char kNoProtectionMessage[] = "You have not set any folder protection !";
+
+}  // namespace kv
