@@ -17,6 +17,7 @@
 #include "app/AboutBox.h"
 #include "app/CommandTable.h"
 #include "app/Log.h"
+#include "platform/Paths.h"
 #include "platform/qt/Shell.h"
 #include "principals/forms/NewGrFrm.h"
 #include "rules/forms/OptForm.h"
@@ -34,7 +35,13 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
       directory_(services.store, services.registry, tree_, modified_),
       ownGroupDialog_(services.groupDialog ? nullptr : std::make_unique<TNewGrDialogRunner>(this)),
       groups_(tree_, modified_, services.prompts,
-              services.groupDialog ? *services.groupDialog : *ownGroupDialog_) {
+              services.groupDialog ? *services.groupDialog : *ownGroupDialog_),
+      autostart_(
+          services.store, services.registry,
+          {services.installPaths.programDir.empty() ? platform::ExecutableDir()
+                                                    : services.installPaths.programDir,
+           services.installPaths.autostartDir.empty() ? DefaultAutostartDir()
+                                                      : services.installPaths.autostartDir}) {
     setObjectName("SecFrm");
     setWindowTitle("Kestrava");
     QFont font("Sans Serif");
@@ -52,6 +59,7 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     CreateContextMenus();
     CreateStatusBar();
     CreateProtection();
+    CreateEnforcement();
     BindHandlers();
 
     directory_.OnCurrentUserShown([this](const std::string& name) {
@@ -277,6 +285,51 @@ void TSecFrm::CreateProtection() {
     dirView_->SetContextMenu(menus_.value("DirListMenu"));
 }
 
+void TSecFrm::CreateEnforcement() {
+    ais_ = std::make_unique<TDodiInterceptor>(services_.devicePath);
+    compiler_ = std::make_unique<TRuleCompiler>(services_.store, *ais_, tree_);
+    control_ = std::make_unique<TProtectionControl>(
+        services_.store, *ais_, *compiler_, services_.prompts, static_cast<IProtectionView&>(*this),
+        [this] { return directory_.CurrentUserName(); }, [this] { ApplyAutostart(); });
+}
+
+ProtectionState TSecFrm::Shown() const {
+    if (buttons_.value("ToolButton20")->isChecked())
+        return ProtectionState::Protecting;
+    if (buttons_.value("ToolButton18")->isChecked())
+        return ProtectionState::Testing;
+    return ProtectionState::Stopped;
+}
+
+void TSecFrm::Show(ProtectionState state) {
+    const char* button = state == ProtectionState::Protecting ? "ToolButton20"
+                         : state == ProtectionState::Testing  ? "ToolButton18"
+                                                              : "ToolButton19";
+    buttons_.value(button)->setChecked(true);
+}
+
+bool TSecFrm::AutomaticChecked() const {
+    return items_.value("AutomaticFilesProtection1")->isChecked();
+}
+
+void TSecFrm::SetAutomaticChecked(bool checked) {
+    items_.value("AutomaticFilesProtection1")->setChecked(checked);
+}
+
+void TSecFrm::ApplyAutostart() {
+    autostart_.ApplyAutostart(AutomaticChecked());
+}
+
+void TSecFrm::AutomaticFilesProtection1Click() {
+    ApplyAutostart();
+}
+
+void TSecFrm::StopFileProtection1Click() {
+    if (!PassPasswordGate(GateCaller::TrayStop, services_.store, services_.prompts, this))
+        return;
+    control_->StopFromTray();
+}
+
 void TSecFrm::SetViewStyle(ViewStyle style, const char* button) {
     protection_->SetViewStyle(style);
     buttons_.value(button)->setChecked(true);
@@ -308,6 +361,17 @@ void TSecFrm::BindHandlers() {
     connect(actions_.value("cmdMoveUser"), &QAction::triggered, this, &TSecFrm::cmdMoveUserExecute);
     connect(actions_.value("cmdRemUser"), &QAction::triggered, this, &TSecFrm::cmdRemUserExecute);
     connect(actions_.value("cmdPassword"), &QAction::triggered, this, &TSecFrm::cmdPasswordExecute);
+    connect(actions_.value("cmdAutorun"), &QAction::triggered, this, &TSecFrm::cmdAutorunExecute);
+    connect(actions_.value("cmdStart"), &QAction::triggered, this, &TSecFrm::cmdStartExecute);
+    connect(actions_.value("cmdStop"), &QAction::triggered, this, &TSecFrm::cmdStopExecute);
+    connect(actions_.value("cmdRefresh"), &QAction::triggered, this, &TSecFrm::cmdRefreshExecute);
+    // The menu item's check mark toggles before its handler runs.
+    connect(items_.value("AutomaticFilesProtection1"), &QAction::triggered, this,
+            &TSecFrm::AutomaticFilesProtection1Click);
+    connect(items_.value("StartFileProtection1"), &QAction::triggered, actions_.value("cmdAutorun"),
+            &QAction::trigger);
+    connect(items_.value("StopFileProtection1"), &QAction::triggered, this,
+            &TSecFrm::StopFileProtection1Click);
     connect(items_.value("Exit1"), &QAction::triggered, this, &QWidget::close);
     connect(items_.value("Help2"), &QAction::triggered, this,
             [] { platform::OpenDocument(platform::HelpFilePath()); });
@@ -353,6 +417,7 @@ void TSecFrm::ActionList1Update() {
     for (const char* name : {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset"}) {
         enable(name, protectable);
     }
+    enable("cmdRefresh", control_->RefreshEnabled());
     const bool stopped = buttons_.value("ToolButton19")->isChecked();
     items_.value("StartFileProtection1")->setEnabled(stopped);
     items_.value("StopFileProtection1")->setEnabled(!stopped);
@@ -367,18 +432,24 @@ void TSecFrm::ShowMainWindow() {
 }
 
 bool TSecFrm::FormCloseQuery() {
-    if (!modified_.Get())
-        return true;
-    switch (services_.prompts.Message("Do you want to save modifications ?", "Kestrava",
-                                      Buttons::YesNoCancel, MessageIcon::Question)) {
-        case Answer::Cancel:
-            return false;
-        case Answer::Yes:
-            cmdSaveExecute();
-            return !modified_.Get();  // a failed save keeps the window open
-        default:
-            return true;
+    bool close = true;
+    if (modified_.Get()) {
+        switch (services_.prompts.Message("Do you want to save modifications ?", "Kestrava",
+                                          Buttons::YesNoCancel, MessageIcon::Question)) {
+            case Answer::Cancel:
+                close = false;
+                break;
+            case Answer::Yes:
+                cmdSaveExecute();
+                close = !modified_.Get();  // a failed save keeps the window open
+                break;
+            default:
+                break;
+        }
     }
+    // The start-at-logon entry follows the menu item whatever the answer.
+    ApplyAutostart();
+    return close;
 }
 
 void TSecFrm::closeEvent(QCloseEvent* event) {

@@ -4,6 +4,10 @@
 #include <QMainWindow>
 #include <memory>
 
+#include "enforce/AI.h"
+#include "enforce/CompileRules.h"
+#include "enforce/ProtectionControl.h"
+#include "options/Autostart.h"
 #include "platform/Prompts.h"
 #include "platform/Registry.h"
 #include "principals/GroupCommands.h"
@@ -39,12 +43,14 @@ struct TSecFrmServices {
     platform::IRegistry& registry;
     IGroupDialog* groupDialog = nullptr;            ///< null: the window's own dialog
     IOptionsDialogRunner* optionsDialog = nullptr;  ///< null: the window's own dialog
-    QString placementFile;                          ///< INI file of the placement; empty: none
+    QString placementFile = {};                     ///< INI file of the placement; empty: none
+    std::string devicePath = {};     ///< the interceptor's device; empty: the default
+    InstallPaths installPaths = {};  ///< empty folders: the executable's and the desktop's
 };
 
 /// The settings window: owner of the panes, the toolbar, the menus, the
 /// action list with every command, and the components the commands use.
-class TSecFrm : public QMainWindow {
+class TSecFrm : public QMainWindow, private IProtectionView {
     Q_OBJECT
 public:
     explicit TSecFrm(const TSecFrmServices& services, QWidget* parent = nullptr);
@@ -64,6 +70,24 @@ public:
     void cmdRemUserExecute() { groups_.cmdRemUserExecute(); }
     /// Options menu "Administrator's Password".
     void cmdPasswordExecute();
+
+    // Enforcement.
+    void cmdAutorunExecute() { control_->cmdAutorunExecute(); }
+    void cmdStartExecute() { control_->cmdStartExecute(); }
+    void cmdStopExecute() { control_->cmdStopExecute(); }
+    void cmdRefreshExecute() { control_->cmdRefreshExecute(); }
+    void StartUserProtection() { control_->StartUserProtection(); }
+    void StopProtection() { control_->StopProtection(); }
+    /// Tray "Stop Files Protection": the password gate, then Stop Protection.
+    void StopFileProtection1Click();
+    /// Options menu "Automatic Files Protection": toggles and applies the entry.
+    void AutomaticFilesProtection1Click();
+    void ApplyAutostart();
+    TDodiInterceptor& AIS() { return *ais_; }
+    TAutostart& Autostart() { return autostart_; }
+    TProtectionControl& Control() { return *control_; }
+    ProtectionState Shown() const override;
+    void Show(ProtectionState state) override;
 
     /// Recomputes the enabled states of the commands (run whenever the application is idle).
     void ActionList1Update();
@@ -104,6 +128,9 @@ private:
     void CreatePanes();
     void CreateStatusBar();
     void CreateProtection();
+    void CreateEnforcement();
+    bool AutomaticChecked() const override;
+    void SetAutomaticChecked(bool checked) override;
     void BindHandlers();
     /// cmdicon, cmdSmIcon, cmdList, cmdReport: the list's style and its button.
     void SetViewStyle(ViewStyle style, const char* button);
@@ -136,6 +163,10 @@ private:
     ui::TDirView* dirView_ = nullptr;
     std::unique_ptr<IOptionsDialogRunner> ownOptionsDialog_;
     std::unique_ptr<TProtectionController> protection_;
+    std::unique_ptr<TDodiInterceptor> ais_;
+    std::unique_ptr<TRuleCompiler> compiler_;
+    std::unique_ptr<TProtectionControl> control_;
+    TAutostart autostart_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
 };
 

@@ -4,6 +4,9 @@
 
 #include "access/forms/AccessForms.h"
 #include "app/CtrlPanel.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
+#include "platform/qt/Shell.h"
 #include "ui/DriveView.h"
 
 namespace kv {
@@ -51,20 +54,61 @@ bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output)
     return false;
 }
 
+bool PrepareUninstall(TSecFrm& window) {
+    if (!PassPasswordGate(GateCaller::Uninstall, window.Store(), window.Prompts(), &window)) {
+        return false;
+    }
+    window.StopProtection();
+    window.MenuItem("AutomaticFilesProtection1")->setChecked(false);
+    window.Autostart().RemoveRegistrations();
+    const std::string uninstaller =
+        platform::ExecutableDir() + "/" + platform::ProgramFiles::kUninstaller;
+    if (platform::FileExists(uninstaller))
+        platform::StartProgram(uninstaller);
+    return true;
+}
+
 StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
+    TEncriptor& store = window.Store();
     window.MenuItem("AutomaticFilesProtection1")
-        ->setChecked(window.Store().ReadBool("AutomaticFilesProtection", true));
+        ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
     const bool asks = start == StartSwitch::None || start == StartSwitch::Stop;
-    if (asks && !window.Store().ReadString("Password", "").empty() &&
-        !PassPasswordGate(GateCaller::Startup, window.Store(), window.Prompts(), &window)) {
+    if (asks && !store.ReadString("Password", "").empty() &&
+        !PassPasswordGate(GateCaller::Startup, store, window.Prompts(), &window)) {
+        return StartupOutcome::Terminate;
+    }
+    if (start == StartSwitch::Uninstall && PrepareUninstall(window)) {
+        return StartupOutcome::Terminate;
+    }
+    if (start == StartSwitch::Install) {
+        window.Autostart().RegisterInstallation();
+        window.Directory().SaveKnownUsers();
+        store.Flush(true);
         return StartupOutcome::Terminate;
     }
     window.LoadCurrentUser();
+    if (start == StartSwitch::Start) {
+        window.StartUserProtection();
+        return StartupOutcome::Terminate;
+    }
+    if (start == StartSwitch::Stop) {
+        window.StopProtection();
+        return StartupOutcome::Terminate;
+    }
+    StartupOutcome outcome = StartupOutcome::ShowWindow;
+    if (start == StartSwitch::Tray) {
+        window.StartUserProtection();
+        outcome = StartupOutcome::StayHidden;
+    }
+    std::uint32_t count = 0;
+    if (window.AIS().GetEntryCount(count) && count > 0) {
+        window.Show(ProtectionState::Protecting);
+    }
     window.DriveView1()->SelectPath("/");
     window.LoadUserGroups();
     window.UpdateCaption();
     window.Modified().Clear();
-    return StartupOutcome::ShowWindow;
+    return outcome;
 }
 
 }  // namespace kv

@@ -22,9 +22,13 @@ class TSecFrm;
 enum class StartupOutcome { Terminate, ShowWindow, StayHidden };
 
 /// The startup routine: runs once between the creation of the main window and
-/// the message loop. Switches whose commands are not yet available run as the
-/// plain start.
+/// the message loop.
 StartupOutcome RunStartup(TSecFrm& window, StartSwitch start);
+
+/// "/U": after the password gate, stops protection and undoes the program's
+/// registrations, then starts the uninstaller when it is there. False when
+/// the gate refused (nothing was changed).
+bool PrepareUninstall(TSecFrm& window);
 
 inline constexpr char kVersionText[] = "Version 1.3 (Build 1.3.1.1)";
 

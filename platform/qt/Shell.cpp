@@ -1,6 +1,7 @@
 #include "platform/qt/Shell.h"
 
 #include <QDesktopServices>
+#include <QProcess>
 #include <QString>
 #include <QUrl>
 
@@ -25,6 +26,10 @@ bool OpenDocument(const std::string& pathOrUrl) {
     if (url.isValid() && !url.scheme().isEmpty() && url.scheme().size() > 1)
         return QDesktopServices::openUrl(url);
     return QDesktopServices::openUrl(QUrl::fromLocalFile(text));
+}
+
+bool StartProgram(const std::string& path) {
+    return QProcess::startDetached(QString::fromStdString(path), {});
 }
 
 }  // namespace kv::platform

@@ -11,5 +11,7 @@ std::string HelpFilePath();
 bool OpenHelpTopic(const std::string& topic);
 /// Opens a document or web address with the desktop's default program.
 bool OpenDocument(const std::string& pathOrUrl);
+/// Starts a program without waiting for it; false when it could not be started.
+bool StartProgram(const std::string& path);
 
 }  // namespace kv::platform

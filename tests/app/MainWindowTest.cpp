@@ -123,7 +123,9 @@ protected:
                             .prompts = prompts_,
                             .registry = registry_,
                             .groupDialog = &dialog_,
-                            .placementFile = QString::fromStdString(dir_.File("kv.INI"))});
+                            .placementFile = QString::fromStdString(dir_.File("kv.INI")),
+                            .devicePath = dir_.File("VEVUZ"),
+                            .installPaths = {dir_.File("program"), dir_.File("autostart")}});
         return w;
     }
 

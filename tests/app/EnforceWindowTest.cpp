@@ -1,0 +1,162 @@
+// The protection commands as the window runs them, against a real service.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QToolButton>
+#include <filesystem>
+
+#include "app/CtrlPanel.h"
+#include "app/Startup.h"
+#include "options/Autostart.h"
+#include "tests/enforce/EnforceFixture.h"
+#include "tests/support/FakeRegistry.h"
+#include "tests/support/ScriptedPrompts.h"
+#include "tests/support/TempDir.h"
+
+namespace kv {
+namespace {
+
+using platform::Hive;
+
+class EnforceWindow : public ::testing::Test {
+protected:
+    EnforceWindow() : store_(dir_.File("kv.dat"), true) {
+        registry_.SetProfiles({"ALICE", "BOB"});
+        registry_.SetCurrentUser("BOB");
+        store_.WriteBool("CurUsers_ALICE", true);
+        store_.WriteBool("CurUsers_BOB", true);
+        store_.WriteInteger("u_ALICE_P_/alice", 1);
+        store_.WriteInteger("u_BOB_P_/bob", 2);
+        std::filesystem::create_directories(dir_.File("program"));
+    }
+
+    std::unique_ptr<TSecFrm> Make(const std::string& device) {
+        return std::make_unique<TSecFrm>(
+            TSecFrmServices{.store = store_,
+                            .prompts = prompts_,
+                            .registry = registry_,
+                            .devicePath = device,
+                            .installPaths = {dir_.File("program"), dir_.File("autostart")}});
+    }
+    static void Click(TSecFrm& w, const char* button) {
+        w.ActionList1Update();
+        w.ToolButton(button)->click();
+    }
+    std::optional<std::string> RunValue() const {
+        return registry_.ReadString(Hive::LocalMachine, kRunKey, kRunValue);
+    }
+
+    test::TempDir dir_;
+    test::ServiceRunner service_;
+    test::FakeRegistry registry_;
+    test::ScriptedPrompts prompts_;
+    TEncriptor store_;
+};
+
+TEST_F(EnforceWindow, TestProtectionLoadsTheSelectionAndEndsWithTheProgram) {
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
+        Click(*w, "ToolButton18");
+        EXPECT_TRUE(w->ToolButton("ToolButton18")->isChecked());
+        EXPECT_FALSE(w->ToolButton("ToolButton19")->isChecked());
+        const auto entries = service_.Entries();
+        ASSERT_EQ(entries.size(), 4u);
+        EXPECT_EQ(entries[0].FileMask, "/alice/*");
+        EXPECT_EQ(entries[1].FileMask, "*kv.dat");
+        EXPECT_TRUE(service_.Active());
+        w->ActionList1Update();
+        EXPECT_TRUE(w->Action("cmdRefresh")->isEnabled());
+        EXPECT_FALSE(w->MenuItem("StartFileProtection1")->isEnabled());
+        EXPECT_TRUE(w->MenuItem("StopFileProtection1")->isEnabled());
+    }
+    EXPECT_EQ(service_.Count(), 0u);
+}
+
+TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        w->MenuItem("AutomaticFilesProtection1")->setChecked(false);
+        Click(*w, "ToolButton20");
+        EXPECT_TRUE(w->ToolButton("ToolButton20")->isChecked());
+        EXPECT_TRUE(w->MenuItem("AutomaticFilesProtection1")->isChecked());
+        EXPECT_EQ(RunValue(), dir_.File("program") + "/kv /T");
+        EXPECT_TRUE(std::filesystem::exists(dir_.File("autostart/kestrava.desktop")));
+    }
+    const auto entries = service_.Entries();
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].FileMask, "/bob*");  // the current user's keys, not the selection's
+    EXPECT_TRUE(service_.Active());
+
+    // The next run shows protection as running.
+    auto again = Make(service_.SocketPath());
+    RunStartup(*again, StartSwitch::None);
+    EXPECT_TRUE(again->ToolButton("ToolButton20")->isChecked());
+    again->ActionList1Update();
+    EXPECT_FALSE(again->Action("cmdRefresh")->isEnabled());  // a fresh run starts inactive
+    Click(*again, "ToolButton19");
+    EXPECT_EQ(service_.Count(), 0u);
+}
+
+TEST_F(EnforceWindow, TestWithoutTheServiceShowsStopped) {
+    auto w = Make(dir_.File("no-service"));
+    RunStartup(*w, StartSwitch::None);
+    Click(*w, "ToolButton18");
+    ASSERT_FALSE(prompts_.shown.empty());
+    EXPECT_EQ(prompts_.shown.back().text, "You have not set any folder protection !");
+    EXPECT_TRUE(w->ToolButton("ToolButton19")->isChecked());
+}
+
+TEST_F(EnforceWindow, AutomaticProtectionItemAndMinimizeDriveTheLogonEntry) {
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    QAction* item = w->MenuItem("AutomaticFilesProtection1");
+    item->trigger();  // checked -> unchecked
+    EXPECT_FALSE(RunValue().has_value());
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("autostart/kestrava.desktop")));
+    EXPECT_EQ(store_.ReadString("AutomaticFilesProtection", ""), "0");
+    store_.WriteBool("Minimize", false);
+    item->trigger();
+    EXPECT_EQ(RunValue(), dir_.File("program") + "/kv /S");
+    EXPECT_EQ(store_.ReadString("AutomaticFilesProtection", ""), "1");
+    // Closing the window applies the entry again, even when the close is refused.
+    registry_.DeleteValue(Hive::LocalMachine, kRunKey, kRunValue);
+    w->show();
+    w->Modified().Set();
+    prompts_.Queue(Answer::Cancel);
+    EXPECT_FALSE(w->close());
+    EXPECT_EQ(RunValue(), dir_.File("program") + "/kv /S");
+}
+
+TEST_F(EnforceWindow, OneShotSwitches) {
+    {
+        auto w = Make(service_.SocketPath());
+        EXPECT_EQ(RunStartup(*w, StartSwitch::Start), StartupOutcome::Terminate);
+    }
+    EXPECT_EQ(service_.Count(), 4u);
+    EXPECT_TRUE(service_.Active());
+    {
+        auto w = Make(service_.SocketPath());
+        EXPECT_EQ(RunStartup(*w, StartSwitch::Stop), StartupOutcome::Terminate);
+    }
+    EXPECT_EQ(service_.Count(), 0u);
+    {
+        auto w = Make(service_.SocketPath());
+        EXPECT_EQ(RunStartup(*w, StartSwitch::Install), StartupOutcome::Terminate);
+    }
+    EXPECT_TRUE(registry_.KeyExists(Hive::LocalMachine, kServiceKey));
+    TEncriptor reread(dir_.File("kv.dat"), true);
+    EXPECT_EQ(reread.ReadString("CurUsers_BOB", ""), "1");  // flushed by the installation step
+    {
+        auto w = Make(service_.SocketPath());
+        w->Autostart().ApplyAutostart(true);
+        EXPECT_EQ(RunStartup(*w, StartSwitch::Uninstall), StartupOutcome::Terminate);
+    }
+    EXPECT_FALSE(registry_.KeyExists(Hive::LocalMachine, kServiceKey));
+    EXPECT_FALSE(RunValue().has_value());
+}
+
+}  // namespace
+}  // namespace kv
