@@ -1,7 +1,7 @@
 #include "app/CtrlPanel.h"
 
-#include <QAbstractEventDispatcher>
 #include <QAction>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -70,12 +71,21 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
         formStorage_ = std::make_unique<ui::TFormStorage>(services_.placementFile);
     }
 
-    // The enabled states follow the application whenever it falls idle.
-    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-            &TSecFrm::ActionList1Update);
+    // The enabled states follow the application a moment after any change, as no
+    // event loop reports idleness on every platform.
+    auto* idle = new QTimer(this);
+    idle->setInterval(100);
+    connect(idle, &QTimer::timeout, this, &TSecFrm::ActionList1Update);
+    idle->start();
+    // A change of the focused view changes the protection commands' state at once.
+    connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
 }
 
-TSecFrm::~TSecFrm() = default;
+TSecFrm::~TSecFrm() {
+    // Hiding the window while it is destroyed moves the focus; the members the
+    // update reads are gone by then.
+    disconnect(qApp, nullptr, this, nullptr);
+}
 
 void TSecFrm::CreateActions() {
     for (const CommandSpec& spec : CommandTable()) {

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
             return 0;
         case kv::StartupOutcome::ShowWindow:
             window.show();
+            window.activateWindow();
             break;
         case kv::StartupOutcome::StayHidden:
             break;

@@ -193,9 +193,14 @@ bool TDirView::HasFocus() const {
 
 std::vector<int> TDirView::SelectedPositions() const {
     std::vector<int> rows;
-    for (const QModelIndex& index : list_->selectionModel()->selectedRows(TDirModel::kName))
-        rows.push_back(index.row());
+    // A click in the list view selects the name cell only, a click in the report
+    // view the whole row: a row counts when its name cell is selected.
+    for (const QModelIndex& index : list_->selectionModel()->selectedIndexes()) {
+        if (index.column() == TDirModel::kName)
+            rows.push_back(index.row());
+    }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

@@ -2,10 +2,12 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 #include <deque>
@@ -15,6 +17,7 @@
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
+#include "ui/DirView.h"
 #include "ui/PrincipalTreeView.h"
 
 namespace kv {
@@ -311,6 +314,40 @@ TEST_F(Window, PanesKeepTheirWidthsBetweenRuns) {
     const QList<int> sizes = w->Panes()->sizes();
     EXPECT_EQ(sizes[0], 150);
     EXPECT_EQ(sizes[2], 300);
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(Window, ProtectionCommandsFollowTheFocusedViewWhenIdle) {
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    w->show();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    // A click on the first entry, as a user selects it in the list style.
+    auto* list = w->DirView1()->findChild<QListView*>();
+    ASSERT_NE(list, nullptr);
+    const QRect first = list->visualRect(list->model()->index(0, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
+    EXPECT_EQ(w->DirView1()->SelectedPositions(), std::vector<int>{0});
+    QTest::qWait(250);  // the enabled states follow shortly after
+    EXPECT_TRUE(w->Action("cmdReadOnly")->isEnabled());
+    EXPECT_TRUE(w->ToolButton("tb_cmdReadOnly")->isEnabled());
+    w->UserGroups()->setFocus();
+    EXPECT_FALSE(w->Action("cmdReset")->isEnabled());
+}
+
+TEST_F(Window, ViewStyleCommandsPressTheirButton) {
+    auto w = Make(store_);
+    w->Action("cmdReport")->trigger();
+    EXPECT_TRUE(w->ToolButton("btnReport")->isChecked());
+    EXPECT_FALSE(w->ToolButton("btnList")->isChecked());
+    w->ToolButton("btnIcons")->click();
+    EXPECT_TRUE(w->ToolButton("btnIcons")->isChecked());
 }
 
 }  // namespace
