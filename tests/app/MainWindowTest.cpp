@@ -15,6 +15,7 @@
 #include "app/CtrlPanel.h"
 #include "app/Startup.h"
 #include "tests/support/FakeRegistry.h"
+#include "tests/support/ScriptedGroupDialog.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
 #include "ui/DirView.h"
@@ -23,19 +24,7 @@
 namespace kv {
 namespace {
 
-class ScriptedGroupDialog : public IGroupDialog {
-public:
-    std::optional<std::string> Run(const GroupDialogRequest& request) override {
-        requests.push_back(request);
-        if (answers.empty())
-            return std::nullopt;
-        auto a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::deque<std::optional<std::string>> answers;
-    std::vector<GroupDialogRequest> requests;
-};
+using test::ScriptedGroupDialog;
 
 struct Expected {
     const char* name;

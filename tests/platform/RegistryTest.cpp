@@ -8,10 +8,13 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace kv::platform {
 namespace {
+
+using kv::test::FileSizeLimit;
 
 using kv::test::ReadFile;
 using kv::test::TempDir;
@@ -246,21 +249,6 @@ TEST(MachineRegistry, UserNamesThatAreNoFileNameLeaveTheUserHiveUnusable) {
     EXPECT_TRUE(std::filesystem::exists(dir.File("registry/HKCU/carol.reg")));
     EXPECT_TRUE(std::filesystem::exists(dir.File("registry/HKLM.reg")));
 }
-
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
 
 TEST_F(RegistryTest, FailedWriteLeavesTheOldFileIntact) {
     ASSERT_TRUE(reg_->WriteString(LM, "K", "v", "old"));

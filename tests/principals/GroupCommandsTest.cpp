@@ -4,24 +4,13 @@
 
 #include <deque>
 
+#include "tests/support/ScriptedGroupDialog.h"
 #include "tests/support/ScriptedPrompts.h"
 
 namespace kv {
 namespace {
 
-class ScriptedGroupDialog : public IGroupDialog {
-public:
-    std::optional<std::string> Run(const GroupDialogRequest& request) override {
-        requests.push_back(request);
-        if (answers.empty())
-            return std::nullopt;
-        auto a = answers.front();
-        answers.pop_front();
-        return a;
-    }
-    std::deque<std::optional<std::string>> answers;
-    std::vector<GroupDialogRequest> requests;
-};
+using test::ScriptedGroupDialog;
 
 std::string Dump(const TPrincipalTree& tree) {
     std::string out;

@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "settings/StoreCodec.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace kv {
 namespace {
+
+using test::FileSizeLimit;
 
 using test::ReadFile;
 using test::TempDir;
@@ -383,21 +386,6 @@ TEST(SettingsWrites, EntryOrderSurvivesFlushAndLoad) {
     EXPECT_EQ(store.EntryName(11), "N11");
     EXPECT_EQ(store.ReadString("n20", ""), "changed");
 }
-
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
 
 TEST(SettingsSave, FailedWriteKeepsOldFileAndModifiedFlag) {
     TempDir dir;
