@@ -6,8 +6,8 @@ namespace kv {
 
 using namespace ui;
 
-const std::vector<CommandSpec>& CommandTable() {
-    static const std::vector<CommandSpec> table = {
+const std::vector<CommandInfo>& CommandTable() {
+    static const std::vector<CommandInfo> table = {
         {"cmdSave", "File", "Save", "Save Settings|Save all Protection settings", 0, kImgSave},
         {"cmdMinimize", "File", "Minimize", "Minimize to the Tray Bar", 0, kImgMinimize},
         {"cmdNewGroup", "Edit", "New Users Group",
@@ -66,10 +66,10 @@ const std::vector<CommandSpec>& CommandTable() {
     return table;
 }
 
-const CommandSpec* FindCommand(const std::string& name) {
-    for (const CommandSpec& spec : CommandTable()) {
-        if (name == spec.name)
-            return &spec;
+const CommandInfo* FindCommand(const std::string& name) {
+    for (const CommandInfo& command : CommandTable()) {
+        if (name == command.name)
+            return &command;
     }
     return nullptr;
 }

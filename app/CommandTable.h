@@ -7,7 +7,7 @@ namespace kv {
 
 /// One command of the main window: toolbar buttons and menu items bound to it
 /// take its caption, hint, picture and enabled state.
-struct CommandSpec {
+struct CommandInfo {
     const char* name;
     const char* category;
     const char* caption;
@@ -17,8 +17,8 @@ struct CommandSpec {
 };
 
 /// Every command of the window, in the order of the action list.
-const std::vector<CommandSpec>& CommandTable();
-const CommandSpec* FindCommand(const std::string& name);
+const std::vector<CommandInfo>& CommandTable();
+const CommandInfo* FindCommand(const std::string& name);
 
 /// The short part of a hint (the tool tip) and the long part (the status bar text).
 std::string ShortHint(const std::string& hint);

@@ -41,7 +41,7 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
           services.store, services.registry,
           {services.installPaths.programDir.empty() ? platform::ExecutableDir()
                                                     : services.installPaths.programDir,
-           services.installPaths.autostartDir.empty() ? DefaultAutostartDir()
+           services.installPaths.autostartDir.empty() ? platform::DefaultAutostartDir()
                                                       : services.installPaths.autostartDir}) {
     setObjectName("SecFrm");
     setWindowTitle("Kestrava");
@@ -85,19 +85,22 @@ TSecFrm::~TSecFrm() {
     // Hiding the window while it is destroyed moves the focus; the members the
     // update reads are gone by then.
     disconnect(qApp, nullptr, this, nullptr);
+    // The panes call into the principal tree and the protection controller:
+    // they go before those members do.
+    delete takeCentralWidget();
 }
 
 void TSecFrm::CreateActions() {
-    for (const CommandSpec& spec : CommandTable()) {
-        auto* action = new QAction(QString::fromUtf8(spec.caption), this);
-        action->setObjectName(spec.name);
-        action->setToolTip(QString::fromStdString(ShortHint(spec.hint)));
-        action->setStatusTip(QString::fromStdString(LongHint(spec.hint)));
-        action->setData(spec.tag);
-        action->setProperty("category", QString::fromUtf8(spec.category));
-        action->setIcon(ui::ImageList1(spec.image));
+    for (const CommandInfo& command : CommandTable()) {
+        auto* action = new QAction(QString::fromUtf8(command.caption), this);
+        action->setObjectName(command.name);
+        action->setToolTip(QString::fromStdString(ShortHint(command.hint)));
+        action->setStatusTip(QString::fromStdString(LongHint(command.hint)));
+        action->setData(command.tag);
+        action->setProperty("category", QString::fromUtf8(command.category));
+        action->setIcon(ui::ImageList1(command.image));
         action->setIconVisibleInMenu(true);
-        actions_.insert(spec.name, action);
+        actions_.insert(command.name, action);
     }
 }
 
@@ -337,7 +340,7 @@ void TSecFrm::AutomaticFilesProtection1Click() {
 void TSecFrm::StopFileProtection1Click() {
     if (!PassPasswordGate(GateCaller::TrayStop, services_.store, services_.prompts, this))
         return;
-    control_->StopFromTray();
+    control_->cmdStopExecute();
 }
 
 void TSecFrm::SetViewStyle(ViewStyle style, const char* button) {

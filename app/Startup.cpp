@@ -72,18 +72,27 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     TEncriptor& store = window.Store();
     window.MenuItem("AutomaticFilesProtection1")
         ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
-    const bool asks = start == StartSwitch::None || start == StartSwitch::Stop;
+    // An unknown first argument runs as the plain start, so it asks as well.
+    const bool asks =
+        start == StartSwitch::None || start == StartSwitch::Stop || start == StartSwitch::Other;
     if (asks && !store.ReadString("Password", "").empty() &&
         !PassPasswordGate(GateCaller::Startup, store, window.Prompts(), &window)) {
         return StartupOutcome::Terminate;
     }
-    if (start == StartSwitch::Uninstall && PrepareUninstall(window)) {
+    // A refused uninstall ends too: going on as the plain start would open the
+    // settings without the password.
+    if (start == StartSwitch::Uninstall) {
+        PrepareUninstall(window);
         return StartupOutcome::Terminate;
     }
     if (start == StartSwitch::Install) {
         window.Autostart().RegisterInstallation();
         window.Directory().SaveKnownUsers();
-        store.Flush(true);
+        if (!store.Flush(true)) {
+            window.Prompts().Message("The settings could not be saved: " + store.LastError(),
+                                     "Kestrava", Buttons::Ok, MessageIcon::Error);
+            return StartupOutcome::Failed;
+        }
         return StartupOutcome::Terminate;
     }
     window.LoadCurrentUser();

@@ -19,7 +19,7 @@ bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output)
 class TSecFrm;
 
 /// What the process does after startup.
-enum class StartupOutcome { Terminate, ShowWindow, StayHidden };
+enum class StartupOutcome { Terminate, Failed, ShowWindow, StayHidden };
 
 /// The startup routine: runs once between the creation of the main window and
 /// the message loop.

@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
     switch (kv::RunStartup(window, kv::ParseStartSwitch(args))) {
         case kv::StartupOutcome::Terminate:
             return 0;
+        case kv::StartupOutcome::Failed:
+            return 1;
         case kv::StartupOutcome::ShowWindow:
             window.show();
             window.activateWindow();

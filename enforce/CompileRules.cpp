@@ -19,10 +19,24 @@ TRuleCompiler::TRuleCompiler(const TEncriptor& store, TDodiInterceptor& intercep
                              const IPrincipalSelection& selection, const PathStyle& style)
     : store_(store), interceptor_(interceptor), selection_(selection), style_(style) {}
 
+bool TRuleCompiler::IsSubFoldersOption(const std::string& key) const {
+    // The option's "0"/"1" would read as a kind; a folder whose name merely holds
+    // the text is still protected unless its name also makes it the option of a
+    // protected item.
+    constexpr std::string_view kSuffix = "_SubFolders";
+    if (!key.ends_with(kSuffix))
+        return false;
+    const std::string item = key.substr(0, key.size() - kSuffix.size());
+    return store_.ReadString(item, "").size() > 0;
+}
+
+std::string TRuleCompiler::ResolvePrefix(const std::string& principalPrefix) const {
+    return principalPrefix.empty() ? PrincipalPrefix(selection_) : principalPrefix;
+}
+
 void TRuleCompiler::CompileRules(const std::string& principalPrefix) {
     interceptor_.ClearEntries();
-    const std::string prefix =
-        principalPrefix.empty() ? PrincipalPrefix(selection_) : principalPrefix;
+    const std::string prefix = ResolvePrefix(principalPrefix);
     const std::string keyPrefix = prefix + std::string(kProtectionInfix);
     std::uint32_t customMask = 0;
     try {
@@ -35,7 +49,7 @@ void TRuleCompiler::CompileRules(const std::string& principalPrefix) {
         const std::string key = store_.EntryName(position);
         if (key.find(keyPrefix) == std::string::npos)
             continue;
-        if (key.find("_SubFolders") != std::string::npos)
+        if (IsSubFoldersOption(key))
             continue;
         try {
             CompileEntry(key, keyPrefix, customMask);
@@ -69,7 +83,7 @@ void TRuleCompiler::CompileEntry(const std::string& key, const std::string& keyP
             dwOperation = kReadOnlyMask;
             fileMask = pathPart + kindDefault(Option::IncludeFiles, kKindReadOnly);
             if (!store_.ReadBool(KindDefaultName(Option::SubFolders, kKindReadOnly), true)) {
-                subfolderPart = key + sep + "*" + sep + "*";
+                subfolderPart = pathPart + "*" + sep + "*";
             }
             exclusions = read(optionKey(Option::ExcludeFiles),
                               kindDefault(Option::ExcludeFiles, kKindReadOnly));
@@ -96,7 +110,7 @@ void TRuleCompiler::CompileEntry(const std::string& key, const std::string& keyP
                 optionKey(Option::SubFolders),
                 store_.ReadBool(KindDefaultName(Option::SubFolders, kKindCustom), true));
             if (!subFolders)
-                subfolderPart = key + sep + "*" + sep + "*";
+                subfolderPart = pathPart + "*" + sep + "*";
             exclusions = read(optionKey(Option::ExcludeFiles),
                               kindDefault(Option::ExcludeFiles, kKindCustom));
             processes =

@@ -24,11 +24,17 @@ public:
     /// the tree when it is empty.
     void CompileRules(const std::string& principalPrefix);
     void AddSelfProtection();
+    /// The prefix compiled for `principalPrefix`: itself, or the selected
+    /// principal's when it is empty (empty when nothing is selected).
+    std::string ResolvePrefix(const std::string& principalPrefix) const;
 
 private:
     /// Builds and sends the entry of one store position; throws on a bad value.
     void CompileEntry(const std::string& key, const std::string& keyPrefix,
                       std::uint32_t customMask);
+
+    /// True for a name that is the "_SubFolders" option of a protected item.
+    bool IsSubFoldersOption(const std::string& key) const;
 
     const TEncriptor& store_;
     TDodiInterceptor& interceptor_;

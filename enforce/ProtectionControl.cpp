@@ -47,18 +47,28 @@ void TProtectionControl::cmdAutorunExecute() {
     compiler_.CompileRules(CurrentUserPrincipal());
     interceptor_.SetClearOnDestroy(false);
     interceptor_.SetActive(true);
-    view_.Show(ProtectionState::Protecting);
+    // A service that does not answer is said, not shown as running protection.
+    if (interceptor_.Active()) {
+        view_.Show(ProtectionState::Protecting);
+    } else {
+        prompts_.Message(kNotStartedMessage, "Kestrava", Buttons::Ok, MessageIcon::Warning);
+        view_.Show(ProtectionState::Stopped);
+    }
     view_.SetAutomaticChecked(true);
     if (applyAutostart_)
         applyAutostart_();
 }
 
 void TProtectionControl::cmdStartExecute() {
-    compiler_.CompileRules("");
     std::uint32_t count = 0;
-    if (interceptor_.GetEntryCount(count) && count > 0) {
+    // With no principal selected there is nothing to test: the bare key prefix
+    // would match every principal's keys.
+    const bool selected = !compiler_.ResolvePrefix("").empty();
+    if (selected)
+        compiler_.CompileRules("");
+    if (selected && interceptor_.GetEntryCount(count) && count > 0) {
         interceptor_.SetActive(true);
-        view_.Show(ProtectionState::Testing);
+        view_.Show(interceptor_.Active() ? ProtectionState::Testing : ProtectionState::Stopped);
     } else {
         prompts_.Message(kNoProtectionMessage, "Kestrava", Buttons::Ok, MessageIcon::None);
         view_.Show(ProtectionState::Stopped);
@@ -78,11 +88,6 @@ void TProtectionControl::cmdRefreshExecute() {
         cmdStartExecute();
     if (view_.Shown() == ProtectionState::Protecting)
         cmdAutorunExecute();
-}
-
-void TProtectionControl::StopFromTray() {
-    StopProtection();
-    view_.Show(ProtectionState::Stopped);
 }
 
 bool TProtectionControl::RefreshEnabled() const {

@@ -48,8 +48,6 @@ public:
     void cmdStartExecute();    ///< Test Protection
     void cmdStopExecute();     ///< Stop Protection
     void cmdRefreshExecute();  ///< Refresh
-    /// The tray's "Stop Files Protection" once the password gate has passed.
-    void StopFromTray();
 
     /// Enabled state of Refresh: the interceptor is active.
     bool RefreshEnabled() const;
@@ -65,5 +63,7 @@ private:
 };
 
 inline constexpr char kNoProtectionMessage[] = "You have not set any folder protection !";
+inline constexpr char kNotStartedMessage[] =
+    "The interceptor service does not answer: protection is not running !";
 
 }  // namespace kv

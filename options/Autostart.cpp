@@ -1,8 +1,6 @@
 #include "options/Autostart.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
+#include <optional>
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -14,17 +12,29 @@ using platform::ProgramFiles;
 
 namespace {
 
-// A desktop entry's Exec line quotes a path that holds blanks or quotes.
-std::string ExecQuoted(const std::string& path) {
-    if (path.find_first_of(" \t\"'\\$`") == std::string::npos)
-        return path;
-    std::string out = "\"";
-    for (char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\')
-            out += '\\';
-        out += c;
+// The program path as an argument of a desktop entry's Exec line: quoted when
+// it holds reserved characters, with the quoting escapes escaped once more for
+// the entry's string value and "%" doubled; nothing for a path that holds
+// control characters, which no entry line can carry.
+std::optional<std::string> ExecArgument(const std::string& path) {
+    for (unsigned char c : path) {
+        if (c < 0x20 || c == 0x7F)
+            return std::nullopt;
     }
-    return out + "\"";
+    const bool quote = path.find_first_of(" \t\"'\\$`<>~|&;*?#()") != std::string::npos;
+    std::string out = quote ? "\"" : "";
+    for (char c : path) {
+        if (c == '%') {
+            out += "%%";
+        } else if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) {
+            out += c == '\\' ? "\\\\\\\\" : std::string("\\\\") + c;
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else {
+            out += c;
+        }
+    }
+    return quote ? out + "\"" : out;
 }
 
 // The folder part of an uninstall command: everything up to and including the
@@ -46,16 +56,6 @@ std::string UninstallFolderPart(const std::string& command) {
 
 }  // namespace
 
-std::string DefaultAutostartDir() {
-    if (::geteuid() == 0)
-        return "/etc/xdg/autostart";
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
-        return std::string(config) + "/autostart";
-    }
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "/tmp") + "/.config/autostart";
-}
-
 TAutostart::TAutostart(TEncriptor& store, platform::IRegistry& registry, InstallPaths paths)
     : store_(store), registry_(registry), paths_(std::move(paths)) {}
 
@@ -72,7 +72,10 @@ std::string TAutostart::DesktopEntryPath() const {
 void TAutostart::WriteDesktopEntry(const std::string& command) {
     if (!platform::MakeDirs(paths_.autostartDir, 0755))
         return;
-    const std::string program = paths_.programDir + "/" + ProgramFiles::kProgram;
+    const std::optional<std::string> program =
+        ExecArgument(paths_.programDir + "/" + ProgramFiles::kProgram);
+    if (!program)
+        return;
     const std::string start = command.substr(command.rfind(' ') + 1);
     const std::string entry =
         "[Desktop Entry]\n"
@@ -80,7 +83,7 @@ void TAutostart::WriteDesktopEntry(const std::string& command) {
         "Name=Kestrava\n"
         "Comment=Starts file protection for the user who logs on\n"
         "Exec=" +
-        ExecQuoted(program) + " " + start +
+        *program + " " + start +
         "\n"
         "Terminal=false\n"
         "X-GNOME-Autostart-enabled=true\n";

@@ -41,9 +41,6 @@ private:
     InstallPaths paths_;
 };
 
-/// `$XDG_CONFIG_HOME/autostart` (else `~/.config/autostart`), or
-/// `/etc/xdg/autostart` for root.
-std::string DefaultAutostartDir();
 
 inline constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RUN";
 inline constexpr char kRunValue[] = "kv.exe";

@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,6 +41,22 @@ std::string RuntimeDir() {
 
 std::string SettingsFilePath() {
     return ExecutableDir() + "/" + ProgramFiles::kSettings;
+}
+
+std::string DefaultAutostartDir() {
+    if (::geteuid() == 0)
+        return "/etc/xdg/autostart";
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
+        return std::string(config) + "/autostart";
+    }
+    const char* home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd* account = ::getpwuid(::geteuid());
+        home = account ? account->pw_dir : nullptr;
+    }
+    if (!home || !*home)
+        return {};
+    return std::string(home) + "/.config/autostart";
 }
 
 bool MakeDirs(const std::string& path, unsigned mode) {

@@ -23,6 +23,10 @@ std::string MachineDir();
 std::string RuntimeDir();
 /// The settings file beside the executable.
 std::string SettingsFilePath();
+/// Folder of the desktop's autostart entries: `/etc/xdg/autostart` for root,
+/// else `$XDG_CONFIG_HOME/autostart`, else `<home>/.config/autostart` with the
+/// home folder of the account. Empty when no home folder is known.
+std::string DefaultAutostartDir();
 /// Creates a folder and its parents (mode 0700 for new ones); false on failure.
 bool MakeDirs(const std::string& path, unsigned mode = 0700);
 

@@ -38,6 +38,12 @@ void TGroupCommands::cmdNewGroupExecute() {
     const std::optional<std::string> name = dialog_.Run(GroupDialogRequest{});
     if (!name)
         return;
+    // "=" would end the key's name early and a line break would split its line:
+    // such a group could not keep its members or its protection.
+    if (name->find_first_of(std::string("=\r\n\0", 4)) != std::string::npos) {
+        prompts_.Message(kBadGroupName, "New User Group", Buttons::Ok, MessageIcon::None);
+        return;
+    }
     if (tree_.FindNodeByText(*name)) {
         prompts_.Message("You may not use the exists name !", "New User Group", Buttons::Ok,
                          MessageIcon::None);

@@ -51,4 +51,6 @@ private:
     IGroupDialog& dialog_;
 };
 
+inline constexpr char kBadGroupName[] = "A group name may not contain \"=\" or a line break !";
+
 }  // namespace kv

@@ -1,5 +1,7 @@
 #include "principals/UserDirectory.h"
 
+#include <algorithm>
+
 namespace kv {
 
 using platform::Hive;
@@ -8,12 +10,16 @@ TUserDirectory::TUserDirectory(TEncriptor& store, platform::IRegistry& registry,
                                TPrincipalTree& tree, TModifiedFlag& modified)
     : store_(store), registry_(registry), tree_(tree), modified_(modified) {}
 
-int TUserDirectory::ReadIntegerOr(const std::string& name, int fallback) const {
+int TUserDirectory::StoredGroupCount() const {
+    int count = 0;
     try {
-        return store_.ReadInteger(name, fallback);
+        count = store_.ReadInteger(kGroupCountKey, 0);
     } catch (const EConvertError&) {
-        return fallback;  // a damaged count must not keep the window from loading
+        return 0;  // a damaged count must not keep the window from loading
     }
+    // Groups whose name entry is missing are named by their number, so the
+    // count may exceed the entries; a damaged huge count must not hang the window.
+    return std::min(count, store_.EntryCount() + kMaxUnnamedGroups);
 }
 
 std::vector<std::string> TUserDirectory::ProfileNames() const {
@@ -46,7 +52,7 @@ void TUserDirectory::LoadCurrentUser() {
 void TUserDirectory::LoadUserGroups() {
     TPrincipalTree::Batch batch(tree_);
     tree_.Clear();
-    const int groups = ReadIntegerOr(kGroupCountKey, 0);
+    const int groups = StoredGroupCount();
     for (int n = 1; n <= groups; ++n) {
         const std::string number = std::to_string(n);
         tree_.AppendTop(store_.ReadString(number + kGroupKeySuffix, number), PrincipalKind::Group);
@@ -69,7 +75,7 @@ void TUserDirectory::LoadUserGroups() {
 }
 
 void TUserDirectory::SaveUserGroups() {
-    const int saved = ReadIntegerOr(kGroupCountKey, 0);
+    const int saved = StoredGroupCount();
     for (int n = 1; n <= saved; ++n)
         store_.DeleteKey(std::to_string(n) + kGroupKeySuffix);
     store_.WriteInteger(kGroupCountKey, tree_.CountGroups());

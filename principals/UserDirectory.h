@@ -44,7 +44,9 @@ public:
     std::vector<std::string> ProfileNames() const;
 
 private:
-    int ReadIntegerOr(const std::string& name, int fallback) const;
+    /// "GroupCount", 0 when damaged, bounded by the store's size.
+    int StoredGroupCount() const;
+    static constexpr int kMaxUnnamedGroups = 1000;
 
     TEncriptor& store_;
     platform::IRegistry& registry_;

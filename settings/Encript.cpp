@@ -53,6 +53,7 @@ TEncriptor::TEncriptor(std::string fileName, bool encrypted)
 
 void TEncriptor::Load() {
     entries_.Clear();
+    unreadable_ = false;
     if (!platform::FileExists(fileName_)) {
         entries_.Append(std::string(kMarker) + "=" + std::string(kMarker));
         if (!Save())
@@ -60,12 +61,19 @@ void TEncriptor::Load() {
         return;
     }
     std::string data;
-    if (!platform::ReadWholeFile(fileName_, &data))
+    unreadable_ = !platform::ReadWholeFile(fileName_, &data);
+    if (unreadable_)
         return;
     entries_.Assign(codec::SplitLines(encrypted_ ? codec::DecodeFile(data) : data));
 }
 
 bool TEncriptor::Save() {
+    // A file that exists but could not be read is kept: writing the empty
+    // store over it would lose every setting it holds.
+    if (unreadable_) {
+        lastError_ = fileName_ + " could not be read, so it is not written over";
+        return false;
+    }
     const std::string text = codec::JoinLines(entries_.Lines());
     const std::string data = encrypted_ ? codec::EncodeFile(text) : text;
     lastError_.clear();

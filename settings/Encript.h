@@ -62,6 +62,7 @@ private:
     std::string fileName_;
     bool encrypted_;
     bool modified_ = false;
+    bool unreadable_ = false;  ///< the file exists but could not be read
     EntryList entries_;
     std::string lastError_;
 };

@@ -1,7 +1,8 @@
 #include "ui/ImageList1.h"
 
+#include "ui/MarkerImages.h"
+
 #include <QApplication>
-#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -70,39 +71,27 @@ void Arrow(QPainter& p) {
     p.drawLine(QPointF(15.5, 17), QPointF(17.5, 15));
 }
 
-// Protection signs, the same shapes as the markers of the folder views.
+// Protection signs: the markers of the folder views, drawn larger.
+void Sign(QPainter& p, int marker, QRectF box) {
+    p.save();
+    p.translate(box.topLeft());
+    p.scale(box.width() / 10.0, box.height() / 10.0);
+    PaintMarker(p, marker);
+    p.restore();
+}
+void ReadOnlySign(QPainter& p, QRectF box) {
+    Sign(p, 1, box);
+}
+void Padlock(QPainter& p, QRectF box) {
+    Sign(p, 2, box);
+}
+void CustomSign(QPainter& p, QRectF box) {
+    Sign(p, 3, box);
+}
 void Ring(QPainter& p, QRectF box, const QColor& color, double width) {
     p.setPen(QPen(color, width));
     p.setBrush(Qt::NoBrush);
     p.drawEllipse(box);
-}
-void ReadOnlySign(QPainter& p, QRectF box) {
-    Ring(p, box, kRed, box.width() / 8);
-    QFont f = p.font();
-    f.setBold(true);
-    f.setPixelSize(static_cast<int>(box.height() * 0.62));
-    p.setFont(f);
-    p.setPen(kGreen);
-    p.drawText(box, Qt::AlignCenter, "R");
-}
-void Padlock(QPainter& p, QRectF box) {
-    const double w = box.width();
-    p.setPen(QPen(kInk, w / 9));
-    p.setBrush(Qt::NoBrush);
-    p.drawArc(QRectF(box.left() + w * 0.25, box.top(), w * 0.5, w * 0.6), 0, 180 * 16);
-    p.drawLine(QPointF(box.left() + w * 0.25, box.top() + w * 0.3),
-               QPointF(box.left() + w * 0.25, box.top() + w * 0.45));
-    p.drawLine(QPointF(box.left() + w * 0.75, box.top() + w * 0.3),
-               QPointF(box.left() + w * 0.75, box.top() + w * 0.45));
-    p.setPen(Qt::NoPen);
-    p.setBrush(kAmber);
-    p.drawRoundedRect(QRectF(box.left() + w * 0.12, box.top() + w * 0.42, w * 0.76, w * 0.56), 1.5,
-                      1.5);
-    p.setBrush(kInk);
-    p.drawEllipse(QPointF(box.center().x(), box.top() + w * 0.66), w * 0.07, w * 0.07);
-}
-void CustomSign(QPainter& p, QRectF box) {
-    Ring(p, box, kRed, box.width() / 8);
 }
 void ResetSign(QPainter& p, QRectF box) {
     Ring(p, box, QColor(0x80, 0x80, 0x80), box.width() / 8);
@@ -191,7 +180,7 @@ QPixmap Draw(int index) {
         case kImgReportView:
             return Standard(QStyle::SP_FileDialogDetailedView);
         case kImgFull:
-            return Canvas([](QPainter& p) { Padlock(p, QRectF(2, 1, 16, 18)); });
+            return Canvas([](QPainter& p) { Padlock(p, QRectF(1, 1, 18, 18)); });
         case kImgStart:
             return Standard(QStyle::SP_MediaPlay);
         case kImgTest:
@@ -237,14 +226,10 @@ QPixmap Draw(int index) {
 }  // namespace
 
 QIcon ImageList1(int index) {
-    static QHash<int, QIcon> cache;
-    auto it = cache.find(index);
-    if (it != cache.end())
-        return *it;
+    // Drawn at each call: a few dozen small pictures per window, and no cache
+    // that would outlive the application object.
     const QPixmap pixmap = Draw(index);
-    QIcon icon = pixmap.isNull() ? QIcon() : QIcon(pixmap);
-    cache.insert(index, icon);
-    return icon;
+    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
 }
 
 }  // namespace kv::ui

@@ -22,10 +22,7 @@ void Ring(QPainter& p) {
     p.drawEllipse(QRectF(0.6, 0.6, 8.8, 8.8));
 }
 
-QPixmap ReadOnlyImage() {
-    QPixmap pixmap = Blank();
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
+void PaintReadOnly(QPainter& p) {
     Ring(p);
     // The letter R, stroked so that it reads at this size on any font setup.
     QPainterPath r;
@@ -38,13 +35,9 @@ QPixmap ReadOnlyImage() {
     r.lineTo(6.8, 7.6);
     p.setPen(QPen(kLetterGreen, 1.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
     p.drawPath(r);
-    return pixmap;
 }
 
-QPixmap FullImage() {
-    QPixmap pixmap = Blank();
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
+void PaintPadlock(QPainter& p) {
     // Shackle, then the body over its feet.
     p.setPen(QPen(QColor(70, 70, 70), 1.4));
     p.setBrush(Qt::NoBrush);
@@ -60,18 +53,34 @@ QPixmap FullImage() {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(60, 40, 0));
     p.drawRect(QRectF(4.5, 6.0, 1.0, 2.2));
-    return pixmap;
 }
 
-QPixmap CustomImage() {
+QPixmap MarkerImage(int marker) {
     QPixmap pixmap = Blank();
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    Ring(p);
+    PaintMarker(p, marker);
     return pixmap;
 }
 
 }  // namespace
+
+void PaintMarker(QPainter& p, int marker) {
+    switch (marker) {
+        case 0:
+        case 1:
+            PaintReadOnly(p);
+            break;
+        case 2:
+            PaintPadlock(p);
+            break;
+        case 3:
+            Ring(p);
+            break;
+        default:
+            break;
+    }
+}
 
 const TMarkerImages& TMarkerImages::Instance() {
     static const TMarkerImages images;
@@ -79,10 +88,10 @@ const TMarkerImages& TMarkerImages::Instance() {
 }
 
 TMarkerImages::TMarkerImages() {
-    images_[1] = ReadOnlyImage();
+    images_[1] = MarkerImage(1);
     images_[0] = images_[1];
-    images_[2] = FullImage();
-    images_[3] = CustomImage();
+    images_[2] = MarkerImage(2);
+    images_[3] = MarkerImage(3);
 }
 
 QPixmap TMarkerImages::Image(int index) const {

@@ -4,7 +4,14 @@
 #include <QIcon>
 #include <QPixmap>
 
+class QPainter;
+
 namespace kv::ui {
+
+/// Paints the sign of marker 1 (ReadOnly), 2 (Full) or 3 (Custom) into the
+/// box (0, 0)-(10, 10) of the painter's coordinates; scale the painter for
+/// other sizes. Other markers paint nothing.
+void PaintMarker(QPainter& p, int marker);
 
 /// `ImageList2`: the state images of the protection markers, 10 x 10 pixels.
 /// Image 1 is ReadOnly (a green R in a red ring), 2 Full (a padlock), 3 Custom

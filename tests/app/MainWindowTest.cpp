@@ -323,7 +323,7 @@ TEST_F(Window, ProtectionCommandsFollowTheFocusedViewWhenIdle) {
     const QRect first = list->visualRect(list->model()->index(0, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
     EXPECT_EQ(w->DirView1()->SelectedPositions(), std::vector<int>{0});
-    QTest::qWait(250);  // the enabled states follow shortly after
+    w->ActionList1Update();  // as the application's idle update does
     EXPECT_TRUE(w->Action("cmdReadOnly")->isEnabled());
     EXPECT_TRUE(w->ToolButton("tb_cmdReadOnly")->isEnabled());
     w->UserGroups()->setFocus();

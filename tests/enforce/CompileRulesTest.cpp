@@ -171,6 +171,25 @@ TEST_F(Compile, OnlyThePrincipalsValidKindsAreCompiled) {
                                      });
 }
 
+TEST_F(Compile, RootsGetNoDoubledSeparatorWhenSubfoldersAreLeftOut) {
+    store_.WriteBool("SubFolders_1", false);
+    store_.WriteInteger("u_BOB_P_/", 1);
+    ExpectEntries(Compiled("u_BOB"), {{kRO, "/*", "/*/*", "*", "kv"}});
+    store_.DeleteKey("u_BOB_P_/");
+    store_.WriteInteger("u_BOB_P_C:\\", 1);
+    ExpectEntries(Compiled("u_BOB", PathStyle::Windows()), {{kRO, "C:\\*", "C:\\*\\*", "*", "kv"}});
+}
+
+TEST_F(Compile, AFolderNamedLikeAnOptionIsStillProtected) {
+    store_.WriteInteger("u_BOB_P_/data", 3);
+    store_.WriteBool("u_BOB_P_/data_SubFolders", true);  // the option of /data: skipped
+    store_.WriteInteger("u_BOB_P_/data/x_SubFolders", 2);
+    store_.WriteInteger("u_BOB_P_/y_SubFolders/z", 2);
+    ExpectEntries(Compiled("u_BOB"), {{0, "/data/*", "ExcludeFiles", "*", "kv"},
+                                      {kFull, "/data/x_SubFolders*", "ExcludeFiles", "*", "kv"},
+                                      {kFull, "/y_SubFolders/z*", "ExcludeFiles", "*", "kv"}});
+}
+
 TEST_F(Compile, KeyPrefixInsideANameIsStillCutByItsLength) {
     store_.WriteInteger("xu_BOB_P_/y", 2);
     ExpectEntries(Compiled("u_BOB"), {{kFull, "_/y*", "ExcludeFiles", "*", "kv"}});

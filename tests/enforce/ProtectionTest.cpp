@@ -164,6 +164,27 @@ TEST_F(Protection, TestWithoutAServiceSaysSoAndShowsStopped) {
     EXPECT_FALSE(run.control.RefreshEnabled());
 }
 
+TEST_F(Protection, StartWithoutTheServiceSaysSoInsteadOfShowingProtection) {
+    ProgramRun run(service_, store_, tree_, "ALICE", dir_.File("absent"));
+    run.control.cmdAutorunExecute();
+    ASSERT_EQ(run.prompts.shown.size(), 1u);
+    EXPECT_EQ(run.prompts.shown[0].text, kNotStartedMessage);
+    EXPECT_EQ(run.view.state, ProtectionState::Stopped);
+    // The logon start is still registered: the service may answer at the next logon.
+    EXPECT_TRUE(run.view.automatic);
+    EXPECT_EQ(run.autostarts, 1);
+}
+
+TEST_F(Protection, TestWithNothingSelectedLoadsNothing) {
+    ProgramRun run(service_, store_, tree_, "ALICE");
+    tree_.Select(nullptr);
+    run.control.cmdStartExecute();
+    EXPECT_EQ(service_.Count(), 0u);
+    ASSERT_EQ(run.prompts.shown.size(), 1u);
+    EXPECT_EQ(run.prompts.shown[0].text, kNoProtectionMessage);
+    EXPECT_EQ(run.view.state, ProtectionState::Stopped);
+}
+
 TEST_F(Protection, StopEmptiesTheService) {
     {
         ProgramRun first(service_, store_, tree_, "ALICE");

@@ -50,6 +50,21 @@ TEST_F(Autostart, EntryFollowsTheMenuItemAndTheMinimizeOption) {
     EXPECT_EQ(store_.ReadString("AutomaticFilesProtection", ""), "0");
 }
 
+TEST(AutostartEntry, ProgramPathsAreEscapedForTheDesktopEntry) {
+    test::TempDir dir;
+    test::FakeRegistry registry;
+    TEncriptor store(dir.File("kv.dat"), true);
+    TAutostart odd(store, registry, {"/opt/100% $HOME \\x", dir.File("xdg")});
+    odd.ApplyAutostart(true);
+    const std::string entry = test::ReadFile(dir.File("xdg/kestrava.desktop"));
+    EXPECT_NE(entry.find("Exec=\"/opt/100%% \\\\$HOME \\\\\\\\x/kv\" /T\n"), std::string::npos)
+        << entry;
+    // A path that no entry line can carry writes no entry.
+    TAutostart broken(store, registry, {"/opt/a\nExec=rm", dir.File("xdg2")});
+    broken.ApplyAutostart(true);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("xdg2/kestrava.desktop")));
+}
+
 TEST_F(Autostart, InstallationRegistersTheServiceAndRewritesTheUninstallEntry) {
     const std::string entry = std::string(kUninstallKey) + "\\Kestrava_is1";
     registry_.WriteString(Hive::LocalMachine, entry, "UninstallString",

@@ -67,6 +67,18 @@ TEST_F(Groups, NewGroupGoesFirstAndNamesMustBeFree) {
     EXPECT_EQ(tree_.CountGroups(), 4);
 }
 
+TEST_F(Groups, NamesThatWouldBreakTheSettingsAreRefused) {
+    const std::vector<std::string> bad = {"a=b", "two\nlines", "cr\r", std::string("nul\0x", 5)};
+    for (const std::string& name : bad) {
+        dialog_.answers = {name};
+        commands_.cmdNewGroupExecute();
+    }
+    EXPECT_EQ(tree_.CountGroups(), 2);
+    EXPECT_FALSE(modified_.Get());
+    ASSERT_EQ(prompts_.shown.size(), 4u);
+    EXPECT_EQ(prompts_.shown[0].text, kBadGroupName);
+}
+
 TEST_F(Groups, DeletingAGroupKeepsItsMembersInOrderAtTheEnd) {
     tree_.Select(staff_);
     prompts_.Queue(Answer::No);
@@ -118,7 +130,8 @@ TEST_F(Groups, MovingAUserBetweenGroupsKeepsItsKind) {
     EXPECT_EQ(moved->parent, guests_);
     EXPECT_EQ(moved->kind, PrincipalKind::UnknownUser);
 
-    // Its only other choice is Staff; with a single group and the user in it, the list is empty.
+    // Its only other choice is Staff; with a single group and the user in it, the list is
+    // empty.
     tree_.Delete(staff_);
     tree_.Select(Node("DEE"));
     dialog_.answers = {std::string("")};

@@ -213,7 +213,7 @@ TEST(SettingsFileForm, NonHexGroupsDecodeAsTheMaskByte) {
     EXPECT_EQ(static_cast<unsigned char>(decoded[0]), 0xB4);
 }
 
-TEST(SettingsFileForm, UnreadableFileGivesEmptyStore) {
+TEST(SettingsFileForm, UnreadableFileGivesEmptyStoreAndIsNotWrittenOver) {
     TempDir dir;
     // A folder in place of the file exists but cannot be read as a file.
     const std::string path = dir.File("kv.dat");
@@ -221,6 +221,10 @@ TEST(SettingsFileForm, UnreadableFileGivesEmptyStore) {
     TEncriptor store(path, true);
     EXPECT_EQ(store.EntryCount(), 0);
     EXPECT_EQ(store.ReadString(kMarker, "d"), "d");
+    store.WriteString("New", "1");
+    EXPECT_FALSE(store.Flush(true));
+    EXPECT_NE(store.LastError().find("could not be read"), std::string::npos) << store.LastError();
+    EXPECT_TRUE(store.Modified());
 }
 
 TEST(SettingsFileForm, MissingFolderGivesEmptyStore) {
