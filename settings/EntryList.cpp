@@ -72,9 +72,9 @@ const std::string& EntryList::LineAt(std::size_t position) const {
 
 std::size_t EntryList::Find(std::string_view name) const {
     auto it = index_.find(name);
-    if (it == index_.end() || it->second.empty())
+    if (it == index_.end())
         return npos;
-    return it->second.front();
+    return it->second.Front();
 }
 
 void EntryList::ReplaceSlot(std::size_t slot, std::string line) {
@@ -133,11 +133,10 @@ void EntryList::IndexSlot(std::size_t slot) {
         return;
     auto it = index_.find(name);
     if (it == index_.end()) {
-        index_.emplace(std::string(name), SlotList{slot});
+        index_.emplace(std::string(name), SlotList(slot));
         return;
     }
-    SlotList& list = it->second;
-    list.insert(std::lower_bound(list.begin(), list.end(), slot), slot);
+    it->second.Insert(slot);
 }
 
 void EntryList::UnindexSlot(std::size_t slot) {
@@ -147,12 +146,31 @@ void EntryList::UnindexSlot(std::size_t slot) {
     auto it = index_.find(name);
     if (it == index_.end())
         return;
-    SlotList& list = it->second;
-    auto pos = std::lower_bound(list.begin(), list.end(), slot);
-    if (pos != list.end() && *pos == slot)
-        list.erase(pos);
-    if (list.empty())
+    if (it->second.Erase(slot))
         index_.erase(it);
+}
+
+void EntryList::SlotList::Insert(std::size_t slot) {
+    if (slot < first_) {
+        rest_.insert(rest_.begin(), first_);
+        first_ = slot;
+        return;
+    }
+    rest_.insert(std::lower_bound(rest_.begin(), rest_.end(), slot), slot);
+}
+
+bool EntryList::SlotList::Erase(std::size_t slot) {
+    if (slot == first_) {
+        if (rest_.empty())
+            return true;
+        first_ = rest_.front();
+        rest_.erase(rest_.begin());
+        return false;
+    }
+    auto pos = std::lower_bound(rest_.begin(), rest_.end(), slot);
+    if (pos != rest_.end() && *pos == slot)
+        rest_.erase(pos);
+    return false;
 }
 
 void EntryList::FenwickAdd(std::size_t slot, int delta) {
@@ -206,9 +224,9 @@ void EntryList::Rebuild(std::vector<std::string> lines) {
             continue;
         auto it = index_.find(name);
         if (it == index_.end()) {
-            index_.emplace(std::string(name), SlotList{slot});
+            index_.emplace(std::string(name), SlotList(slot));
         } else {
-            it->second.push_back(slot);
+            it->second.PushBack(slot);
         }
     }
 }

@@ -58,8 +58,23 @@ private:
             return EqualNoCase(a, b);
         }
     };
-    // Lines carrying one name, in list order; usually exactly one.
-    using SlotList = std::vector<std::size_t>;
+    // Lines carrying one name, in list order. The first is kept inline, as a
+    // name almost always has exactly one line: a lookup then touches no more memory.
+    class SlotList {
+    public:
+        explicit SlotList(std::size_t first) : first_(first) {}
+        std::size_t Front() const { return first_; }
+        /// Adds a slot in order.
+        void Insert(std::size_t slot);
+        /// Adds a slot after all the others.
+        void PushBack(std::size_t slot) { rest_.push_back(slot); }
+        /// Removes a slot; true when none is left.
+        bool Erase(std::size_t slot);
+
+    private:
+        std::size_t first_;
+        std::vector<std::size_t> rest_;
+    };
 
     void IndexSlot(std::size_t slot);
     void UnindexSlot(std::size_t slot);
