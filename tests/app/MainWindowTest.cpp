@@ -11,6 +11,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <deque>
+#include <filesystem>
 
 #include "app/CtrlPanel.h"
 #include "app/Startup.h"
@@ -337,6 +338,66 @@ TEST_F(Window, ViewStyleCommandsPressTheirButton) {
     EXPECT_FALSE(w->ToolButton("btnList")->isChecked());
     w->ToolButton("btnIcons")->click();
     EXPECT_TRUE(w->ToolButton("btnIcons")->isChecked());
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+// The machine folder as an administrator's system would hold it.
+TEST(WindowOnAMachineFolder, ProfilesAndCurrentUserComeFromTheRegistryFiles) {
+    test::TempDir dir;
+    std::filesystem::create_directories(dir.File("machine/registry"));
+    test::WriteFile(dir.File("machine/registry/HKLM.reg"),
+                    "REGEDIT4\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control]\r\n"
+                    "\"Current User\"=\"BOB\"\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                    "ProfileList\\ALICE]\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                    "ProfileList\\BOB]\r\n\r\n");
+    auto registry = platform::OpenMachineRegistry(dir.File("machine"), "bob");
+    TEncriptor store(dir.File("kv.dat"), true);
+    test::ScriptedPrompts prompts;
+    test::ScriptedGroupDialog dialog;
+    auto make = [&] {
+        return std::make_unique<TSecFrm>(
+            TSecFrmServices{.store = store,
+                            .prompts = prompts,
+                            .registry = *registry,
+                            .groupDialog = &dialog,
+                            .devicePath = dir.File("VEVUZ"),
+                            .installPaths = {dir.File("program"), dir.File("autostart")}});
+    };
+    {
+        auto w = make();
+        RunStartup(*w, StartSwitch::None);
+        // Not yet recorded as a known user: the logon is "Unknown User".
+        EXPECT_EQ(w->CurrentUserName(), "Unknown User");
+        dialog.answers = {std::string("Staff")};
+        w->cmdNewGroupExecute();
+        w->Principals().Select(w->Principals().FindNodeByText("Staff"));
+        dialog.answers = {std::string("BOB")};
+        w->cmdMoveUserExecute();
+        w->cmdSaveExecute();
+    }
+    auto w = make();
+    RunStartup(*w, StartSwitch::None);
+    EXPECT_EQ(w->CurrentUserName(), "BOB");
+    EXPECT_EQ(w->StatusPanel(2)->text(), "BOB");
+    EXPECT_EQ(w->windowTitle(), "Kestrava - Protection settings for the user \"BOB\"");
+    QTreeWidget* tree = w->UserGroups();
+    ASSERT_EQ(tree->topLevelItemCount(), 3);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), "Staff");
+    EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), "BOB");
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), "ALICE");
+    EXPECT_EQ(tree->topLevelItem(2)->text(0), "Unknown User");
+    EXPECT_EQ(tree->currentItem()->text(0), "BOB");
+    EXPECT_EQ(store.ReadString("1_Group", ""), "Staff");
+    EXPECT_EQ(store.ReadString("BOB_GroupName", ""), "Staff");
+    EXPECT_EQ(store.ReadString("CurUsers_ALICE", ""), "1");
 }
 
 }  // namespace
