@@ -20,6 +20,7 @@
 #include "app/Log.h"
 #include "platform/Paths.h"
 #include "platform/qt/Shell.h"
+#include "platform/qt/X11HotKey.h"
 #include "principals/forms/NewGrFrm.h"
 #include "rules/forms/OptForm.h"
 #include "ui/DirView.h"
@@ -27,6 +28,8 @@
 #include "ui/FormStorage.h"
 #include "ui/ImageList1.h"
 #include "ui/PrincipalTreeView.h"
+#include "ui/TrayIcon.h"
+#include "ui/TrayLogic.h"
 
 namespace kv {
 
@@ -61,6 +64,7 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     CreateStatusBar();
     CreateProtection();
     CreateEnforcement();
+    CreateTrayAndHotKey();
     BindHandlers();
 
     directory_.OnCurrentUserShown([this](const std::string& name) {
@@ -386,6 +390,11 @@ void TSecFrm::BindHandlers() {
     connect(items_.value("StopFileProtection1"), &QAction::triggered, this,
             &TSecFrm::StopFileProtection1Click);
     connect(items_.value("Exit1"), &QAction::triggered, this, &QWidget::close);
+    connect(actions_.value("cmdMinimize"), &QAction::triggered, this,
+            [this] { tray_->Minimize1Click(); });
+    connect(items_.value("cmdShowMain"), &QAction::triggered, this,
+            [this] { tray_->cmdShowMainClick(); });
+    connect(items_.value("Exit2"), &QAction::triggered, this, [this] { tray_->Exit2Click(); });
     connect(items_.value("Help2"), &QAction::triggered, this,
             [] { platform::OpenDocument(platform::HelpFilePath()); });
     for (const char* page : {"KVHomePage1", "KVSupportPage1"}) {
@@ -436,12 +445,36 @@ void TSecFrm::ActionList1Update() {
     items_.value("StopFileProtection1")->setEnabled(!stopped);
 }
 
+void TSecFrm::CreateTrayAndHotKey() {
+    trayHost_ = new ui::TQtTrayHost(*this, menus_.value("PopupMenu2"), this);
+    ui::TrayCallbacks callbacks;
+    callbacks.promptOpen = [] { return TPasswordGate::PromptOpen(); };
+    callbacks.passShowGate = [this] {
+        return PassPasswordGate(GateCaller::ShowWindow, services_.store, services_.prompts, this);
+    };
+    callbacks.passExitGate = [this] {
+        return PassPasswordGate(GateCaller::TrayExit, services_.store, services_.prompts, this);
+    };
+    callbacks.modified = [this] { return modified_.Get(); };
+    callbacks.save = [this] { cmdSaveExecute(); };
+    tray_ = std::make_unique<ui::TTrayLogic>(*trayHost_, services_.prompts, std::move(callbacks));
+    connect(&trayHost_->FindShell(), &QTimer::timeout, this, [this] { tray_->FindShellTimer(); });
+    connect(&trayHost_->RxTrayIcon1(), &ui::TRxTrayIcon::DblClick, this,
+            [this] { tray_->cmdShowMainClick(); });
+
+    hotKeyRegistrar_ = std::make_unique<platform::X11HotKeyRegistrar>();
+    fisHotKey1_ = std::make_unique<TfisHotKey>(*hotKeyRegistrar_);
+    fisHotKey1_->OnHotKey = [this](TfisHotKey&) { ShowMainWindow(); };
+    fisHotKey1_->Loaded();
+}
+
+void TSecFrm::HideToTray() {
+    tray_->HideToTray();
+}
+
 void TSecFrm::ShowMainWindow() {
     qCInfo(lcApp) << "show request";
-    if (isMinimized())
-        showNormal();
-    raise();
-    activateWindow();
+    tray_->ShowMainWindow();
 }
 
 bool TSecFrm::FormCloseQuery() {

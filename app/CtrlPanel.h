@@ -8,6 +8,7 @@
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
 #include "options/Autostart.h"
+#include "platform/HotKey.h"
 #include "platform/Prompts.h"
 #include "platform/Registry.h"
 #include "principals/GroupCommands.h"
@@ -28,8 +29,14 @@ class QToolButton;
 
 namespace kv {
 
+namespace platform {
+class X11HotKeyRegistrar;
+}  // namespace platform
+
 namespace ui {
 class TDirView;
+class TQtTrayHost;
+class TTrayLogic;
 class TDriveView;
 class TPrincipalTreeView;
 class TFormStorage;
@@ -58,6 +65,11 @@ public:
 
     /// The show request of a second start or the hot key.
     void ShowMainWindow();
+    /// Hides the window and puts the icon in the tray once the tray is there.
+    void HideToTray();
+    ui::TTrayLogic& Tray() { return *tray_; }
+    ui::TQtTrayHost& TrayHost() { return *trayHost_; }
+    TfisHotKey& fisHotKey1() { return *fisHotKey1_; }
 
     // Principals.
     void LoadCurrentUser() { directory_.LoadCurrentUser(); }
@@ -129,6 +141,7 @@ private:
     void CreateStatusBar();
     void CreateProtection();
     void CreateEnforcement();
+    void CreateTrayAndHotKey();
     bool AutomaticChecked() const override;
     void SetAutomaticChecked(bool checked) override;
     void BindHandlers();
@@ -167,6 +180,11 @@ private:
     std::unique_ptr<TRuleCompiler> compiler_;
     std::unique_ptr<TProtectionControl> control_;
     TAutostart autostart_;
+    // The registrar outlives the component that registers through it.
+    std::unique_ptr<platform::X11HotKeyRegistrar> hotKeyRegistrar_;
+    std::unique_ptr<TfisHotKey> fisHotKey1_;
+    ui::TQtTrayHost* trayHost_ = nullptr;
+    std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
 };
 

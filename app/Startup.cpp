@@ -107,6 +107,7 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     StartupOutcome outcome = StartupOutcome::ShowWindow;
     if (start == StartSwitch::Tray) {
         window.StartUserProtection();
+        window.HideToTray();
         outcome = StartupOutcome::StayHidden;
     }
     std::uint32_t count = 0;
