@@ -18,6 +18,18 @@ using test::RecordingPrompts;
 /// The program options form as plain fields; ShowModal plays `script`.
 class FakePrOptForm : public IPrOptForm {
 public:
+    FakePrOptForm() = default;
+    FakePrOptForm(const FakePrOptForm&) = default;
+    FakePrOptForm& operator=(const FakePrOptForm&) = default;
+    /// Leaves its final state in `*last` when given.
+    ~FakePrOptForm() override {
+        if (last) {
+            FakePrOptForm* target = last;
+            last = nullptr;
+            *target = *this;
+            target->script = nullptr;
+        }
+    }
     ModalResult ShowModal() override {
         if (script)
             script(*this);
@@ -47,6 +59,7 @@ public:
     }
 
     std::function<void(FakePrOptForm&)> script;
+    FakePrOptForm* last = nullptr;
     ModalResult result = ModalResult::None;
     int closes = 0;
     std::string password = "stale", confirm;
@@ -89,7 +102,7 @@ protected:
     bool Run(std::function<void(FakePrOptForm&, TPrOptFrmLogic&)> steps) {
         return cmdPrOptExecute(store, prompts, modified, hooks, [&](TPrOptFrmLogic& logic) {
             auto form = std::make_unique<FakePrOptForm>();
-            shown = form.get();
+            form->last = &shown;
             form->script = [&logic, steps](FakePrOptForm& f) { steps(f, logic); };
             return std::unique_ptr<IPrOptForm>(form.release());
         });
@@ -107,13 +120,14 @@ protected:
     ProgramOptionsHooks hooks;
     bool menuChecked = true;
     std::vector<std::string> log;
-    FakePrOptForm* shown = nullptr;
+    FakePrOptForm shown;  ///< the form as it was freed
 };
 
 TEST_F(ProgramOptions, EmptySettingsOpenWithDefaultsAndCancelOnlyClearsFirstTime) {
     FakePrOptForm seen;
     const bool ok = Run([&](FakePrOptForm& f, TPrOptFrmLogic& logic) {
         seen = f;
+        seen.last = nullptr;
         logic.CNCLButtonClick();
     });
     EXPECT_FALSE(ok);
@@ -122,8 +136,8 @@ TEST_F(ProgramOptions, EmptySettingsOpenWithDefaultsAndCancelOnlyClearsFirstTime
         EXPECT_TRUE(checked) << static_cast<int>(box);
     EXPECT_EQ(seen.hotKey, 0x4041);
     EXPECT_TRUE(seen.miniEnabled);
-    EXPECT_TRUE(shown->wiped);
-    EXPECT_EQ(shown->result, ModalResult::Cancel);
+    EXPECT_TRUE(shown.wiped);
+    EXPECT_EQ(shown.result, ModalResult::Cancel);
     EXPECT_EQ(store.ReadString("FirstTime", "<none>"), "0");
     EXPECT_EQ(OnDisk("FirstTime"), "<none>");  // in memory only
     EXPECT_EQ(store.ReadString("Minimize", "<none>"), "<none>");
@@ -154,7 +168,7 @@ TEST_F(ProgramOptions, LoadTakesTheStoredValuesAndTheMenuItem) {
         EXPECT_FALSE(logic.FormKeyDown('A'));
         EXPECT_TRUE(logic.FormKeyDown(kKeyEscape));
     });
-    EXPECT_EQ(shown->result, ModalResult::Cancel);
+    EXPECT_EQ(shown.result, ModalResult::Cancel);
     EXPECT_TRUE(log.empty());
 }
 
@@ -184,7 +198,7 @@ TEST_F(ProgramOptions, OkStoresAppliesAndSavesInOrder) {
         logic.OKButtonClick();
     });
     EXPECT_TRUE(ok);
-    EXPECT_EQ(shown->closes, 1);
+    EXPECT_EQ(shown.closes, 1);
     const std::vector<std::string> expected = {"boot on 1",
                                                "msdos off",
                                                "menu off",
@@ -244,7 +258,7 @@ TEST_F(ProgramOptions, EmptyPasswordsRemoveTheStoredOne) {
         f.password.clear();
         EXPECT_TRUE(logic.FormKeyDown(kKeyEnter));
     });
-    EXPECT_EQ(shown->result, ModalResult::Ok);
+    EXPECT_EQ(shown.result, ModalResult::Ok);
     EXPECT_EQ(OnDisk("Password"), "<none>");
     EXPECT_EQ(OnDisk("HotKey"), "Ctrl+A");
     EXPECT_EQ(log.front(), "boot on 1");  // rewritten even when untouched
