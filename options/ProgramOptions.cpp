@@ -93,6 +93,10 @@ bool TPrOptFrmLogic::FormKeyDown(int key) {
 
 bool cmdPrOptExecute(TEncriptor& store, IPrompts& prompts, TModifiedFlag& modified,
                      ProgramOptionsHooks& hooks, const PrOptFormFactory& makeForm) {
+    if (!hooks.automaticProtection || !hooks.setAutomaticProtection || !hooks.applyAutostart ||
+        !hooks.applyHotKey || !hooks.saveKnownUsers || !hooks.applyBootKeysPolicy ||
+        !hooks.applyMsDosModePolicy)
+        throw std::invalid_argument("the program options need every hook of ProgramOptionsHooks");
     TPrOptFrmLogic logic(store, prompts, modified, hooks);
     std::unique_ptr<IPrOptForm> form = makeForm(logic);
     if (!form)

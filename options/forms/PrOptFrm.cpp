@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <algorithm>
 
 #include "access/forms/FormSupport.h"
 #include "options/forms/HotKeyField.h"
@@ -66,9 +68,19 @@ TPrOptFrm::TPrOptFrm(TPrOptFrmLogic& logic, QWidget* parent)
 
     // Panel 2: the hardening options.
     QFrame* hard = MakePanel("HardeningPanel", 158, 164);
-    auto* label5 = MakeLabel(hard, "Label5", kHardeningLabelText, 8, 4, 372, 104);
+    auto* label5 = MakeLabel(hard, "Label5", kHardeningLabelText, 6, 6, 378, 100);
+    // A smaller font, small enough that the longest line fits the panel.
     QFont small = label5->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
+    const QStringList lines = QString(kHardeningLabelText).split('\n');
+    auto widest = [&lines](const QFont& font) {
+        int width = 0;
+        for (const QString& line : lines)
+            width = std::max(width, QFontMetrics(font).horizontalAdvance(line));
+        return width;
+    };
+    while (widest(small) > label5->width() - 4 && small.pointSizeF() > 6)
+        small.setPointSizeF(small.pointSizeF() - 0.5);
     label5->setFont(small);
     label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     disableBoot_ = MakeBox(hard, "DisableBOOT", "Set Boot Protection", 8, 112, 300);

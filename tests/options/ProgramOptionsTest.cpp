@@ -282,5 +282,14 @@ TEST_F(ProgramOptions, AFailedSaveKeepsTheDialogOpenAndTheChangesMarked) {
     EXPECT_EQ(store.ReadString("Password", ""), "P");  // kept for Save
 }
 
+TEST_F(ProgramOptions, AMissingHookIsRefusedBeforeTheFormOpens) {
+    hooks.saveKnownUsers = nullptr;
+    bool opened = false;
+    EXPECT_THROW(Run([&](FakePrOptForm&, TPrOptFrmLogic&) { opened = true; }),
+                 std::invalid_argument);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(store.ReadString("FirstTime", "<none>"), "<none>");
+}
+
 }  // namespace
 }  // namespace kv

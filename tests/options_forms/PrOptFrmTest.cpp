@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -84,6 +85,10 @@ TEST_F(PrOptFrmTest, FormHasItsControlsAndTexts) {
          "command prompt in Windows."}};
     for (const auto& [name, text] : labels)
         EXPECT_EQ(Child<QLabel>(&form, name)->text(), text) << name;
+    auto* label5 = Child<QLabel>(&form, "Label5");
+    for (const QString& line : label5->text().split('\n'))
+        EXPECT_LE(QFontMetrics(label5->font()).horizontalAdvance(line), label5->width())
+            << line.toStdString();
 
     const std::pair<const char*, const char*> boxes[] = {
         {"CheckBox1", "Use a char mask to show password"},
