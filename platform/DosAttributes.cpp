@@ -85,11 +85,19 @@ std::optional<std::uint32_t> GetDosAttributes(const std::string& path, DosAttrib
     if (!IsRegularFile(path))
         return std::nullopt;
     if (store == DosAttributeStore::Auto) {
-        char buffer[256];
-        const ssize_t n = ::getxattr(path.c_str(), kDosAttribName, buffer, sizeof buffer);
-        if (n >= 0)
-            return ParseDosAttributeText(std::string(buffer, static_cast<std::size_t>(n)))
-                .value_or(0);
+        std::string buffer(256, '\0');
+        ssize_t n = ::getxattr(path.c_str(), kDosAttribName, buffer.data(), buffer.size());
+        if (n < 0 && errno == ERANGE) {  // a longer form written by another program
+            const ssize_t needed = ::getxattr(path.c_str(), kDosAttribName, nullptr, 0);
+            if (needed > 0) {
+                buffer.resize(static_cast<std::size_t>(needed));
+                n = ::getxattr(path.c_str(), kDosAttribName, buffer.data(), buffer.size());
+            }
+        }
+        if (n >= 0) {
+            buffer.resize(static_cast<std::size_t>(n));
+            return ParseDosAttributeText(buffer).value_or(0);
+        }
         // No attribute here: a sidecar left by a copy from another file
         // system still counts.
         if (errno != ENODATA && !Unsupported(errno))

@@ -213,6 +213,12 @@ TEST(DosAttributes, TheExtendedAttributeWinsOverAStaleSidecar) {
     char buffer[16] = {};
     ASSERT_EQ(::getxattr(file.c_str(), "user.DOSATTRIB", buffer, sizeof buffer), 3);
     EXPECT_STREQ(buffer, "0x4");
+
+    // The longer form other programs write: the text, a NUL, binary data.
+    std::string longer("0x27", 5);
+    longer.append(600, '\x01');
+    ASSERT_EQ(::setxattr(file.c_str(), "user.DOSATTRIB", longer.data(), longer.size(), 0), 0);
+    EXPECT_EQ(platform::GetDosAttributes(file), 0x27u);
 }
 
 // ---- The MS-DOS mode policy ----
