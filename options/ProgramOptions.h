@@ -1,0 +1,117 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "access/Passun.h"
+#include "platform/Prompts.h"
+#include "principals/ModifiedFlag.h"
+#include "settings/Encript.h"
+
+namespace kv {
+
+inline constexpr char kPrOptFrmCaption[] = "Program Options";
+inline constexpr char kCmosTitle[] = "Kestrava";
+/// The seven lines of the advice shown after OK, separated by a carriage return.
+inline constexpr char kCmosText[] =
+    "For the highest possible level of security in addition to the above settings \r"
+    "it is necessary to make a change to the CMOS of your computer system.\r"
+    "The Boot Order needs to be changed from A:then C:\\ to C:then A:\\. This prevents \r"
+    "booting the system from a floppy boot disk unless the C:\\ drive is non-functional.\r"
+    "Use CMOS password protection to prevent unauthorized changes to this and other "
+    "settings.\r"
+    "Check the documentation that came with your computer for directions how to change your\r"
+    "CMOS settings.";
+/// Shown instead when the settings file could not be written.
+inline constexpr char kOptionsNotSavedText[] =
+    "The program options could not be saved to the settings file";
+
+/// What the program options need of the main window and the rest of the
+/// program. Every member must be set.
+struct ProgramOptionsHooks {
+    /// The checked state of the menu item `AutomaticFilesProtection1`.
+    std::function<bool()> automaticProtection;
+    std::function<void(bool)> setAutomaticProtection;
+    /// TAutostart::ApplyAutostart with the menu item's state.
+    std::function<void(bool checked)> applyAutostart;
+    /// Hands a hot key code to the global hot key component `fisHotKey1`.
+    std::function<void(std::uint16_t code)> applyHotKey;
+    /// The directory's SaveKnownUsers.
+    std::function<void()> saveKnownUsers;
+    /// THardening::ApplyBootKeysPolicy and ApplyMsDosModePolicy.
+    std::function<void(bool on)> applyBootKeysPolicy;
+    std::function<void(bool on)> applyMsDosModePolicy;
+};
+
+/// The check boxes of the program options form.
+enum class PrOptBox { Auto, Mini, DisableBOOT, DisableMSDOS };
+
+/// What the program options logic needs of its form. The program's form is
+/// TPrOptFrm (options/forms); tests use a scripted stand-in.
+class IPrOptForm {
+public:
+    virtual ~IPrOptForm() = default;
+    /// Shows the form modally; returns when it has closed, with its result.
+    virtual ModalResult ShowModal() = 0;
+    virtual void Close(ModalResult result) = 0;
+    virtual void SetPasswordText(const std::string& text) = 0;
+    virtual std::string PasswordText() const = 0;
+    virtual std::string ConfirmText() const = 0;
+    /// Empties `Confirm` and gives it the focus.
+    virtual void ClearConfirm() = 0;
+    /// Shows "*" for each character of both password fields, or their text.
+    virtual void SetMasked(bool masked) = 0;
+    virtual bool Checked(PrOptBox box) const = 0;
+    virtual void SetChecked(PrOptBox box, bool checked) = 0;
+    virtual void SetMiniEnabled(bool enabled) = 0;
+    /// The code of the hot key field `HotKey1`.
+    virtual std::uint16_t HotKey() const = 0;
+    virtual void SetHotKey(std::uint16_t code) = 0;
+    /// Empties both password fields, leaving no copy of their text in the form.
+    virtual void WipeFields() = 0;
+};
+
+/// Reads "HotKey" (default "Ctrl+A") and hands its code (0 when the text does
+/// not parse) to `applyHotKey`. Returns the code.
+std::uint16_t ApplyHotKey(const TEncriptor& store,
+                          const std::function<void(std::uint16_t)>& applyHotKey);
+
+/// The handlers of TPrOptFrm.
+class TPrOptFrmLogic {
+public:
+    TPrOptFrmLogic(TEncriptor& store, IPrompts& prompts, TModifiedFlag& modified,
+                   ProgramOptionsHooks& hooks)
+        : store_(store), prompts_(prompts), modified_(modified), hooks_(hooks) {}
+    void SetForm(IPrOptForm* form) { form_ = form; }
+
+    /// Fills the form from the settings and clears "FirstTime" in memory.
+    void Load();
+    /// Stores and applies every option, saves the settings file and closes
+    /// with Ok; a password not confirmed stops before anything is stored.
+    void OKButtonClick();
+    void CNCLButtonClick();
+    /// `Mini` is enabled exactly while `Auto` is checked.
+    void AutoClick();
+    /// Checked masks both password fields, unchecked shows their text.
+    void CheckBox1Click(bool checked);
+    /// Escape closes with Cancel; Enter is OK. True when the key was used.
+    bool FormKeyDown(int key);
+
+private:
+    IPrOptForm* form_ = nullptr;
+    TEncriptor& store_;
+    IPrompts& prompts_;
+    TModifiedFlag& modified_;
+    ProgramOptionsHooks& hooks_;
+};
+
+using PrOptFormFactory = std::function<std::unique_ptr<IPrOptForm>(TPrOptFrmLogic& logic)>;
+
+/// The command `cmdPrOpt`: creates the form, runs the load step, shows it
+/// modally and frees it. True when it was closed with OK.
+bool cmdPrOptExecute(TEncriptor& store, IPrompts& prompts, TModifiedFlag& modified,
+                     ProgramOptionsHooks& hooks, const PrOptFormFactory& makeForm);
+
+}  // namespace kv
