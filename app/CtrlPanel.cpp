@@ -18,6 +18,7 @@
 #include "app/AboutBox.h"
 #include "app/CommandTable.h"
 #include "app/Log.h"
+#include "options/forms/OptionsForms.h"
 #include "platform/Paths.h"
 #include "platform/qt/Shell.h"
 #include "platform/qt/X11HotKey.h"
@@ -40,12 +41,14 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
       ownGroupDialog_(services.groupDialog ? nullptr : std::make_unique<TNewGrDialogRunner>(this)),
       groups_(tree_, modified_, services.prompts,
               services.groupDialog ? *services.groupDialog : *ownGroupDialog_),
-      autostart_(
-          services.store, services.registry,
-          {services.installPaths.programDir.empty() ? platform::ExecutableDir()
-                                                    : services.installPaths.programDir,
-           services.installPaths.autostartDir.empty() ? platform::DefaultAutostartDir()
-                                                      : services.installPaths.autostartDir}) {
+      autostart_(services.store, services.registry,
+                 {services.installPaths.programDir.empty() ? platform::ExecutableDir()
+                                                           : services.installPaths.programDir,
+                  services.installPaths.autostartDir.empty() ? platform::DefaultAutostartDir()
+                                                             : services.installPaths.autostartDir}),
+      hardening_(BootConfigPath(services.machineDir.empty() ? platform::MachineDir()
+                                                            : services.machineDir),
+                 services.registry) {
     setObjectName("SecFrm");
     setWindowTitle("Kestrava");
     QFont font("Sans Serif");
@@ -390,6 +393,7 @@ void TSecFrm::BindHandlers() {
     connect(items_.value("StopFileProtection1"), &QAction::triggered, this,
             &TSecFrm::StopFileProtection1Click);
     connect(items_.value("Exit1"), &QAction::triggered, this, &QWidget::close);
+    connect(actions_.value("cmdPrOpt"), &QAction::triggered, this, [this] { cmdPrOptExecute(); });
     connect(actions_.value("cmdMinimize"), &QAction::triggered, this,
             [this] { tray_->Minimize1Click(); });
     connect(items_.value("cmdShowMain"), &QAction::triggered, this,
@@ -466,6 +470,32 @@ void TSecFrm::CreateTrayAndHotKey() {
     fisHotKey1_ = std::make_unique<TfisHotKey>(*hotKeyRegistrar_);
     fisHotKey1_->OnHotKey = [this](TfisHotKey&) { ShowMainWindow(); };
     fisHotKey1_->Loaded();
+
+    hooks_.automaticProtection = [this] { return AutomaticChecked(); };
+    hooks_.setAutomaticProtection = [this](bool checked) { SetAutomaticChecked(checked); };
+    hooks_.applyAutostart = [this](bool checked) { autostart_.ApplyAutostart(checked); };
+    hooks_.applyHotKey = [this](std::uint16_t code) { fisHotKey1_->SetKey(code); };
+    hooks_.saveKnownUsers = [this] { directory_.SaveKnownUsers(); };
+    hooks_.applyBootKeysPolicy = [this](bool on) { hardening_.ApplyBootKeysPolicy(on); };
+    hooks_.applyMsDosModePolicy = [this](bool on) { hardening_.ApplyMsDosModePolicy(on); };
+}
+
+bool TSecFrm::cmdPrOptExecute() {
+    if (services_.programOptions)
+        return services_.programOptions(hooks_);
+    return kv::cmdPrOptExecute(services_.store, services_.prompts, modified_, hooks_, this);
+}
+
+void TSecFrm::ApplyHotKey() {
+    kv::ApplyHotKey(services_.store, hooks_.applyHotKey);
+}
+
+void TSecFrm::OpenHelp(const std::string& topic) {
+    if (services_.openHelp) {
+        services_.openHelp(topic);
+    } else {
+        platform::OpenHelpTopic(topic);
+    }
 }
 
 void TSecFrm::HideToTray() {
@@ -478,6 +508,8 @@ void TSecFrm::ShowMainWindow() {
 }
 
 bool TSecFrm::FormCloseQuery() {
+    if (services_.store.ReadBool("FirstTime", true))
+        cmdPrOptExecute();
     bool close = true;
     if (modified_.Get()) {
         switch (services_.prompts.Message("Do you want to save modifications ?", "Kestrava",

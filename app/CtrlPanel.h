@@ -8,6 +8,8 @@
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
 #include "options/Autostart.h"
+#include "options/Hardening.h"
+#include "options/ProgramOptions.h"
 #include "platform/HotKey.h"
 #include "platform/Prompts.h"
 #include "platform/Registry.h"
@@ -53,6 +55,12 @@ struct TSecFrmServices {
     QString placementFile = {};                     ///< INI file of the placement; empty: none
     std::string devicePath = {};     ///< the interceptor's device; empty: the default
     InstallPaths installPaths = {};  ///< empty folders: the executable's and the desktop's
+    std::string machineDir = {};     ///< empty: the machine folder of this system
+    /// Runs the program options dialog with the window's hooks; null: the
+    /// window's own dialog. True on OK.
+    std::function<bool(ProgramOptionsHooks&)> programOptions = {};
+    /// Opens the help at a topic; null: the help file with the desktop's browser.
+    std::function<void(const std::string& topic)> openHelp = {};
 };
 
 /// The settings window: owner of the panes, the toolbar, the menus, the
@@ -82,6 +90,12 @@ public:
     void cmdRemUserExecute() { groups_.cmdRemUserExecute(); }
     /// Options menu "Administrator's Password".
     void cmdPasswordExecute();
+    /// Options menu "Program Options"; true on OK.
+    bool cmdPrOptExecute();
+    /// The hot key of the settings to the hot key component.
+    void ApplyHotKey();
+    THardening& Hardening() { return hardening_; }
+    void OpenHelp(const std::string& topic);
 
     // Enforcement.
     void cmdAutorunExecute() { control_->cmdAutorunExecute(); }
@@ -180,6 +194,8 @@ private:
     std::unique_ptr<TRuleCompiler> compiler_;
     std::unique_ptr<TProtectionControl> control_;
     TAutostart autostart_;
+    THardening hardening_;
+    ProgramOptionsHooks hooks_;
     // The registrar outlives the component that registers through it.
     std::unique_ptr<platform::X11HotKeyRegistrar> hotKeyRegistrar_;
     std::unique_ptr<TfisHotKey> fisHotKey1_;

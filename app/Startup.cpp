@@ -60,6 +60,8 @@ bool PrepareUninstall(TSecFrm& window) {
     }
     window.StopProtection();
     window.MenuItem("AutomaticFilesProtection1")->setChecked(false);
+    window.Hardening().ApplyMsDosModePolicy(false);
+    window.Hardening().ApplyBootKeysPolicy(false);
     window.Autostart().RemoveRegistrations();
     const std::string uninstaller =
         platform::ExecutableDir() + "/" + platform::ProgramFiles::kUninstaller;
@@ -79,6 +81,7 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
         !PassPasswordGate(GateCaller::Startup, store, window.Prompts(), &window)) {
         return StartupOutcome::Terminate;
     }
+    window.ApplyHotKey();
     // A refused uninstall ends too: going on as the plain start would open the
     // settings without the password.
     if (start == StartSwitch::Uninstall) {
@@ -118,6 +121,11 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     window.LoadUserGroups();
     window.UpdateCaption();
     window.Modified().Clear();
+    if (store.ReadBool("FirstTime", true)) {
+        window.OpenHelp("Topic70");
+    } else {
+        window.Hardening().ApplyMsDosModePolicy(store.ReadBool("DisableMSDOS", true));
+    }
     return outcome;
 }
 

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,21 @@
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/qt/InstanceGuard.h"
+#include "platform/qt/Shell.h"
 #include "settings/Encript.h"
 #include "ui/QtPrompts.h"
+
+namespace {
+
+// Scripted runs (tests, CI) never open a browser at the first start.
+void OpenHelpUnlessScripted(const std::string& topic) {
+    const char* scripted = std::getenv("KESTRAVA_NONINTERACTIVE");
+    if (scripted && std::string(scripted) == "1")
+        return;
+    kv::platform::OpenHelpTopic(topic);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -48,7 +62,9 @@ int main(int argc, char** argv) {
                         .prompts = prompts,
                         .registry = *registry,
                         .placementFile = QString::fromStdString(
-                            machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI")});
+                            machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI"),
+                        .machineDir = machine,
+                        .openHelp = OpenHelpUnlessScripted});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
 

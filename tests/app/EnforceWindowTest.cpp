@@ -31,12 +31,15 @@ protected:
     }
 
     std::unique_ptr<TSecFrm> Make(const std::string& device) {
-        return std::make_unique<TSecFrm>(
-            TSecFrmServices{.store = store_,
-                            .prompts = prompts_,
-                            .registry = registry_,
-                            .devicePath = device,
-                            .installPaths = {dir_.File("program"), dir_.File("autostart")}});
+        return std::make_unique<TSecFrm>(TSecFrmServices{
+            .store = store_,
+            .prompts = prompts_,
+            .registry = registry_,
+            .devicePath = device,
+            .installPaths = {dir_.File("program"), dir_.File("autostart")},
+            .machineDir = dir_.File("machine"),
+            .programOptions = [this](ProgramOptionsHooks&) { return ++optionRuns_ > 0; },
+            .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }});
     }
     static void Click(TSecFrm& w, const char* button) {
         w.ActionList1Update();
@@ -51,6 +54,8 @@ protected:
     test::FakeRegistry registry_;
     test::ScriptedPrompts prompts_;
     TEncriptor store_;
+    int optionRuns_ = 0;
+    std::vector<std::string> helpTopics_;
 };
 
 TEST_F(EnforceWindow, TestProtectionLoadsTheSelectionAndEndsWithTheProgram) {

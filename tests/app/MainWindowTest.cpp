@@ -111,14 +111,17 @@ protected:
     }
 
     std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
-        auto w = std::make_unique<TSecFrm>(
-            TSecFrmServices{.store = store,
-                            .prompts = prompts_,
-                            .registry = registry_,
-                            .groupDialog = &dialog_,
-                            .placementFile = QString::fromStdString(dir_.File("kv.INI")),
-                            .devicePath = dir_.File("VEVUZ"),
-                            .installPaths = {dir_.File("program"), dir_.File("autostart")}});
+        auto w = std::make_unique<TSecFrm>(TSecFrmServices{
+            .store = store,
+            .prompts = prompts_,
+            .registry = registry_,
+            .groupDialog = &dialog_,
+            .placementFile = QString::fromStdString(dir_.File("kv.INI")),
+            .devicePath = dir_.File("VEVUZ"),
+            .installPaths = {dir_.File("program"), dir_.File("autostart")},
+            .machineDir = dir_.File("machine"),
+            .programOptions = [this](ProgramOptionsHooks&) { return ++optionRuns_ > 0; },
+            .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }});
         return w;
     }
 
@@ -127,6 +130,8 @@ protected:
     test::ScriptedPrompts prompts_;
     ScriptedGroupDialog dialog_;
     TEncriptor store_;
+    int optionRuns_ = 0;
+    std::vector<std::string> helpTopics_;
 };
 
 TEST_F(Window, EveryCommandCarriesItsCaptionHintTagAndCategory) {
@@ -292,6 +297,34 @@ TEST_F(Window, ClosingWithChangesAsksToSave) {
     EXPECT_FALSE(w->Modified().Get());
 }
 
+TEST_F(Window, FirstStartOpensTheHelpAndLaterStartsApplyTheMsDosPolicy) {
+    {
+        auto w = Make(store_);
+        RunStartup(*w, StartSwitch::None);
+        EXPECT_EQ(helpTopics_, std::vector<std::string>{"Topic70"});
+        // Closing while "FirstTime" is set opens the program options first.
+        w->show();
+        EXPECT_TRUE(w->close());
+        EXPECT_EQ(optionRuns_, 1);
+    }
+    EXPECT_FALSE(registry_.ReadValue(platform::Hive::CurrentUser,
+                                     "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\"
+                                     "WinOldApp",
+                                     "NoRealMode"));
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    EXPECT_EQ(helpTopics_.size(), 1u);
+    const auto policy = registry_.ReadValue(
+        platform::Hive::CurrentUser,
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\WinOldApp", "NoRealMode");
+    ASSERT_TRUE(policy.has_value());
+    EXPECT_EQ(policy->dword, 1u);
+    w->show();
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(optionRuns_, 1);
+}
+
 TEST_F(Window, PanesKeepTheirWidthsBetweenRuns) {
     {
         auto w = Make(store_);
@@ -369,7 +402,10 @@ TEST(WindowOnAMachineFolder, ProfilesAndCurrentUserComeFromTheRegistryFiles) {
                             .registry = *registry,
                             .groupDialog = &dialog,
                             .devicePath = dir.File("VEVUZ"),
-                            .installPaths = {dir.File("program"), dir.File("autostart")}});
+                            .installPaths = {dir.File("program"), dir.File("autostart")},
+                            .machineDir = dir.File("machine"),
+                            .programOptions = [](ProgramOptionsHooks&) { return true; },
+                            .openHelp = [](const std::string&) {}});
     };
     {
         auto w = make();
