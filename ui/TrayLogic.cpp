@@ -49,7 +49,11 @@ void TTrayLogic::ShowFromTray() {
 }
 
 void TTrayLogic::ShowMainWindow() {
-    if (host_.TrayActive()) {
+    // Many desktops have no tray: a window hidden while waiting for one comes
+    // back like one in the tray (after the password), or nothing could show it.
+    if (host_.TrayActive() || state_ == Visibility::WaitingForTaskbar ||
+        state_ == Visibility::HiddenNoTaskbar) {
+        host_.StopFindShell();
         ShowFromTray();
         return;
     }
