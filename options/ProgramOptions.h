@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "access/AdminPassword.h"
 #include "access/Passun.h"
 #include "platform/Prompts.h"
 #include "principals/ModifiedFlag.h"
@@ -50,27 +51,14 @@ enum class PrOptBox { Auto, Mini, DisableBOOT, DisableMSDOS };
 
 /// What the program options logic needs of its form. The program's form is
 /// TPrOptFrm (options/forms); tests use a scripted stand-in.
-class IPrOptForm {
+class IPrOptForm : public IPasForm {  // the same password pair as TPasFrm's
 public:
-    virtual ~IPrOptForm() = default;
-    /// Shows the form modally; returns when it has closed, with its result.
-    virtual ModalResult ShowModal() = 0;
-    virtual void Close(ModalResult result) = 0;
-    virtual void SetPasswordText(const std::string& text) = 0;
-    virtual std::string PasswordText() const = 0;
-    virtual std::string ConfirmText() const = 0;
-    /// Empties `Confirm` and gives it the focus.
-    virtual void ClearConfirm() = 0;
-    /// Shows "*" for each character of both password fields, or their text.
-    virtual void SetMasked(bool masked) = 0;
     virtual bool Checked(PrOptBox box) const = 0;
     virtual void SetChecked(PrOptBox box, bool checked) = 0;
     virtual void SetMiniEnabled(bool enabled) = 0;
     /// The code of the hot key field `HotKey1`.
     virtual std::uint16_t HotKey() const = 0;
     virtual void SetHotKey(std::uint16_t code) = 0;
-    /// Empties both password fields, leaving no copy of their text in the form.
-    virtual void WipeFields() = 0;
 };
 
 /// Reads "HotKey" (default "Ctrl+A") and hands its code (0 when the text does
