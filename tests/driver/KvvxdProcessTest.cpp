@@ -63,6 +63,15 @@ private:
     pid_t pid_ = -1;
 };
 
+/// Connects to the service's socket; a failure is reported with its reason.
+bool Connect(DeviceClient& client, const std::string& socket) {
+    std::string error;
+    const bool open = client.Open(socket, &error);
+    if (!open)
+        ADD_FAILURE() << error;
+    return open;
+}
+
 Reply Ask(DeviceClient& client, const Request& request) {
     Reply reply;
     std::string error;
@@ -78,8 +87,7 @@ TEST(KvvxdProcessTest, ReadyMeansConnectableAndStateOutlivesTheProcess) {
         Kvvxd service(socket, state);
         ASSERT_EQ(service.Start(), "ready");
         DeviceClient client;
-        std::string error;
-        ASSERT_TRUE(client.Open(socket, &error)) << error;
+        ASSERT_TRUE(Connect(client, socket));
         Request add = MakeRequest(code::kAddEntry);
         add.record.FileMask = "/home/a/*";
         add.record.Processes = "*";
@@ -87,14 +95,14 @@ TEST(KvvxdProcessTest, ReadyMeansConnectableAndStateOutlivesTheProcess) {
             EXPECT_TRUE(Ask(client, add).success);
         EXPECT_TRUE(Ask(client, MakeRequest(code::kActivate)).success);
         EXPECT_EQ(service.Stop(SIGTERM), 0);
+        std::string error;
         EXPECT_FALSE(client.Open(socket, &error)) << "the socket is gone after SIGTERM";
     }
     {
         Kvvxd service(socket, state);
         ASSERT_EQ(service.Start(), "ready");
         DeviceClient client;
-        std::string error;
-        ASSERT_TRUE(client.Open(socket, &error)) << error;
+        ASSERT_TRUE(Connect(client, socket));
         EXPECT_EQ(Ask(client, MakeRequest(code::kCount)).returned, 3u);
         EXPECT_EQ(Ask(client, MakeRequest(code::kGetActive)).returned, 1u);
         EXPECT_TRUE(Ask(client, MakeRequest(code::kClear)).success);
@@ -110,8 +118,7 @@ TEST(KvvxdProcessTest, AServiceKilledOutrightLeavesAStateThatRestarts) {
         Kvvxd service(socket, state);
         ASSERT_EQ(service.Start(), "ready");
         DeviceClient client;
-        std::string error;
-        ASSERT_TRUE(client.Open(socket, &error)) << error;
+        ASSERT_TRUE(Connect(client, socket));
         Request add = MakeRequest(code::kAddEntry);
         add.record.FileMask = "/x";
         EXPECT_TRUE(Ask(client, add).success);
@@ -121,8 +128,7 @@ TEST(KvvxdProcessTest, AServiceKilledOutrightLeavesAStateThatRestarts) {
     Kvvxd service(socket, state);
     ASSERT_EQ(service.Start(), "ready") << "a stale socket does not stop a restart";
     DeviceClient client;
-    std::string error;
-    ASSERT_TRUE(client.Open(socket, &error)) << error;
+    ASSERT_TRUE(Connect(client, socket));
     EXPECT_EQ(Ask(client, MakeRequest(code::kCount)).returned, 1u);
     EXPECT_EQ(Ask(client, MakeRequest(code::kGetActive)).returned, 1u);
     EXPECT_EQ(service.Stop(SIGTERM), 0);
