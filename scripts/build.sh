@@ -2,6 +2,8 @@
 # Configures and builds one configuration: build.sh <folder> [cmake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Paths relative to the checkout, so that work trees share the cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 dir="$1"
 shift
 cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
