@@ -118,10 +118,13 @@ void Mount::Serve() {
 void Mount::Unmount() {
     // Detach first, so no new request comes in by path; then stop the
     // threads and close the device, which ends the connection.
-    // Only while the top-most mount there is ours: never another's stacked on it.
+    // Where the mount is now (a folder above it may have moved), and only
+    // while it is the top-most mount there: never another's stacked on it.
     const std::vector<MountLine> mounts = ReadMountInfo();
-    if (const MountLine* top = TopMountAt(mounts, folder_); top && top->device == device_)
-        ::umount2(folder_.c_str(), MNT_DETACH);
+    if (const MountLine* ours = FindMount(mounts, device_)) {
+        if (const MountLine* top = TopMountAt(mounts, ours->mountPoint); top == ours)
+            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
+    }
     stopping_ = true;
     if (stopFd_ >= 0) {
         const std::uint64_t one = 1;

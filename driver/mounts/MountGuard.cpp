@@ -42,9 +42,10 @@ namespace {
     }
     const std::vector<MountLine> mounts = ReadMountInfo();
     for (const auto& [device, folder] : folders) {
-        const MountLine* top = TopMountAt(mounts, folder);
-        if (top && top->device == device && top->fsType == kMountType)
-            ::umount2(folder.c_str(), MNT_DETACH);
+        // Found by device number: a folder above it may have been moved.
+        const MountLine* ours = FindMount(mounts, device);
+        if (ours && TopMountAt(mounts, ours->mountPoint) == ours)
+            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
     }
     ::_exit(0);
 }

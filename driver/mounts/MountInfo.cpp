@@ -75,6 +75,14 @@ std::vector<MountLine> ReadMountInfo() {
     return ParseMountInfo(text);
 }
 
+const MountLine* FindMount(const std::vector<MountLine>& mounts, std::string_view device) {
+    for (const MountLine& m : mounts) {
+        if (m.device == device && m.fsType == kMountType)
+            return &m;
+    }
+    return nullptr;
+}
+
 const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_view folder) {
     const MountLine* top = nullptr;
     for (const MountLine& m : mounts) {

@@ -22,6 +22,9 @@ inline constexpr std::string_view kMountType = "fuse.kestrava";
 std::vector<MountLine> ParseMountInfo(std::string_view text);
 /// The mounts of this process's mount namespace, in mount order.
 std::vector<MountLine> ReadMountInfo();
+/// The protection mount with device number `device`, wherever it is now (a
+/// folder above it may have been moved), or null.
+const MountLine* FindMount(const std::vector<MountLine>& mounts, std::string_view device);
 /// The last (top-most) mount at `folder`, or null.
 const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_view folder);
 

@@ -113,7 +113,12 @@ MountSet::~MountSet() {
 
 void MountSet::Apply(const std::shared_ptr<const Policy>& policy) {
     policy_.Publish(policy);
-    const MountPlan plan = PlanMounts(policy->Folders(), reserved_, CheckFolder);
+    // A mount stays while its folder is named, also when a folder above it
+    // was moved away with it (its files are still the protected ones).
+    const MountPlan plan =
+        PlanMounts(policy->Folders(), reserved_, [this](const std::string& folder) {
+            return mounts_.contains(folder) ? NotMounted::kMounted : CheckFolder(folder);
+        });
     for (auto it = mounts_.begin(); it != mounts_.end();) {
         if (std::binary_search(plan.folders.begin(), plan.folders.end(), it->first)) {
             ++it;
