@@ -86,6 +86,11 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     idle->start();
     // A change of the focused view changes the protection commands' state at once.
     connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
+
+    // The program ends when this window closes (Closed), from the tray's Exit or
+    // by a termination signal; never because a prompt or a box shown while the
+    // window is hidden was the last window to close.
+    QApplication::setQuitOnLastWindowClosed(false);
 }
 
 TSecFrm::~TSecFrm() {
@@ -537,6 +542,7 @@ void TSecFrm::closeEvent(QCloseEvent* event) {
     }
     StorePlacement();
     event->accept();
+    emit Closed();
 }
 
 void TSecFrm::showEvent(QShowEvent* event) {

@@ -141,6 +141,10 @@ public:
     /// Writes the placement storage (also done when the window closes).
     void StorePlacement() const;
 
+signals:
+    /// The window was closed (the close was not refused): the program ends.
+    void Closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     /// The placement is restored at the first show, once the panes have a size.

@@ -67,6 +67,10 @@ int main(int argc, char** argv) {
                         .openHelp = OpenHelpUnlessScripted});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
+    // Closing the main window ends the program.
+    QObject::connect(
+        &window, &kv::TSecFrm::Closed, &app, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
 
     switch (kv::RunStartup(window, kv::ParseStartSwitch(args))) {
         case kv::StartupOutcome::Terminate:

@@ -2,19 +2,24 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <deque>
 #include <filesystem>
 
+#include "access/forms/SecUn.h"
 #include "app/CtrlPanel.h"
+#include "app/Double.h"
 #include "app/Startup.h"
+#include "tests/access_forms/ModalScript.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedGroupDialog.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -295,6 +300,54 @@ TEST_F(Window, ClosingWithChangesAsksToSave) {
     prompts_.Queue(Answer::Yes);
     EXPECT_TRUE(w->close());
     EXPECT_FALSE(w->Modified().Get());
+}
+
+// A second start while the program waits hidden asks the password in the
+// running copy; the prompt's own loop runs inside the show request.
+TEST_F(Window, AShowRequestFromASecondStartAsksThePasswordAndKeepsTheCopyRunning) {
+    store_.WriteString("Password", "SECRET");
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(store_);
+    ASSERT_EQ(RunStartup(*w, StartSwitch::Tray), StartupOutcome::StayHidden);
+    platform::InstanceGuard guard(QString::fromStdString(dir_.File("run")), kInstanceName);
+    ASSERT_TRUE(InitInstance(guard, false, true, prompts_).run);
+    TAppManager listener(guard, [&w] { w->ShowMainWindow(); });
+
+    // Cancel, three wrong entries, then the right one.
+    const std::vector<std::function<void(TSecurFrm*)>> answers = {
+        [](TSecurFrm* f) { QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Escape); },
+        [](TSecurFrm* f) {
+            for (int i = 0; i < 3; ++i) {
+                QTest::keyClicks(f->findChild<QLineEdit*>("Edit1"), "wrong");
+                QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Return);
+            }
+        },
+        [](TSecurFrm* f) {
+            QTest::keyClicks(f->findChild<QLineEdit*>("Edit1"), "secret");
+            QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Return);
+        },
+    };
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        bool asked = false;
+        test::WhenModal<TSecurFrm>([&](TSecurFrm* f) {
+            asked = true;
+            answers[i](f);
+        });
+        QObject context;
+        bool ranOut = false;
+        QTimer::singleShot(0, &context, [this] {
+            platform::InstanceGuard second(QString::fromStdString(dir_.File("run")), kInstanceName);
+            EXPECT_TRUE(second.SendShowRequest());
+        });
+        QTimer::singleShot(1500, &context, [&ranOut] {
+            ranOut = true;
+            QCoreApplication::exit(0);
+        });
+        QCoreApplication::exec();
+        EXPECT_TRUE(asked) << i;
+        EXPECT_TRUE(ranOut) << "the program ended with the prompt, answer " << i;
+        EXPECT_EQ(w->isVisible(), i == 2) << i;
+    }
 }
 
 TEST_F(Window, FirstStartOpensTheHelpAndLaterStartsApplyTheMsDosPolicy) {
