@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -91,6 +92,16 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     // by a termination signal; never because a prompt or a box shown while the
     // window is hidden was the last window to close.
     QApplication::setQuitOnLastWindowClosed(false);
+#if QT_CONFIG(sessionmanager)
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        if (!manager.allowsInteraction())
+            return;
+        const bool goOn = QueryEndSession();
+        manager.release();
+        if (!goOn)
+            manager.cancel();
+    });
+#endif
 }
 
 TSecFrm::~TSecFrm() {

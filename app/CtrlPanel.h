@@ -141,6 +141,10 @@ public:
     /// Writes the placement storage (also done when the window closes).
     void StorePlacement() const;
 
+    /// The system's question before the session ends (logoff, shutdown): the
+    /// same as closing the window asks. False refuses the end of the session.
+    bool QueryEndSession() { return FormCloseQuery(); }
+
 signals:
     /// The window was closed (the close was not refused): the program ends.
     void Closed();

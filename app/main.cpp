@@ -11,6 +11,7 @@
 #include "platform/Registry.h"
 #include "platform/qt/InstanceGuard.h"
 #include "platform/qt/Shell.h"
+#include "platform/qt/TerminationSignals.h"
 #include "settings/Encript.h"
 #include "ui/QtPrompts.h"
 
@@ -42,6 +43,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("Kestrava");
     QApplication::setApplicationDisplayName("Kestrava");
     kv::ui::QtPrompts prompts;
+    // A logoff, "systemctl stop" or Ctrl+C ends the program as its Exit does:
+    // the message loop ends, the window is destroyed and the interceptor
+    // component clears or keeps the driver's entries as it was told.
+    kv::platform::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &kv::platform::TerminationSignals::Terminate, &app,
+                     [] { QCoreApplication::exit(0); });
 
     kv::platform::InstanceGuard guard(QString::fromStdString(kv::platform::RuntimeDir()),
                                       kv::kInstanceName);
@@ -72,7 +79,12 @@ int main(int argc, char** argv) {
         &window, &kv::TSecFrm::Closed, &app, [] { QCoreApplication::exit(0); },
         Qt::QueuedConnection);
 
-    switch (kv::RunStartup(window, kv::ParseStartSwitch(args))) {
+    const kv::StartupOutcome outcome = kv::RunStartup(window, kv::ParseStartSwitch(args));
+    // A termination signal that came while startup ran a modal loop ends the
+    // program now; the message loop would forget it.
+    if (terminationSignals.Received())
+        return 0;
+    switch (outcome) {
         case kv::StartupOutcome::Terminate:
             return 0;
         case kv::StartupOutcome::Failed:

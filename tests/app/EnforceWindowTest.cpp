@@ -1,13 +1,17 @@
 // The protection commands as the window runs them, against a real service.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QAction>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 
 #include "app/CtrlPanel.h"
 #include "app/Startup.h"
 #include "options/Autostart.h"
+#include "platform/qt/TerminationSignals.h"
 #include "tests/enforce/EnforceFixture.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -75,6 +79,32 @@ TEST_F(EnforceWindow, TestProtectionLoadsTheSelectionAndEndsWithTheProgram) {
         EXPECT_TRUE(w->Action("cmdRefresh")->isEnabled());
         EXPECT_FALSE(w->MenuItem("StartFileProtection1")->isEnabled());
         EXPECT_TRUE(w->MenuItem("StopFileProtection1")->isEnabled());
+    }
+    EXPECT_EQ(service_.Count(), 0u);
+}
+
+// A termination signal ends the message loop; the window's destruction then
+// clears a Test Protection, which must not outlive the program.
+TEST_F(EnforceWindow, ATerminationSignalEndsTheLoopAndTheTestProtectionWithTheWindow) {
+    platform::TerminationSignals termination;
+    QObject::connect(&termination, &platform::TerminationSignals::Terminate,
+                     [] { QCoreApplication::exit(0); });
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
+        Click(*w, "ToolButton18");
+        ASSERT_EQ(service_.Count(), 4u);
+        QObject context;
+        bool ranOut = false;
+        QTimer::singleShot(0, &context, [] { ::raise(SIGTERM); });
+        QTimer::singleShot(5000, &context, [&ranOut] {
+            ranOut = true;
+            QCoreApplication::exit(1);
+        });
+        EXPECT_EQ(QCoreApplication::exec(), 0);
+        EXPECT_FALSE(ranOut);
+        EXPECT_EQ(termination.LastSignal(), SIGTERM);
     }
     EXPECT_EQ(service_.Count(), 0u);
 }

@@ -350,6 +350,27 @@ TEST_F(Window, AShowRequestFromASecondStartAsksThePasswordAndKeepsTheCopyRunning
     }
 }
 
+// The system's question before a logoff asks what closing the window asks.
+TEST_F(Window, TheEndOfTheSessionAsksToSaveAsClosingDoes) {
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    EXPECT_TRUE(w->QueryEndSession());  // nothing to save: no question
+    EXPECT_TRUE(prompts_.shown.empty());
+    dialog_.answers = {std::string("Staff")};
+    Trigger(*w, "cmdNewGroup");
+    prompts_.Queue(Answer::Cancel);
+    EXPECT_FALSE(w->QueryEndSession());
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, "Do you want to save modifications ?");
+    EXPECT_EQ(prompts_.shown[0].title, "Kestrava");
+    EXPECT_EQ(prompts_.shown[0].buttons, Buttons::YesNoCancel);
+    prompts_.Queue(Answer::Yes);
+    EXPECT_TRUE(w->QueryEndSession());
+    EXPECT_FALSE(w->Modified().Get());
+    EXPECT_EQ(TEncriptor(dir_.File("kv.dat"), true).ReadString("1_Group", ""), "Staff");
+}
+
 TEST_F(Window, FirstStartOpensTheHelpAndLaterStartsApplyTheMsDosPolicy) {
     {
         auto w = Make(store_);

@@ -96,6 +96,22 @@ TEST_F(ProgramRun, SecondStartIsRefusedWhateverItsSwitchAndTheFirstComesForward)
     next.waitForFinished(5000);
 }
 
+// A logoff, "systemctl stop" or Ctrl+C ends the program as its Exit does: the
+// window is destroyed and the instance's socket goes with the lock.
+TEST_F(ProgramRun, TerminationSignalsEndTheProgramCleanly) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        QProcess p;
+        Start(p);
+        ASSERT_TRUE(WaitForSocket()) << signal;
+        QTest::qWait(200);  // past startup, in the message loop
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(10000)) << signal;
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(p.exitCode(), 0) << signal;
+        EXPECT_FALSE(std::filesystem::exists(runtime_ + "/tarvex")) << signal;
+    }
+}
+
 TEST_F(ProgramRun, HelpAndVersionEndWithZero) {
     QProcess help;
     Start(help, {"--help"});
