@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
@@ -19,6 +20,7 @@
 #include "app/CtrlPanel.h"
 #include "app/Double.h"
 #include "app/Startup.h"
+#include "options/forms/PrOptFrm.h"
 #include "tests/access_forms/ModalScript.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedGroupDialog.h"
@@ -299,6 +301,40 @@ TEST_F(Window, ClosingWithChangesAsksToSave) {
     EXPECT_EQ(prompts_.shown.back().buttons, Buttons::YesNoCancel);
     prompts_.Queue(Answer::Yes);
     EXPECT_TRUE(w->close());
+    EXPECT_FALSE(w->Modified().Get());
+}
+
+TEST_F(Window, ProgramOptionsOkLeavesUnsavedGroupEditsToTheSaveQuestion) {
+    TSecFrmServices services{.store = store_,
+                             .prompts = prompts_,
+                             .registry = registry_,
+                             .groupDialog = &dialog_,
+                             .devicePath = dir_.File("VEVUZ"),
+                             .installPaths = {dir_.File("program"), dir_.File("autostart")},
+                             .machineDir = dir_.File("machine"),
+                             .openHelp = [](const std::string&) {}};
+    auto w = std::make_unique<TSecFrm>(services);  // with its own program options dialog
+    RunStartup(*w, StartSwitch::None);
+    dialog_.answers = {std::string("Staff")};
+    Trigger(*w, "cmdNewGroup");
+    test::WhenModal<TPrOptFrm>([](TPrOptFrm* form) {
+        QTest::mouseClick(form->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    });
+    ASSERT_TRUE(w->cmdPrOptExecute());
+    auto onDisk = [this](const char* name) {
+        return TEncriptor(dir_.File("kv.dat"), true).ReadString(name, "<none>");
+    };
+    EXPECT_EQ(onDisk("FirstTime"), "0");     // the options reached the file
+    EXPECT_EQ(onDisk("1_Group"), "<none>");  // the new group did not
+    EXPECT_TRUE(w->Modified().Get());
+    w->ActionList1Update();
+    EXPECT_TRUE(w->Action("cmdSave")->isEnabled());
+
+    w->show();
+    prompts_.Queue(Answer::Yes);
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(prompts_.shown.back().text, "Do you want to save modifications ?");
+    EXPECT_EQ(onDisk("1_Group"), "Staff");
     EXPECT_FALSE(w->Modified().Get());
 }
 
