@@ -40,8 +40,9 @@ int main(int argc, char** argv) {
     kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
 
     QApplication app(argc, argv);
+    // The application's name, not a display name: the desktop would append a
+    // display name to every window title, and titles are exactly their texts.
     QApplication::setApplicationName("Kestrava");
-    QApplication::setApplicationDisplayName("Kestrava");
     kv::ui::QtPrompts prompts;
     // A logoff, "systemctl stop" or Ctrl+C ends the program as its Exit does:
     // the message loop ends, the window is destroyed and the interceptor
