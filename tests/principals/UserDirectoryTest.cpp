@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "principals/GroupCommands.h"
 #include "tests/support/FakeRegistry.h"
+#include "tests/support/ScriptedGroupDialog.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
 
 namespace kv {
@@ -97,6 +100,29 @@ TEST_F(Directory, TreeOrderFromStoredGroupsAndProfiles) {
     // The current user is unknown: the first node is selected.
     EXPECT_EQ(tree_.SelectedNode(), tree_.TopLevel().front().get());
     EXPECT_EQ(directory_.CaptionText(), "Kestrava - Protection settings for the group \"Staff\"");
+}
+
+TEST_F(Directory, AMembershipNamingAUserLeavesTheUserAtTheTop) {
+    registry_.SetProfiles({"ALICE", "BOB", "CAROL"});
+    store_.WriteInteger("GroupCount", 2);
+    store_.WriteString("1_Group", "Staff");
+    store_.WriteString("2_Group", "Guests");
+    store_.WriteString("ALICE_GroupName", "Staff");
+    store_.WriteString("BOB_GroupName", "ALICE");  // a user, inside a group
+    store_.WriteString("CAROL_GroupName", "BOB");  // a user at the top
+    store_.WriteString("Unknown User_GroupName", "CAROL");
+    directory_.LoadCurrentUser();
+    directory_.LoadUserGroups();
+    EXPECT_EQ(Dump(tree_), "Staff:0\n  ALICE:1\nGuests:0\nBOB:1\nCAROL:1\nUnknown User:6\n");
+
+    // Moving ALICE to another group keeps every other user.
+    test::ScriptedPrompts prompts;
+    test::ScriptedGroupDialog dialog;
+    TGroupCommands commands(tree_, modified_, prompts, dialog);
+    tree_.Select(tree_.FindNodeByText("ALICE"));
+    dialog.answers = {std::string("Guests")};
+    commands.cmdMoveUserExecute(directory_.ProfileNames());
+    EXPECT_EQ(Dump(tree_), "Staff:0\nGuests:0\n  ALICE:1\nBOB:1\nCAROL:1\nUnknown User:6\n");
 }
 
 TEST_F(Directory, CurrentUsersNodeIsSelectedOnlyWhenTheNameMatchesExactly) {
