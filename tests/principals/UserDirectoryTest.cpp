@@ -63,9 +63,20 @@ TEST_F(Directory, CurrentUserIsKnownOnlyWhenRecordedAsKnown) {
     EXPECT_EQ(directory_.CurrentUserName(), "BOB");
     EXPECT_EQ(shown, "BOB");
 
-    registry_.SetCurrentUser("bob");  // other letter case: the registry and the store ignore it
+    // Other letter case: the registry ignores it, but user names are case-exact
+    // here, and so are the store's names: "bob" was never recorded.
+    registry_.SetCurrentUser("bob");
     directory_.LoadCurrentUser();
-    EXPECT_EQ(directory_.CurrentUserName(), "bob");
+    EXPECT_EQ(directory_.CurrentUserName(), "Unknown User");
+    {
+        // A store that folds names (the Windows path style) identifies "bob".
+        TEncriptor folded(dir_.File("folded.dat"), true, NameCase::Folded);
+        TPrincipalTree tree;
+        TUserDirectory directory(folded, registry_, tree, modified_);
+        directory.SaveKnownUsers();
+        directory.LoadCurrentUser();
+        EXPECT_EQ(directory.CurrentUserName(), "bob");
+    }
     registry_.SetCurrentUser("CAROL");  // no profile
     directory_.LoadCurrentUser();
     EXPECT_EQ(directory_.CurrentUserName(), "Unknown User");

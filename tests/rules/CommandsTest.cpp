@@ -28,6 +28,27 @@ protected:
     }
 };
 
+// Folders whose names differ only in letter case are two folders here.
+TEST(CaseExactPaths, FoldersDifferingOnlyInCaseKeepRulesOfTheirOwn) {
+    RulesFixture f(PathStyle::Posix(), "/");
+    f.tree.AddPath("x/Docs");
+    f.tree.AddPath("x/docs");
+    f.SelectInTree("/x/Docs");
+    f.controller.cmdReadOnlyExecute(2);
+    f.SelectInTree("/x/docs");
+    f.controller.cmdReadOnlyExecute(1);
+    EXPECT_EQ(f.Keys(), (Keys{{"u_Bob_P_/x/Docs", "2"}, {"u_Bob_P_/x/docs", "1"}}));
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(f.MarkerOf("/x/Docs"), 2);
+    EXPECT_EQ(f.MarkerOf("/x/docs"), 1);
+    f.SelectInTree("/x/docs");
+    f.controller.cmdReadOnlyExecute(-1);
+    EXPECT_EQ(f.Keys(), (Keys{{"u_Bob_P_/x/Docs", "2"}}));
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(f.MarkerOf("/x/Docs"), 2);
+    EXPECT_EQ(f.MarkerOf("/x/docs"), -1);
+}
+
 TEST_P(CommandsTest, ReadOnlyOnSubfolderOfReadOnlyFolderKeepsTheFolderAbove) {
     f.store.WriteInteger(K("A"), 1);
     f.store.WriteInteger(K("A/B/C"), 2);
