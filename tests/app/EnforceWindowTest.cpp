@@ -4,18 +4,23 @@
 #include <signal.h>
 
 #include <QAction>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 
+#include "access/forms/SecUn.h"
 #include "app/CtrlPanel.h"
 #include "app/Startup.h"
 #include "options/Autostart.h"
 #include "platform/qt/TerminationSignals.h"
+#include "tests/access_forms/ModalScript.h"
 #include "tests/enforce/EnforceFixture.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
+#include "ui/TrayLogic.h"
 
 namespace kv {
 namespace {
@@ -107,6 +112,36 @@ TEST_F(EnforceWindow, ATerminationSignalEndsTheLoopAndTheTestProtectionWithTheWi
         EXPECT_EQ(termination.LastSignal(), SIGTERM);
     }
     EXPECT_EQ(service_.Count(), 0u);
+}
+
+// The tray's Stop and Exit while the password prompt is open (the hot key
+// opened it): nobody typed the password for them, so both are refused.
+TEST_F(EnforceWindow, WhileAPromptIsOpenTheTraysStopAndExitAreRefused) {
+    store_.WriteString("Password", "SECRET");
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(service_.SocketPath());
+    ASSERT_EQ(RunStartup(*w, StartSwitch::Tray), StartupOutcome::StayHidden);
+    ASSERT_EQ(service_.Count(), 4u);
+    ASSERT_TRUE(service_.Active());
+    const int trayCalls = w->Tray().ServiceProcessCalls();
+    bool asked = false, stopRefused = false, exitRefused = false;
+    test::WhenModal<TSecurFrm>([&](TSecurFrm* prompt) {
+        asked = true;
+        w->ActionList1Update();
+        ASSERT_TRUE(w->MenuItem("StopFileProtection1")->isEnabled());
+        w->MenuItem("StopFileProtection1")->trigger();
+        stopRefused = service_.Count() == 4u && service_.Active() &&
+                      w->ToolButton("ToolButton20")->isChecked();
+        w->MenuItem("Exit2")->trigger();
+        exitRefused = w->Tray().ServiceProcessCalls() == trayCalls;
+        QTest::keyClick(prompt->findChild<QLineEdit*>("Edit1"), Qt::Key_Escape);
+    });
+    w->ShowMainWindow();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(stopRefused);
+    EXPECT_TRUE(exitRefused);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(service_.Count(), 4u);
 }
 
 TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
