@@ -19,8 +19,7 @@ namespace {
 
 // Scripted runs (tests, CI) never open a browser at the first start.
 void OpenHelpUnlessScripted(const std::string& topic) {
-    const char* scripted = std::getenv("KESTRAVA_NONINTERACTIVE");
-    if (scripted && std::string(scripted) == "1")
+    if (kv::NonInteractive())
         return;
     kv::platform::OpenHelpTopic(topic);
 }

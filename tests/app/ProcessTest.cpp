@@ -8,6 +8,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "settings/Encript.h"
 #include "tests/support/TempDir.h"
 
 namespace kv {
@@ -109,6 +110,29 @@ TEST_F(ProgramRun, TerminationSignalsEndTheProgramCleanly) {
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << signal;
         EXPECT_EQ(p.exitCode(), 0) << signal;
         EXPECT_FALSE(std::filesystem::exists(runtime_ + "/tarvex")) << signal;
+    }
+}
+
+// Scripted runs never wait for a person: the password prompt is refused.
+TEST_F(ProgramRun, WithoutAPersonThePasswordPromptIsRefused) {
+    {
+        TEncriptor store(dir_.File("kv.dat"), true);
+        store.WriteString("Password", "SECRET");
+        store.WriteBool("FirstTime", false);
+        ASSERT_TRUE(store.Flush(true));
+    }
+    for (const QStringList& args : {QStringList{"/D"}, QStringList{}}) {
+        QProcess p;
+        Start(p, args);
+        const bool ended = p.waitForFinished(10000);
+        EXPECT_TRUE(ended) << args.join(' ').toStdString();
+        if (!ended) {
+            p.kill();
+            p.waitForFinished(5000);
+            continue;
+        }
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(p.readAllStandardError().contains("[Password] Enter Password :"));
     }
 }
 
