@@ -36,7 +36,10 @@ protected:
         store_.WriteBool("CurUsers_BOB", true);
         store_.WriteInteger("u_ALICE_P_/alice", 1);
         store_.WriteInteger("u_BOB_P_/bob", 2);
+        // An installed program's folder: the logon entry is mirrored to the desktop's.
         std::filesystem::create_directories(dir_.File("program"));
+        std::filesystem::permissions(dir_.File("program"), std::filesystem::perms(0755));
+        test::WriteFile(dir_.File("program/installed"), "");
     }
 
     std::unique_ptr<TSecFrm> Make(const std::string& device) {
