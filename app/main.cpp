@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "app/Startup.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/qt/Display.h"
 #include "platform/qt/InstanceGuard.h"
 #include "platform/qt/Shell.h"
 #include "platform/qt/TerminationSignals.h"
@@ -38,7 +40,14 @@ int main(int argc, char** argv) {
     // without being written: only the program's save points flush it.
     kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
 
+    // Without a display the toolkit would abort: say why and end with 1.
+    if (const std::string missing = kv::platform::MissingDisplay(args); !missing.empty()) {
+        std::fprintf(stderr, "%s%s\n", kv::platform::kNoDisplayPrefix, missing.c_str());
+        return 1;
+    }
+    std::optional<kv::platform::FatalDisplayGuard> displayGuard(std::in_place);
     QApplication app(argc, argv);
+    displayGuard.reset();
     // The application's name, not a display name: the desktop would append a
     // display name to every window title, and titles are exactly their texts.
     QApplication::setApplicationName("Kestrava");

@@ -136,6 +136,29 @@ TEST_F(ProgramRun, WithoutAPersonThePasswordPromptIsRefused) {
     }
 }
 
+// Without a display the program says so and ends with 1, whatever its switch.
+TEST_F(ProgramRun, WithoutADisplayTheProgramSaysSoAndEndsWithOne) {
+    for (const char* display : {"", ":987"}) {
+        for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"-h"}, QStringList{}}) {
+            QProcessEnvironment env = Env();
+            env.remove("QT_QPA_PLATFORM");
+            env.remove("WAYLAND_DISPLAY");
+            if (*display)
+                env.insert("DISPLAY", display);
+            else
+                env.remove("DISPLAY");
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(QString::fromStdString(program_), args);
+            ASSERT_TRUE(p.waitForFinished(10000));
+            const std::string what = std::string(display) + " " + args.join(' ').toStdString();
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << what;
+            EXPECT_EQ(p.exitCode(), 1) << what;
+            EXPECT_TRUE(p.readAllStandardError().contains("kv: no display")) << what;
+        }
+    }
+}
+
 TEST_F(ProgramRun, HelpAndVersionEndWithZero) {
     QProcess help;
     Start(help, {"--help"});
