@@ -192,7 +192,7 @@ TEST_F(Directory, SaveWritesTheGroupKeysAndTheyComeBackAfterARestart) {
 
 TEST_F(Directory, KnownUsersAreReplacedNotMerged) {
     registry_.SetProfiles({"ALICE"});
-    store_.WriteBool("curusers_OLD", true);
+    store_.WriteBool("CurUsers_OLD", true);
     store_.WriteBool("X_CurUsers_Y", true);
     directory_.SaveKnownUsers();
     EXPECT_EQ(store_.ReadString("CurUsers_OLD", "gone"), "gone");
