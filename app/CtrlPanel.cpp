@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSessionManager>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -86,6 +87,21 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     idle->start();
     // A change of the focused view changes the protection commands' state at once.
     connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
+
+    // The program ends when this window closes (Closed), from the tray's Exit or
+    // by a termination signal; never because a prompt or a box shown while the
+    // window is hidden was the last window to close.
+    QApplication::setQuitOnLastWindowClosed(false);
+#if QT_CONFIG(sessionmanager)
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        if (!manager.allowsInteraction())
+            return;
+        const bool goOn = QueryEndSession();
+        manager.release();
+        if (!goOn)
+            manager.cancel();
+    });
+#endif
 }
 
 TSecFrm::~TSecFrm() {
@@ -537,6 +553,7 @@ void TSecFrm::closeEvent(QCloseEvent* event) {
     }
     StorePlacement();
     event->accept();
+    emit Closed();
 }
 
 void TSecFrm::showEvent(QShowEvent* event) {
