@@ -50,6 +50,29 @@ bool IsLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+/// Calls `use` with each item of a ";" list that is neither empty nor a placeholder.
+template <typename Use>
+void ForEachItem(std::string_view text, Use use) {
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find(';', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view item = text.substr(pos, end - pos);
+        if (!item.empty() && !IsPlaceholder(item))
+            use(item);
+        pos = end + 1;
+    }
+}
+
+/// The folder Q that a FileMask "Q/*" names, or nullopt (also for "/*",
+/// whose folder "/" the pattern matches already).
+std::optional<std::string_view> FolderOf(std::string_view fileMask) {
+    if (fileMask.size() <= 2 || !fileMask.ends_with("/*"))
+        return std::nullopt;
+    return fileMask.substr(0, fileMask.size() - 2);
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> OperationBit(std::string_view name) {
@@ -118,16 +141,9 @@ bool Pattern::Matches(std::string_view subject) const {
 }
 
 PatternList::PatternList(std::string_view text, bool processNames) {
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        std::size_t end = text.find(';', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view item = text.substr(pos, end - pos);
-        if (!item.empty() && !IsPlaceholder(item))
-            items_.emplace_back(processNames ? ProcessBaseName(item) : item);
-        pos = end + 1;
-    }
+    ForEachItem(text, [&](std::string_view item) {
+        items_.emplace_back(processNames ? ProcessBaseName(item) : item);
+    });
 }
 
 bool PatternList::Matches(std::string_view subject) const {
@@ -138,18 +154,42 @@ bool PatternList::Matches(std::string_view subject) const {
     return false;
 }
 
+FileExclusions::FileExclusions(std::string_view text) {
+    ForEachItem(text, [&](std::string_view item) {
+        if (item.find('/') != std::string_view::npos)
+            paths_.Add(item);
+        else
+            names_.Add(item);
+    });
+}
+
+bool FileExclusions::Excludes(std::string_view path, bool inside) const {
+    if (paths_.Matches(path))
+        return true;
+    if (!inside || names_.Empty())
+        return false;
+    const std::size_t slash = path.rfind('/');
+    return names_.Matches(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 CompiledEntry::CompiledEntry(const Entry& entry)
     : mask_(entry.dwOperation),
       fileMask_(entry.FileMask),
-      excludeFiles_(entry.ExcludeFiles, false),
+      folder_(FolderOf(entry.FileMask).value_or("")),
+      coversFolder_(FolderOf(entry.FileMask).has_value()),
+      excludeFiles_(entry.ExcludeFiles),
       processes_(entry.Processes, true),
       excludeProc_(entry.ExcludeProc, true) {}
 
 bool CompiledEntry::Refuses(std::uint32_t operation, std::string_view path,
                             std::string_view process) const {
-    return (mask_ & (operation | kFullBit)) != 0 && fileMask_.Matches(path) &&
-           processes_.Matches(process) && !excludeProc_.Matches(process) &&
-           !excludeFiles_.Matches(path);
+    if ((mask_ & (operation | kFullBit)) == 0)
+        return false;
+    const bool inside = fileMask_.Matches(path);
+    if (!inside && !(coversFolder_ && folder_.Matches(path)))
+        return false;
+    return processes_.Matches(process) && !excludeProc_.Matches(process) &&
+           !excludeFiles_.Excludes(path, inside);
 }
 
 MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
@@ -158,11 +198,20 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         entries_.emplace_back(entry);
 
     // Entries by the folder part of their literal prefix (up to its last "/").
+    // An entry "Q/*" whose Q is literal also goes under Q followed by a NUL
+    // byte, a key that no folder prefix of a path can give: a path equal to Q
+    // is looked up by it. (A Q with a "*" has the literal prefix of its
+    // pattern, so the anchor of the pattern finds the paths Q matches.)
     std::unordered_map<std::string, std::vector<std::uint32_t>> byAnchor;
+    std::unordered_map<std::string, std::vector<std::uint32_t>> byFolder;
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         const Pattern& mask = entries_[i].FileMask();
         const std::string& prefix = mask.Prefix();
         const std::size_t slash = prefix.rfind('/');
+        if (const Pattern* folder = entries_[i].Folder(); folder && !folder->HasStar()) {
+            byFolder[folder->Prefix() + '\0'].push_back(i);
+            longestFolder_ = std::max(longestFolder_, folder->Prefix().size());
+        }
         if (slash != std::string::npos) {
             byAnchor[prefix.substr(0, slash + 1)].push_back(i);
             longestAnchor_ = std::max(longestAnchor_, slash + 1);
@@ -175,13 +224,15 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         }
     }
     std::size_t slotCount = 16;
-    while (slotCount < 2 * byAnchor.size())
+    while (slotCount < 2 * (byAnchor.size() + byFolder.size()))
         slotCount *= 2;
     slots_.assign(slotCount, Slot{});
     slotMask_ = slotCount - 1;
     anchored_.reserve(entries_.size());
-    for (const auto& [anchor, candidates] : byAnchor) {
-        const std::uint64_t mixed = Mix(HashOf(anchor));
+    // `folders`: the key is a whole path, so no literal bytes follow it.
+    auto place = [this](const std::string& key, const std::vector<std::uint32_t>& candidates,
+                        bool folders) {
+        const std::uint64_t mixed = Mix(HashOf(key));
         std::uint64_t at = mixed & slotMask_;
         while (slots_[at].count != 0)
             at = (at + 1) & slotMask_;
@@ -190,25 +241,33 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
                           static_cast<std::uint32_t>(candidates.size())};
         for (const std::uint32_t i : candidates) {
             const std::string& prefix = entries_[i].FileMask().Prefix();
-            const std::size_t length = std::min<std::size_t>(8, prefix.size() - anchor.size());
-            anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, anchor.size(), length),
+            const std::size_t length =
+                folders ? 0 : std::min<std::size_t>(8, prefix.size() - key.size());
+            anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, key.size(), length),
                                  static_cast<std::uint32_t>(length)});
         }
-    }
+    };
+    for (const auto& [anchor, candidates] : byAnchor)
+        place(anchor, candidates, false);
+    for (const auto& [folder, candidates] : byFolder)
+        place(folder, candidates, true);
 }
 
-const MatchIndex::Slot* MatchIndex::FindAnchor(std::uint64_t hash) const {
+void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
+                             std::string_view path, std::string_view process,
+                             std::uint32_t* best) const {
     const std::uint64_t mixed = Mix(hash);
     const auto tag = static_cast<std::uint32_t>(mixed >> 32);
     for (std::uint64_t at = mixed & slotMask_;; at = (at + 1) & slotMask_) {
         const Slot& slot = slots_[at];
         if (slot.count == 0)
-            return nullptr;
-        // Another anchor with the same tag costs a visit but no wrong answer:
-        // each candidate still matches its whole pattern, whose literal prefix
-        // holds the anchor. So the anchor text need not be kept or compared.
+            return;
+        // Another key with the same tag costs a visit but no wrong answer:
+        // each candidate is still decided by its whole entry. So the key text
+        // need not be kept or compared, but the walk goes on to the end of the
+        // run, where the key's own slot may lie.
         if (slot.tag == tag)
-            return &slot;
+            VisitAnchored(slot, anchorLength, operation, path, process, best);
     }
 }
 
@@ -254,11 +313,13 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
         std::uint64_t hash = kFnvOffset;
         for (std::size_t i = 0; i < end; ++i) {
             hash = Step(hash, path[i]);
-            if (path[i] != '/')
-                continue;
-            if (const Slot* slot = FindAnchor(hash))
-                VisitAnchored(*slot, i + 1, operation, path, process, &best);
+            if (path[i] == '/')
+                VisitAnchor(hash, i + 1, operation, path, process, &best);
         }
+        // The folder of an entry "Q/*" is under Q + "/", so longestAnchor_
+        // exceeds every Q: here `hash` is that of the whole path.
+        if (path.size() <= longestFolder_)
+            VisitAnchor(Step(hash, '\0'), path.size(), operation, path, process, &best);
     }
     if (tailLengths_ != 0) {
         for (unsigned length = 1; length <= 4 && length <= path.size(); ++length) {
