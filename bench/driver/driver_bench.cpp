@@ -1,6 +1,6 @@
 // Prints decisions per second of the indexed matcher and of a linear scan of
 // the same entries, for tables of 10 to 100,000 entries. Goals: 100,000
-// entries cost at most 3x the time of 10; at 10,000 entries the index is at
+// entries cost at most 1.5x the time of 10; at 10,000 entries the index is at
 // least 50x faster than the scan; one decision at 10,000 entries takes less
 // than 0.4 microseconds.
 #include <algorithm>
@@ -46,7 +46,7 @@ std::vector<Entry> MakeTable(std::size_t size, std::size_t users) {
                     {kReadOnly, home + "/folder" + n + "/*", "ExcludeFiles", "*", "kv"});
                 break;
             case 1:
-                table.push_back({kFull, home + "/private" + n + "*", "ExcludeFiles", "*", "kv"});
+                table.push_back({kFull, home + "/private" + n + "/*", "ExcludeFiles", "*", "kv"});
                 break;
             case 2:
                 table.push_back(
@@ -54,7 +54,8 @@ std::vector<Entry> MakeTable(std::size_t size, std::size_t users) {
                 break;
             default:
                 table.push_back({0x30, home + "/projects/p" + n + "/*.c",
-                                 home + "/projects/p" + n + "/*/*", "gcc;make", "ExProc;kv"});
+                                 home + "/projects/p" + n + "/*/*;gen*.c", "gcc;make",
+                                 "ExProc;kv"});
                 break;
         }
     }
@@ -63,7 +64,7 @@ std::vector<Entry> MakeTable(std::size_t size, std::size_t users) {
     return table;
 }
 
-/// Half the queries fall inside protected folders, half elsewhere.
+/// About half the queries fall inside protected folders or on them, the rest elsewhere.
 std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
     std::mt19937 random(42);
     std::vector<Query> queries;
@@ -73,7 +74,7 @@ std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
         const std::string home = Home(i % users);
         const std::string n = std::to_string(i);
         std::string path;
-        switch (random() % 6) {
+        switch (random() % 8) {
             case 0:
                 path = home + "/folder" + n + "/notes/today.txt";
                 break;
@@ -88,6 +89,12 @@ std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
                 break;
             case 4:
                 path = "/usr/lib/x86_64-linux-gnu/libc.so." + n;
+                break;
+            case 5:
+                path = home + "/folder" + n;
+                break;
+            case 6:
+                path = home + "/private" + n;
                 break;
             default:
                 path = home + "/.cache/thumbnails/large/" + n + ".png";
@@ -161,8 +168,8 @@ int main() {
     const double growth = indexNs[3] / indexNs[0];
     const double speedup = linearNs[2] / indexNs[2];
     auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
-    std::printf("goal: 100,000 entries at most 3x the cost of 10: %.2fx, %s\n", growth,
-                verdict(growth <= 3.0));
+    std::printf("goal: 100,000 entries at most 1.5x the cost of 10: %.2fx, %s\n", growth,
+                verdict(growth <= 1.5));
     std::printf("goal: at 10,000 entries the index at least 50x faster than the scan: %.0fx, %s\n",
                 speedup, verdict(speedup >= 50.0));
     std::printf("goal: one decision at 10,000 entries under 0.4 us: %.3f us, %s\n",
