@@ -198,20 +198,17 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         entries_.emplace_back(entry);
 
     // Entries by the folder part of their literal prefix (up to its last "/").
-    // An entry "Q/*" whose Q is literal also goes under Q followed by a NUL
-    // byte, a key that no folder prefix of a path can give: a path equal to Q
-    // is looked up by it. (A Q with a "*" has the literal prefix of its
+    // An entry "Q/*" whose Q is literal is anchored at Q + "/": a path equal
+    // to Q looks that anchor up too, and checks the candidates marked as
+    // covering that folder. (A Q with a "*" has the literal prefix of its
     // pattern, so the anchor of the pattern finds the paths Q matches.)
     std::unordered_map<std::string, std::vector<std::uint32_t>> byAnchor;
-    std::unordered_map<std::string, std::vector<std::uint32_t>> byFolder;
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         const Pattern& mask = entries_[i].FileMask();
         const std::string& prefix = mask.Prefix();
         const std::size_t slash = prefix.rfind('/');
-        if (const Pattern* folder = entries_[i].Folder(); folder && !folder->HasStar()) {
-            byFolder[folder->Prefix() + '\0'].push_back(i);
+        if (const Pattern* folder = entries_[i].Folder(); folder && !folder->HasStar())
             longestFolder_ = std::max(longestFolder_, folder->Prefix().size());
-        }
         if (slash != std::string::npos) {
             byAnchor[prefix.substr(0, slash + 1)].push_back(i);
             longestAnchor_ = std::max(longestAnchor_, slash + 1);
@@ -224,15 +221,13 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         }
     }
     std::size_t slotCount = 16;
-    while (slotCount < 2 * (byAnchor.size() + byFolder.size()))
+    while (slotCount < 2 * byAnchor.size())
         slotCount *= 2;
     slots_.assign(slotCount, Slot{});
     slotMask_ = slotCount - 1;
     anchored_.reserve(entries_.size());
-    // `folders`: the key is a whole path, so no literal bytes follow it.
-    auto place = [this](const std::string& key, const std::vector<std::uint32_t>& candidates,
-                        bool folders) {
-        const std::uint64_t mixed = Mix(HashOf(key));
+    for (const auto& [anchor, candidates] : byAnchor) {
+        const std::uint64_t mixed = Mix(HashOf(anchor));
         std::uint64_t at = mixed & slotMask_;
         while (slots_[at].count != 0)
             at = (at + 1) & slotMask_;
@@ -241,16 +236,12 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
                           static_cast<std::uint32_t>(candidates.size())};
         for (const std::uint32_t i : candidates) {
             const std::string& prefix = entries_[i].FileMask().Prefix();
-            const std::size_t length =
-                folders ? 0 : std::min<std::size_t>(8, prefix.size() - key.size());
-            anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, key.size(), length),
-                                 static_cast<std::uint32_t>(length)});
+            const std::size_t length = std::min<std::size_t>(8, prefix.size() - anchor.size());
+            const Pattern* folder = entries_[i].Folder();
+            anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, anchor.size(), length),
+                                 static_cast<std::uint32_t>(length), folder && !folder->HasStar()});
         }
-    };
-    for (const auto& [anchor, candidates] : byAnchor)
-        place(anchor, candidates, false);
-    for (const auto& [folder, candidates] : byFolder)
-        place(folder, candidates, true);
+    }
 }
 
 void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
@@ -262,12 +253,32 @@ void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::
         const Slot& slot = slots_[at];
         if (slot.count == 0)
             return;
-        // Another key with the same tag costs a visit but no wrong answer:
-        // each candidate is still decided by its whole entry. So the key text
-        // need not be kept or compared, but the walk goes on to the end of the
-        // run, where the key's own slot may lie.
-        if (slot.tag == tag)
+        // Another anchor with the same tag costs a visit but no wrong answer:
+        // each candidate is still decided by its whole entry. So the anchor
+        // text need not be kept or compared, but the walk goes on to the end
+        // of the run, where the anchor's own slot may lie.
+        if (slot.tag != tag)
+            continue;
+        if (anchorLength <= path.size())
             VisitAnchored(slot, anchorLength, operation, path, process, best);
+        else
+            VisitFolder(slot, operation, path, process, best);
+    }
+}
+
+void MatchIndex::VisitFolder(const Slot& slot, std::uint32_t operation, std::string_view path,
+                             std::string_view process, std::uint32_t* best) const {
+    const std::uint32_t wanted = operation | kFullBit;
+    const Candidate* end = anchored_.data() + slot.begin + slot.count;
+    for (const Candidate* c = anchored_.data() + slot.begin; c != end; ++c) {
+        if (c->index >= *best)
+            return;
+        if (!c->folder || (c->mask & wanted) == 0)
+            continue;
+        if (entries_[c->index].Refuses(operation, path, process)) {
+            *best = c->index;
+            return;
+        }
     }
 }
 
@@ -316,10 +327,11 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
             if (path[i] == '/')
                 VisitAnchor(hash, i + 1, operation, path, process, &best);
         }
-        // The folder of an entry "Q/*" is under Q + "/", so longestAnchor_
-        // exceeds every Q: here `hash` is that of the whole path.
-        if (path.size() <= longestFolder_)
-            VisitAnchor(Step(hash, '\0'), path.size(), operation, path, process, &best);
+        // A path that may be the folder Q of an entry "Q/*": that entry is
+        // anchored at Q + "/". longestAnchor_ exceeds every such Q, so here
+        // `hash` is that of the whole path.
+        if (longestFolder_ != 0 && path.size() <= longestFolder_)
+            VisitAnchor(Step(hash, '/'), path.size() + 1, operation, path, process, &best);
     }
     if (tailLengths_ != 0) {
         for (unsigned length = 1; length <= 4 && length <= path.size(); ++length) {

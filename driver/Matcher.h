@@ -141,7 +141,7 @@ struct Decision {
 /// entries whose FileMask could match the path: those anchored at a folder
 /// prefix of the path (found by hashing the path's prefixes that end in "/"),
 /// those whose "Q/*" names a literal folder Q equal to the whole path (found
-/// by the hash of the whole path), those whose pattern starts with "*" and
+/// by the hash of the path followed by "/"), those whose pattern starts with "*" and
 /// whose literal tail ends like the path (looked up by up to four final
 /// bytes), and the few others.
 class MatchIndex {
@@ -161,6 +161,7 @@ private:
         std::uint32_t mask;
         std::uint64_t next;
         std::uint32_t nextLength;
+        bool folder;  ///< the entry is "Q/*" with a literal Q, and Q + "/" is this anchor
     };
     /// One anchor: its candidates are anchored_[begin, begin + count).
     struct Slot {
@@ -171,18 +172,22 @@ private:
     void Visit(const std::uint32_t* begin, const std::uint32_t* end, std::uint32_t operation,
                std::string_view path, std::string_view process, std::uint32_t* best) const;
     /// Visits every slot whose tag is that of `hash` (another anchor with the
-    /// same tag costs a visit, never a missed one).
+    /// same tag costs a visit, never a missed one). An anchor longer than the
+    /// path is the path followed by "/": only the entries covering the folder
+    /// that the path names are visited then.
     void VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
                      std::string_view path, std::string_view process, std::uint32_t* best) const;
     void VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
                        std::string_view path, std::string_view process, std::uint32_t* best) const;
+    void VisitFolder(const Slot& slot, std::uint32_t operation, std::string_view path,
+                     std::string_view process, std::uint32_t* best) const;
 
     std::vector<CompiledEntry> entries_;
     std::vector<Candidate> anchored_;
     std::vector<Slot> slots_;
     std::uint64_t slotMask_ = 0;
     std::size_t longestAnchor_ = 0;
-    std::size_t longestFolder_ = 0;  // longest literal Q of an entry "Q/*"; 0: none
+    std::size_t longestFolder_ = 0;  // longest literal Q of an entry "Q/*" (never empty)
     std::vector<std::uint32_t> others_;
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byTail_;
     unsigned tailLengths_ = 0;  // bit k set: some tail key has k bytes
