@@ -50,6 +50,29 @@ bool IsLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+/// Calls `use` with each item of a ";" list that is neither empty nor a placeholder.
+template <typename Use>
+void ForEachItem(std::string_view text, Use use) {
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find(';', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view item = text.substr(pos, end - pos);
+        if (!item.empty() && !IsPlaceholder(item))
+            use(item);
+        pos = end + 1;
+    }
+}
+
+/// The folder Q that a FileMask "Q/*" names, or nullopt (also for "/*",
+/// whose folder "/" the pattern matches already).
+std::optional<std::string_view> FolderOf(std::string_view fileMask) {
+    if (fileMask.size() <= 2 || !fileMask.ends_with("/*"))
+        return std::nullopt;
+    return fileMask.substr(0, fileMask.size() - 2);
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> OperationBit(std::string_view name) {
@@ -118,16 +141,9 @@ bool Pattern::Matches(std::string_view subject) const {
 }
 
 PatternList::PatternList(std::string_view text, bool processNames) {
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        std::size_t end = text.find(';', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view item = text.substr(pos, end - pos);
-        if (!item.empty() && !IsPlaceholder(item))
-            items_.emplace_back(processNames ? ProcessBaseName(item) : item);
-        pos = end + 1;
-    }
+    ForEachItem(text, [&](std::string_view item) {
+        items_.emplace_back(processNames ? ProcessBaseName(item) : item);
+    });
 }
 
 bool PatternList::Matches(std::string_view subject) const {
@@ -138,18 +154,42 @@ bool PatternList::Matches(std::string_view subject) const {
     return false;
 }
 
+FileExclusions::FileExclusions(std::string_view text) {
+    ForEachItem(text, [&](std::string_view item) {
+        if (item.find('/') != std::string_view::npos)
+            paths_.Add(item);
+        else
+            names_.Add(item);
+    });
+}
+
+bool FileExclusions::Excludes(std::string_view path, bool inside) const {
+    if (paths_.Matches(path))
+        return true;
+    if (!inside || names_.Empty())
+        return false;
+    const std::size_t slash = path.rfind('/');
+    return names_.Matches(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
 CompiledEntry::CompiledEntry(const Entry& entry)
     : mask_(entry.dwOperation),
       fileMask_(entry.FileMask),
-      excludeFiles_(entry.ExcludeFiles, false),
+      folder_(FolderOf(entry.FileMask).value_or("")),
+      coversFolder_(FolderOf(entry.FileMask).has_value()),
+      excludeFiles_(entry.ExcludeFiles),
       processes_(entry.Processes, true),
       excludeProc_(entry.ExcludeProc, true) {}
 
 bool CompiledEntry::Refuses(std::uint32_t operation, std::string_view path,
                             std::string_view process) const {
-    return (mask_ & (operation | kFullBit)) != 0 && fileMask_.Matches(path) &&
-           processes_.Matches(process) && !excludeProc_.Matches(process) &&
-           !excludeFiles_.Matches(path);
+    if ((mask_ & (operation | kFullBit)) == 0)
+        return false;
+    const bool inside = fileMask_.Matches(path);
+    if (!inside && !(coversFolder_ && folder_.Matches(path)))
+        return false;
+    return processes_.Matches(process) && !excludeProc_.Matches(process) &&
+           !excludeFiles_.Excludes(path, inside);
 }
 
 MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
@@ -158,11 +198,17 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         entries_.emplace_back(entry);
 
     // Entries by the folder part of their literal prefix (up to its last "/").
+    // An entry "Q/*" whose Q is literal is anchored at Q + "/": a path equal
+    // to Q looks that anchor up too, and checks the candidates marked as
+    // covering that folder. (A Q with a "*" has the literal prefix of its
+    // pattern, so the anchor of the pattern finds the paths Q matches.)
     std::unordered_map<std::string, std::vector<std::uint32_t>> byAnchor;
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
         const Pattern& mask = entries_[i].FileMask();
         const std::string& prefix = mask.Prefix();
         const std::size_t slash = prefix.rfind('/');
+        if (const Pattern* folder = entries_[i].Folder(); folder && !folder->HasStar())
+            longestFolder_ = std::max(longestFolder_, folder->Prefix().size());
         if (slash != std::string::npos) {
             byAnchor[prefix.substr(0, slash + 1)].push_back(i);
             longestAnchor_ = std::max(longestAnchor_, slash + 1);
@@ -191,24 +237,48 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
         for (const std::uint32_t i : candidates) {
             const std::string& prefix = entries_[i].FileMask().Prefix();
             const std::size_t length = std::min<std::size_t>(8, prefix.size() - anchor.size());
+            const Pattern* folder = entries_[i].Folder();
             anchored_.push_back({i, entries_[i].Mask(), Pack8(prefix, anchor.size(), length),
-                                 static_cast<std::uint32_t>(length)});
+                                 static_cast<std::uint32_t>(length), folder && !folder->HasStar()});
         }
     }
 }
 
-const MatchIndex::Slot* MatchIndex::FindAnchor(std::uint64_t hash) const {
+void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
+                             std::string_view path, std::string_view process,
+                             std::uint32_t* best) const {
     const std::uint64_t mixed = Mix(hash);
     const auto tag = static_cast<std::uint32_t>(mixed >> 32);
     for (std::uint64_t at = mixed & slotMask_;; at = (at + 1) & slotMask_) {
         const Slot& slot = slots_[at];
         if (slot.count == 0)
-            return nullptr;
+            return;
         // Another anchor with the same tag costs a visit but no wrong answer:
-        // each candidate still matches its whole pattern, whose literal prefix
-        // holds the anchor. So the anchor text need not be kept or compared.
-        if (slot.tag == tag)
-            return &slot;
+        // each candidate is still decided by its whole entry. So the anchor
+        // text need not be kept or compared, but the walk goes on to the end
+        // of the run, where the anchor's own slot may lie.
+        if (slot.tag != tag)
+            continue;
+        if (anchorLength <= path.size())
+            VisitAnchored(slot, anchorLength, operation, path, process, best);
+        else
+            VisitFolder(slot, operation, path, process, best);
+    }
+}
+
+void MatchIndex::VisitFolder(const Slot& slot, std::uint32_t operation, std::string_view path,
+                             std::string_view process, std::uint32_t* best) const {
+    const std::uint32_t wanted = operation | kFullBit;
+    const Candidate* end = anchored_.data() + slot.begin + slot.count;
+    for (const Candidate* c = anchored_.data() + slot.begin; c != end; ++c) {
+        if (c->index >= *best)
+            return;
+        if (!c->folder || (c->mask & wanted) == 0)
+            continue;
+        if (entries_[c->index].Refuses(operation, path, process)) {
+            *best = c->index;
+            return;
+        }
     }
 }
 
@@ -254,11 +324,14 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
         std::uint64_t hash = kFnvOffset;
         for (std::size_t i = 0; i < end; ++i) {
             hash = Step(hash, path[i]);
-            if (path[i] != '/')
-                continue;
-            if (const Slot* slot = FindAnchor(hash))
-                VisitAnchored(*slot, i + 1, operation, path, process, &best);
+            if (path[i] == '/')
+                VisitAnchor(hash, i + 1, operation, path, process, &best);
         }
+        // A path that may be the folder Q of an entry "Q/*": that entry is
+        // anchored at Q + "/". longestAnchor_ exceeds every such Q, so here
+        // `hash` is that of the whole path.
+        if (longestFolder_ != 0 && path.size() <= longestFolder_)
+            VisitAnchor(Step(hash, '/'), path.size() + 1, operation, path, process, &best);
     }
     if (tailLengths_ != 0) {
         for (unsigned length = 1; length <= 4 && length <= path.size(); ++length) {

@@ -3,17 +3,26 @@
 // The entry matcher. Semantics, fixed here for the whole service:
 // - A pattern is literal text in which "*" stands for any run of characters,
 //   "/" included. Paths and process names are compared case-sensitively.
+// - A FileMask that ends in "/*" also covers the folder it names: "Q/*"
+//   matches what the pattern matches and what Q matches ("/srv/ro/*" covers
+//   "/srv/ro" too; "/*" covers "/", which it matches anyway).
 // - ExcludeFiles, Processes and ExcludeProc are ";"-separated lists; empty
 //   items and the placeholders "ExcludeFiles", "ExProc" and "ExcludeProc"
 //   match nothing. An empty Processes list applies the entry to no process.
+// - An ExcludeFiles item with a "/" is matched against the whole path; one
+//   without (a bare name such as "keep.doc" or "*.log") against the last
+//   component of a path that the FileMask pattern matches, that is an item
+//   inside the covered folders, never the covered folder itself. The folder
+//   rule above is not applied to ExcludeFiles items.
 // - Process names are compared by base name without extension: a directory
 //   part and one trailing extension of 1 to 4 letters or digits, at least one
 //   of them a letter, are removed from both sides ("kv" matches "kv.exe" and
 //   "/opt/kestrava/kv"; "python3.11" keeps its name).
 // - An entry refuses operation bit b on path p by process q when its mask has
-//   b or the Full bit (0x400: inaccessible for every operation), p matches
-//   FileMask and no ExcludeFiles item, and q matches a Processes item and no
-//   ExcludeProc item. The refusing entry reported is the one added first.
+//   b or the Full bit (0x400: inaccessible for every operation), p is covered
+//   by FileMask and excluded by no ExcludeFiles item, and q matches a
+//   Processes item and no ExcludeProc item. The refusing entry reported is the
+//   one added first.
 
 #include <array>
 #include <atomic>
@@ -76,12 +85,28 @@ private:
 /// reduced like a process name and subjects must be reduced by the caller.
 class PatternList {
 public:
+    PatternList() = default;
     PatternList(std::string_view text, bool processNames);
+    void Add(std::string_view item) { items_.emplace_back(item); }
     bool Matches(std::string_view subject) const;
     bool Empty() const { return items_.empty(); }
 
 private:
     std::vector<Pattern> items_;
+};
+
+/// The ";"-separated ExcludeFiles list: items with a "/" are path patterns,
+/// the others patterns of an item's own name.
+class FileExclusions {
+public:
+    explicit FileExclusions(std::string_view text);
+    /// `inside`: the path lies inside a covered folder (it matched the
+    /// FileMask pattern), so bare names apply to its last component.
+    bool Excludes(std::string_view path, bool inside) const;
+
+private:
+    PatternList paths_;
+    PatternList names_;
 };
 
 /// One entry ready for decisions.
@@ -91,12 +116,17 @@ public:
     /// `process` is already reduced by ProcessBaseName.
     bool Refuses(std::uint32_t operation, std::string_view path, std::string_view process) const;
     const Pattern& FileMask() const { return fileMask_; }
+    /// The folder that a FileMask ending in "/*" names (Q of "Q/*", not
+    /// empty), or null.
+    const Pattern* Folder() const { return coversFolder_ ? &folder_ : nullptr; }
     std::uint32_t Mask() const { return mask_; }
 
 private:
     std::uint32_t mask_;
     Pattern fileMask_;
-    PatternList excludeFiles_;
+    Pattern folder_;
+    bool coversFolder_;
+    FileExclusions excludeFiles_;
     PatternList processes_;
     PatternList excludeProc_;
 };
@@ -110,8 +140,10 @@ struct Decision {
 /// An immutable table compiled for decisions. A decision visits only the
 /// entries whose FileMask could match the path: those anchored at a folder
 /// prefix of the path (found by hashing the path's prefixes that end in "/"),
-/// those whose pattern starts with "*" and whose literal tail ends like the
-/// path (looked up by up to four final bytes), and the few others.
+/// those whose "Q/*" names a literal folder Q equal to the whole path (found
+/// by the hash of the path followed by "/"), those whose pattern starts with "*" and
+/// whose literal tail ends like the path (looked up by up to four final
+/// bytes), and the few others.
 class MatchIndex {
 public:
     explicit MatchIndex(const std::vector<Entry>& entries);
@@ -129,6 +161,7 @@ private:
         std::uint32_t mask;
         std::uint64_t next;
         std::uint32_t nextLength;
+        bool folder;  ///< the entry is "Q/*" with a literal Q, and Q + "/" is this anchor
     };
     /// One anchor: its candidates are anchored_[begin, begin + count).
     struct Slot {
@@ -138,15 +171,23 @@ private:
     };
     void Visit(const std::uint32_t* begin, const std::uint32_t* end, std::uint32_t operation,
                std::string_view path, std::string_view process, std::uint32_t* best) const;
-    const Slot* FindAnchor(std::uint64_t hash) const;
+    /// Visits every slot whose tag is that of `hash` (another anchor with the
+    /// same tag costs a visit, never a missed one). An anchor longer than the
+    /// path is the path followed by "/": only the entries covering the folder
+    /// that the path names are visited then.
+    void VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
+                     std::string_view path, std::string_view process, std::uint32_t* best) const;
     void VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
                        std::string_view path, std::string_view process, std::uint32_t* best) const;
+    void VisitFolder(const Slot& slot, std::uint32_t operation, std::string_view path,
+                     std::string_view process, std::uint32_t* best) const;
 
     std::vector<CompiledEntry> entries_;
     std::vector<Candidate> anchored_;
     std::vector<Slot> slots_;
     std::uint64_t slotMask_ = 0;
     std::size_t longestAnchor_ = 0;
+    std::size_t longestFolder_ = 0;  // longest literal Q of an entry "Q/*" (never empty)
     std::vector<std::uint32_t> others_;
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> byTail_;
     unsigned tailLengths_ = 0;  // bit k set: some tail key has k bytes

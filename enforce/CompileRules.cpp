@@ -81,7 +81,10 @@ void TRuleCompiler::CompileEntry(const std::string& key, const std::string& keyP
     switch (kind) {
         case kKindReadOnly: {
             dwOperation = kReadOnlyMask;
-            fileMask = pathPart + kindDefault(Option::IncludeFiles, kKindReadOnly);
+            std::string include = kindDefault(Option::IncludeFiles, kKindReadOnly);
+            if (include.empty())
+                include = "*";  // as for Custom folders: every entry, not none
+            fileMask = pathPart + include;
             if (!store_.ReadBool(KindDefaultName(Option::SubFolders, kKindReadOnly), true)) {
                 subfolderPart = pathPart + "*" + sep + "*";
             }
@@ -94,7 +97,9 @@ void TRuleCompiler::CompileEntry(const std::string& key, const std::string& keyP
         }
         case kKindFull:
             dwOperation = kFullMask;
-            fileMask = key + "*";
+            // The folder's separator keeps folders whose names merely begin
+            // with its name out.
+            fileMask = pathPart + "*";
             processes = kindDefault(Option::Processes, kKindFull);
             excludeProc = kindDefault(Option::ExcludeProc, kKindFull);
             break;

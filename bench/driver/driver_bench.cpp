@@ -1,11 +1,11 @@
 // Prints decisions per second of the indexed matcher and of a linear scan of
 // the same entries, for tables of 10 to 100,000 entries. Goals: 100,000
-// entries cost at most 3x the time of 10; at 10,000 entries the index is at
+// entries cost at most 1.5x the time of 10; at 10,000 entries the index is at
 // least 50x faster than the scan; one decision at 10,000 entries takes less
 // than 0.4 microseconds.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,7 +16,6 @@ namespace {
 
 using kv::driver::Entry;
 using kv::driver::MatchIndex;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kReadOnly = 0x1E7830;
 constexpr std::uint32_t kFull = 0x400;
@@ -46,7 +45,7 @@ std::vector<Entry> MakeTable(std::size_t size, std::size_t users) {
                     {kReadOnly, home + "/folder" + n + "/*", "ExcludeFiles", "*", "kv"});
                 break;
             case 1:
-                table.push_back({kFull, home + "/private" + n + "*", "ExcludeFiles", "*", "kv"});
+                table.push_back({kFull, home + "/private" + n + "/*", "ExcludeFiles", "*", "kv"});
                 break;
             case 2:
                 table.push_back(
@@ -54,7 +53,8 @@ std::vector<Entry> MakeTable(std::size_t size, std::size_t users) {
                 break;
             default:
                 table.push_back({0x30, home + "/projects/p" + n + "/*.c",
-                                 home + "/projects/p" + n + "/*/*", "gcc;make", "ExProc;kv"});
+                                 home + "/projects/p" + n + "/*/*;gen*.c", "gcc;make",
+                                 "ExProc;kv"});
                 break;
         }
     }
@@ -63,7 +63,7 @@ std::vector<Entry> MakeTable(std::size_t size, std::size_t users) {
     return table;
 }
 
-/// Half the queries fall inside protected folders, half elsewhere.
+/// About half the queries fall inside protected folders or on them, the rest elsewhere.
 std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
     std::mt19937 random(42);
     std::vector<Query> queries;
@@ -73,7 +73,7 @@ std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
         const std::string home = Home(i % users);
         const std::string n = std::to_string(i);
         std::string path;
-        switch (random() % 6) {
+        switch (random() % 8) {
             case 0:
                 path = home + "/folder" + n + "/notes/today.txt";
                 break;
@@ -89,6 +89,12 @@ std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
             case 4:
                 path = "/usr/lib/x86_64-linux-gnu/libc.so." + n;
                 break;
+            case 5:
+                path = home + "/folder" + n;
+                break;
+            case 6:
+                path = home + "/private" + n;
+                break;
             default:
                 path = home + "/.cache/thumbnails/large/" + n + ".png";
                 break;
@@ -98,17 +104,24 @@ std::vector<Query> MakeQueries(std::size_t size, std::size_t users) {
     return queries;
 }
 
+/// CPU time of this (single-threaded) program: the time other work on the
+/// machine takes from the matcher does not count (on a loaded machine
+/// wall-clock figures swung by 3x from run to run).
+double CpuSeconds() {
+    return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
 template <typename Decide>
 double OneRun(const std::vector<Query>& queries, Decide decide, double minSeconds) {
     std::size_t decisions = 0;
     std::uint64_t sink = 0;
-    const auto start = Clock::now();
+    const double start = CpuSeconds();
     double elapsed = 0;
     do {
         for (const Query& q : queries)
             sink += decide(q).entry;
         decisions += queries.size();
-        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        elapsed = CpuSeconds() - start;
     } while (elapsed < minSeconds);
     if (sink == 1)
         std::printf(" ");
@@ -161,8 +174,8 @@ int main() {
     const double growth = indexNs[3] / indexNs[0];
     const double speedup = linearNs[2] / indexNs[2];
     auto verdict = [](bool met) { return met ? "met" : "NOT met"; };
-    std::printf("goal: 100,000 entries at most 3x the cost of 10: %.2fx, %s\n", growth,
-                verdict(growth <= 3.0));
+    std::printf("goal: 100,000 entries at most 1.5x the cost of 10: %.2fx, %s\n", growth,
+                verdict(growth <= 1.5));
     std::printf("goal: at 10,000 entries the index at least 50x faster than the scan: %.0fx, %s\n",
                 speedup, verdict(speedup >= 50.0));
     std::printf("goal: one decision at 10,000 entries under 0.4 us: %.3f us, %s\n",

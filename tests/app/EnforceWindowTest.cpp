@@ -163,7 +163,7 @@ TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
     }
     const auto entries = service_.Entries();
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].FileMask, "/bob*");  // the current user's keys, not the selection's
+    EXPECT_EQ(entries[0].FileMask, "/bob/*");  // the current user's keys, not the selection's
     EXPECT_TRUE(service_.Active());
 
     // The next run shows protection as running.

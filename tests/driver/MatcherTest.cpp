@@ -44,13 +44,9 @@ TEST(MatcherTest, StarMatchesAnyRunAcrossSeparators) {
          "/home/a/Work/x/y/z.txt", "vim", true},
         {"folder pattern, empty run", E(kReadOnly, "/home/a/Work/*"), kRename, "/home/a/Work/",
          "vim", true},
-        {"folder pattern, the folder itself", E(kReadOnly, "/home/a/Work/*"), kRename,
-         "/home/a/Work", "vim", false},
         {"folder pattern, a sibling", E(kReadOnly, "/home/a/Work/*"), kRename, "/home/a/Workshop/x",
          "vim", false},
-        {"Full folder pattern covers the folder", E(0x400, "/home/a/Work*"), kRename,
-         "/home/a/Work", "vim", true},
-        {"Full folder pattern covers a sibling prefix", E(0x400, "/home/a/Work*"), kRename,
+        {"a pattern without separator covers a sibling prefix", E(0x400, "/home/a/Work*"), kRename,
          "/home/a/Workshop", "vim", true},
         {"single file, same path", E(kReadOnly, "/home/a/f.txt"), kRename, "/home/a/f.txt", "vim",
          true},
@@ -85,6 +81,80 @@ TEST(MatcherTest, OperationBitsAndTheFullBit) {
         {"custom mask, its bit", E(kList | kWrite, "/d/*"), kList, "/d/f", "vim", true},
         {"custom mask, another bit", E(kList | kWrite, "/d/*"), kRead, "/d/f", "vim", false},
         {"empty mask", E(0, "/d/*"), kRead, "/d/f", "vim", false},
+    });
+}
+
+TEST(MatcherTest, AFolderPatternCoversTheFolderItself) {
+    constexpr std::uint32_t kAttrSet = 0x100000, kTimeSetM = 0x80000;
+    ExpectCases({
+        {"ReadOnly folder: attributes", E(kReadOnly, "/srv/ro/*"), kAttrSet, "/srv/ro", "chmod",
+         true},
+        {"ReadOnly folder: times", E(kReadOnly, "/srv/ro/*"), kTimeSetM, "/srv/ro", "touch", true},
+        {"ReadOnly folder: reading the folder stays allowed", E(kReadOnly, "/srv/ro/*"), kList,
+         "/srv/ro", "ls", false},
+        {"Full folder cannot be listed", E(0x400, "/srv/full/*"), kList, "/srv/full", "ls", true},
+        {"not its parent", E(0x400, "/srv/full/*"), kList, "/srv", "ls", false},
+        {"not a folder whose name begins the same", E(0x400, "/srv/full/*"), kList, "/srv/fuller",
+         "ls", false},
+        {"nor one inside such a folder", E(0x400, "/srv/full/*"), kRead, "/srv/fuller/f", "cat",
+         false},
+        {"nor a shorter name", E(0x400, "/srv/full/*"), kList, "/srv/ful", "ls", false},
+        {"a folder named with a star", E(kReadOnly, "/home/*/secret/*"), kRename, "/home/b/secret",
+         "mv", true},
+        {"a folder named with a star, another name", E(kReadOnly, "/home/*/secret/*"), kRename,
+         "/home/b/secrets", "mv", false},
+        {"the root folder", E(0x400, "/*"), kList, "/", "ls", true},
+        {"the root folder's pattern does not cover the empty path", E(0x400, "/*"), kList, "", "ls",
+         false},
+        {"a pattern of some entries does not cover the folder", E(kReadOnly, "/d/*.c"), kRename,
+         "/d", "mv", false},
+        {"a file pattern covers no folder", E(kReadOnly, "/d/f"), kRename, "/d", "mv", false},
+        {"the folder obeys the other conditions: processes", E(kReadOnly, "/d/*", "", "*", "kv"),
+         kRename, "/d", "kv", false},
+        {"the folder obeys the other conditions: path exclusions", E(kReadOnly, "/d/*", "/d"),
+         kRename, "/d", "mv", false},
+        {"an exclusion ending in /* does not exclude its folder", E(kReadOnly, "/d/*", "/d/x/*"),
+         kRename, "/d/x", "mv", true},
+        {"an exclusion ending in /* excludes inside its folder", E(kReadOnly, "/d/*", "/d/x/*"),
+         kRename, "/d/x/y", "mv", false},
+        {"subfolder exclusion leaves direct entries covered", E(kReadOnly, "/d/*", "/d/*/*"),
+         kRename, "/d/sub", "mv", true},
+    });
+}
+
+TEST(MatcherTest, BareNamesInExclusionsMatchAnItemsOwnName) {
+    ExpectCases({
+        {"a file's name in the folder", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/own.txt",
+         "mv", false},
+        {"the same name in a subfolder", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/sub/own.txt",
+         "mv", false},
+        {"a longer name", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/own.txt.bak", "mv", true},
+        {"a name that only ends the same", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/town.txt",
+         "mv", true},
+        {"an item inside a folder of that name", E(kReadOnly, "/r/*", "own.txt"), kRename,
+         "/r/own.txt/inner", "mv", true},
+        {"a name pattern", E(kReadOnly, "/r/*", "*.log"), kRename, "/r/a/b.log", "mv", false},
+        {"a name pattern, inside a folder of such a name", E(kReadOnly, "/r/*", "*.log"), kRename,
+         "/r/x.log/f", "mv", true},
+        {"a name pattern with a star inside", E(kReadOnly, "/r/*", "a*b"), kRename, "/r/a/xb", "mv",
+         true},
+        {"a name pattern with a star inside, matching", E(kReadOnly, "/r/*", "a*b"), kRename,
+         "/r/x/axb", "mv", false},
+        {"names are case-sensitive", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/Own.txt", "mv",
+         true},
+        {"a name beside a path in one list", E(kReadOnly, "/r/*", "/r/*/*;keep"), kRename,
+         "/r/keep", "mv", false},
+        {"a lone star excludes every item inside", E(kReadOnly, "/r/*", "*"), kRename, "/r/f", "mv",
+         false},
+        {"but not the covered folder itself", E(kReadOnly, "/r/*", "*"), kRename, "/r", "mv", true},
+        {"nor the folder by its own name", E(kReadOnly, "/r/*", "r"), kRename, "/r", "mv", true},
+        {"in a Custom pattern", E(kReadOnly, "/c/*.c", "gen.c"), kRename, "/c/x/gen.c", "mv",
+         false},
+        {"a placeholder is no name", E(kReadOnly, "/r/*", "ExcludeFiles"), kRename,
+         "/r/ExcludeFiles", "mv", true},
+        {"ExProc is no name either", E(kReadOnly, "/r/*", "ExProc;ExcludeProc"), kRename,
+         "/r/ExProc", "mv", true},
+        {"empty items are no names", E(kReadOnly, "/r/*", ";"), kRename, "/r/", "mv", true},
     });
 }
 
@@ -180,22 +250,48 @@ TEST(MatcherTest, TheIndexAgreesWithALinearScan) {
             s += alphabet[random() % (stars ? 5 : 3)];
         return s;
     };
+    std::vector<std::string> folders;
     for (int round = 0; round < 40; ++round) {
         std::vector<Entry> entries;
+        folders.clear();
         for (int i = 0; i < 30; ++i) {
-            entries.push_back({static_cast<std::uint32_t>(random() % 2 ? kRename : 0x400),
-                               text(8, true), random() % 3 ? "ExcludeFiles" : text(6, true), "*",
+            std::string fileMask = text(8, true);
+            if (i % 3 == 0) {
+                // A folder pattern; its folder is also asked about, as it is
+                // and with more after it.
+                folders.push_back(text(6, random() % 4 == 0));
+                fileMask = folders.back() + "/*";
+            }
+            entries.push_back({static_cast<std::uint32_t>(random() % 2 ? kRename : 0x400), fileMask,
+                               random() % 3 ? "ExcludeFiles" : text(6, true), "*",
                                random() % 4 ? "kv" : "ExProc"});
         }
         const MatchIndex index(entries);
         for (int q = 0; q < 300; ++q) {
-            const std::string path = text(10, false);
+            std::string path = text(10, false);
+            if (q % 3 == 0) {
+                path = folders[random() % folders.size()];
+                for (char& c : path) {
+                    if (c == '*')  // a run of path characters where the folder has a star
+                        c = "/ab"[random() % 3];
+                }
+                if (q % 2 == 0)
+                    path += text(3, false);
+            }
             const char* process = random() % 3 ? "vim" : "kv";
             ASSERT_EQ(index.Decide(kRename, path, process),
                       index.DecideLinear(kRename, path, process))
                 << "path " << path << " round " << round;
         }
     }
+}
+
+/// Two folders whose anchors fall on the same slot with the same tag in a
+/// small table: the one placed second must still be found.
+TEST(MatcherTest, AnchorsSharingASlotAndTagAreBothFound) {
+    const MatchIndex index({E(kRename, "/d113778/*"), E(kRename, "/d120355/*")});
+    EXPECT_EQ(index.Decide(kRename, "/d113778/f", "vim"), (Decision{true, 0}));
+    EXPECT_EQ(index.Decide(kRename, "/d120355/f", "vim"), (Decision{true, 1}));
 }
 
 /// Readers decide while a writer swaps tables: each decision must come from

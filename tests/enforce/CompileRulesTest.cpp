@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/Matcher.h"
 #include "enforce/AI.h"
 #include "principals/PrincipalTree.h"
 #include "settings/Encript.h"
@@ -73,7 +74,7 @@ TEST_F(Compile, WorkedExampleInWindowsPaths) {
                   {{kRO, "C:\\Work\\*", "C:\\Work\\*\\*", "*", "kv"}});
     store_.WriteInteger("u_GUEST_P_C:\\Work", 2);
     ExpectEntries(Compiled("u_GUEST", PathStyle::Windows()),
-                  {{kFull, "C:\\Work*", "ExcludeFiles", "*", "kv"}});
+                  {{kFull, "C:\\Work\\*", "ExcludeFiles", "*", "kv"}});
     store_.WriteInteger("u_GUEST_P_C:\\Work", 1);
     store_.WriteInteger("u_GUEST_P_C:\\", 1);  // a drive root gets no second "\"
     store_.WriteBool("SubFolders_1", true);
@@ -93,7 +94,7 @@ TEST_F(Compile, EveryKindWithoutOptionsOrDefaults) {
     ExpectEntries(Compiled("u_BOB"),
                   {
                       {kRO, "/home/bob/docs/*", "ExcludeFiles", "*", "kv"},
-                      {kFull, "/srv/secret*", "ExcludeFiles", "*", "kv"},
+                      {kFull, "/srv/secret/*", "ExcludeFiles", "*", "kv"},
                       {0, "/work/*", "ExcludeFiles", "*", "kv"},
                       {kRO, "/work/a.txt", "ExcludeFiles", "*", "kv"},
                       {kFull, "/work/b.txt", "ExcludeFiles", "*", "ExcludeProc;kv"},
@@ -125,7 +126,7 @@ TEST_F(Compile, KindDefaultsApplyWhereItemsHaveNoOptions) {
     ExpectEntries(Compiled("u_BOB"),
                   {
                       {kRO, "/d/*.doc", "/d/*/*;keep.doc", "bash;vim", "backup;kv"},
-                      {kFull, "/f*", "ExcludeFiles", "cat", "root;kv"},
+                      {kFull, "/f/*", "ExcludeFiles", "cat", "root;kv"},
                       {0x44, "/c/*.c", "/c/*/*;*.o", "gcc", "make;kv"},
                       {kFull, "/c/x", "ExcludeFiles", "cat", "root;kv"},
                       {0x44, "/c/y", "ExcludeFiles", "gcc", "make;kv"},
@@ -153,6 +154,55 @@ TEST_F(Compile, ItemOptionsWinOverDefaults) {
                                      });
 }
 
+TEST_F(Compile, AFullFolderReachesOnlyItsOwnEntries) {
+    store_.WriteInteger("u_BOB_P_/srv/full", 2);
+    store_.WriteInteger("u_BOB_P_/", 2);
+    ExpectEntries(Compiled("u_BOB"), {{kFull, "/srv/full/*", "ExcludeFiles", "*", "kv"},
+                                      {kFull, "/*", "ExcludeFiles", "*", "kv"}});
+    store_.DeleteKey("u_BOB_P_/srv/full");
+    store_.DeleteKey("u_BOB_P_/");
+    store_.WriteInteger("u_BOB_P_D:\\Data", 2);
+    store_.WriteInteger("u_BOB_P_D:\\", 2);
+    ExpectEntries(Compiled("u_BOB", PathStyle::Windows()),
+                  {{kFull, "D:\\Data\\*", "ExcludeFiles", "*", "kv"},
+                   {kFull, "D:\\*", "ExcludeFiles", "*", "kv"}});
+}
+
+TEST_F(Compile, AnEmptyReadOnlyIncludePatternCoversEveryEntry) {
+    store_.WriteString("IncludeFiles_1", "");
+    store_.WriteString("IncludeFiles_3", "");
+    store_.WriteInteger("u_BOB_P_/ro", 1);
+    store_.WriteInteger("u_BOB_P_/", 1);
+    store_.WriteInteger("u_BOB_P_/c", 3);
+    ExpectEntries(Compiled("u_BOB"), {{kRO, "/ro/*", "ExcludeFiles", "*", "kv"},
+                                      {kRO, "/*", "ExcludeFiles", "*", "kv"},
+                                      {0, "/c/*", "ExcludeFiles", "*", "kv"}});
+}
+
+/// The compiled table as the service decides with it.
+TEST_F(Compile, CompiledFoldersRefuseWhereTheirSettingsSay) {
+    constexpr std::uint32_t kList = 0x200, kRename = 0x10, kAttrSet = 0x100000;
+    store_.WriteInteger("u_BOB_P_/srv/full", 2);
+    store_.WriteInteger("u_BOB_P_/srv/ro", 1);
+    store_.WriteString("u_BOB_P_/srv/ro_ExcludeFiles", "own.txt");  // as the file commands write
+    store_.WriteInteger("u_BOB_P_/srv/ro/own.txt", 7);
+    const driver::MatchIndex index(Compiled("u_BOB"));
+    const std::pair<std::uint32_t, const char*> refused[] = {{kList, "/srv/full"},
+                                                             {kList, "/srv/full/a"},
+                                                             {kAttrSet, "/srv/ro"},
+                                                             {kRename, "/srv/ro/a"},
+                                                             {kRename, "/srv/ro/b/c"}};
+    for (const auto& [operation, path] : refused)
+        EXPECT_TRUE(index.Decide(operation, path, "mv").refused) << path;
+    const std::pair<std::uint32_t, const char*> allowed[] = {{kList, "/srv/fuller"},
+                                                             {kList, "/srv/fuller/a"},
+                                                             {kList, "/srv"},
+                                                             {kRename, "/srv/ro/own.txt"},
+                                                             {kRename, "/srv/rox"}};
+    for (const auto& [operation, path] : allowed)
+        EXPECT_FALSE(index.Decide(operation, path, "mv").refused) << path;
+}
+
 TEST_F(Compile, OnlyThePrincipalsValidKindsAreCompiled) {
     store_.WriteInteger("u_BOB_P_/a", 1);
     store_.WriteInteger("g_BOB_P_/group", 1);    // another principal
@@ -167,7 +217,7 @@ TEST_F(Compile, OnlyThePrincipalsValidKindsAreCompiled) {
     store_.WriteInteger("u_BOB_P_/z", 2);
     ExpectEntries(Compiled("u_BOB"), {
                                          {kRO, "/a/*", "ExcludeFiles", "*", "kv"},
-                                         {kFull, "/z*", "ExcludeFiles", "*", "kv"},
+                                         {kFull, "/z/*", "ExcludeFiles", "*", "kv"},
                                      });
 }
 
@@ -186,13 +236,13 @@ TEST_F(Compile, AFolderNamedLikeAnOptionIsStillProtected) {
     store_.WriteInteger("u_BOB_P_/data/x_SubFolders", 2);
     store_.WriteInteger("u_BOB_P_/y_SubFolders/z", 2);
     ExpectEntries(Compiled("u_BOB"), {{0, "/data/*", "ExcludeFiles", "*", "kv"},
-                                      {kFull, "/data/x_SubFolders*", "ExcludeFiles", "*", "kv"},
-                                      {kFull, "/y_SubFolders/z*", "ExcludeFiles", "*", "kv"}});
+                                      {kFull, "/data/x_SubFolders/*", "ExcludeFiles", "*", "kv"},
+                                      {kFull, "/y_SubFolders/z/*", "ExcludeFiles", "*", "kv"}});
 }
 
 TEST_F(Compile, KeyPrefixInsideANameIsStillCutByItsLength) {
     store_.WriteInteger("xu_BOB_P_/y", 2);
-    ExpectEntries(Compiled("u_BOB"), {{kFull, "_/y*", "ExcludeFiles", "*", "kv"}});
+    ExpectEntries(Compiled("u_BOB"), {{kFull, "_/y/*", "ExcludeFiles", "*", "kv"}});
 }
 
 TEST_F(Compile, PrincipalWithoutKeysLoadsTheProgramsOwnEntries) {

@@ -136,7 +136,7 @@ TEST_F(Protection, StartKeepsTheCurrentUsersProtectionAfterExit) {
     // BOB is in Staff: the group's keys only.
     const auto entries = service_.Entries();
     ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].FileMask, "/staff*");
+    EXPECT_EQ(entries[0].FileMask, "/staff/*");
     EXPECT_TRUE(service_.Active());
 }
 
@@ -201,7 +201,7 @@ TEST_F(Protection, UnknownUserAndUngroupedUsersUseTheirOwnPrefix) {
     ProgramRun unknown(service_, store_, tree_, "Unknown User");
     EXPECT_EQ(unknown.control.CurrentUserPrincipal(), "u_Unknown User");
     unknown.control.StartUserProtection();
-    EXPECT_EQ(service_.Entries()[0].FileMask, "/guest*");
+    EXPECT_EQ(service_.Entries()[0].FileMask, "/guest/*");
     EXPECT_TRUE(service_.Active());
     ProgramRun alice(service_, store_, tree_, "ALICE");
     EXPECT_EQ(alice.control.CurrentUserPrincipal(), "u_ALICE");
@@ -218,7 +218,7 @@ TEST_F(Protection, RefreshRecompilesTheSameKindOfProtection) {
     EXPECT_EQ(run.view.state, ProtectionState::Protecting);
     const auto entries = service_.Entries();
     ASSERT_EQ(entries.size(), 5u);
-    EXPECT_EQ(entries[1].FileMask, "/later*");
+    EXPECT_EQ(entries[1].FileMask, "/later/*");
     EXPECT_TRUE(service_.Active());
 }
 
