@@ -181,9 +181,25 @@ TEST_F(ProgramOptions, AStoredHotKeyThatDoesNotParseShowsAndAppliesZero) {
     std::uint16_t applied = 0xFFFF;
     EXPECT_EQ(ApplyHotKey(store, [&](std::uint16_t code) { applied = code; }), 0);
     EXPECT_EQ(applied, 0);
-    TEncriptor empty(dir.File("other.dat"), true);
-    EXPECT_EQ(ApplyHotKey(empty, [&](std::uint16_t code) { applied = code; }), 0x4041);
+}
+
+TEST_F(ProgramOptions, AnAbsentHotKeyIsCtrlAltKAndAStoredOneIsKept) {
+    // Ctrl+A would take Select All away from every other program.
+    std::uint16_t applied = 0;
+    EXPECT_EQ(ApplyHotKey(store, [&](std::uint16_t code) { applied = code; }), 0xC04B);
+    EXPECT_EQ(applied, 0xC04B);
+    Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
+        EXPECT_EQ(f.hotKey, 0xC04B);
+        logic.CNCLButtonClick();
+    });
+    store.WriteString("HotKey", "Ctrl+A");
+    EXPECT_EQ(ApplyHotKey(store, [&](std::uint16_t code) { applied = code; }), 0x4041);
     EXPECT_EQ(applied, 0x4041);
+    Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
+        EXPECT_EQ(f.hotKey, 0x4041);
+        logic.CNCLButtonClick();
+    });
+    EXPECT_EQ(store.ReadString("HotKey", ""), "Ctrl+A");
 }
 
 TEST_F(ProgramOptions, OkStoresAppliesAndSavesInOrder) {
@@ -260,7 +276,7 @@ TEST_F(ProgramOptions, EmptyPasswordsRemoveTheStoredOne) {
     });
     EXPECT_EQ(shown.result, ModalResult::Ok);
     EXPECT_EQ(OnDisk("Password"), "<none>");
-    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+A");
+    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+Alt+K");
     EXPECT_EQ(log.front(), "boot on 1");  // rewritten even when untouched
 }
 
