@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+
+class QAbstractItemView;
+
+namespace kv::ui {
+
+/// Opens a view's context menu from the keyboard: the context-menu key and
+/// Shift+F10 pop it up under the view's current item (at the top of the view
+/// when there is none), as a right click pops it up under the pointer.
+class TKeyboardMenu : public QObject {
+    Q_OBJECT
+public:
+    /// Watches `view`; `menu` is not owned and may be set later.
+    TKeyboardMenu(QAbstractItemView* view, QMenu* menu);
+    void SetMenu(QMenu* menu) { menu_ = menu; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Popup();
+
+    QAbstractItemView* view_;
+    QPointer<QMenu> menu_;
+};
+
+}  // namespace kv::ui
