@@ -3,12 +3,15 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QKeySequence>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QVBoxLayout>
+
+#include "ui/Placement.h"
 
 namespace kv::ui {
 
@@ -81,6 +84,8 @@ bool THelpViewer::ShowTopic(const std::string& topic) {
     }
     if (isMinimized())
         showNormal();
+    if (!isVisible())
+        PlaceOverOwner();
     show();
     raise();
     activateWindow();
@@ -88,6 +93,21 @@ bool THelpViewer::ShowTopic(const std::string& topic) {
     if (url.hasFragment())
         browser_->scrollToAnchor(url.fragment());
     return true;
+}
+
+void THelpViewer::PlaceOverOwner() {
+    // Centred on the window it belongs to, or on the screen; never past its edges.
+    const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    const QPoint centre =
+        owner && owner->isVisible() ? owner->frameGeometry().center() : available.center();
+    resize(size().boundedTo(available.size()));
+    QRect frame(QPoint(0, 0), size());
+    frame.moveCenter(centre);
+    move(FitToScreen(frame, available).topLeft());
 }
 
 void THelpViewer::OpenLink(const QUrl& url) {

@@ -32,6 +32,7 @@ public:
 
 private:
     void OpenLink(const QUrl& url);
+    void PlaceOverOwner();
 
     QString helpFile_;
     LinkOpener openLink_;

@@ -28,4 +28,9 @@ private:
     QPointer<QMenu> menu_;
 };
 
+/// The widget of `window` that the keyboard works in: its focus widget, or,
+/// while the menu bar holds the focus (Alt or a menu's letter was pressed),
+/// the widget that had the focus before, to which the menu bar gives it back.
+const QWidget* KeyboardFocus(const QWidget& window);
+
 }  // namespace kv::ui

@@ -383,6 +383,13 @@ TEST_F(Window, ProtectionCommandsFollowTheFocusedViewWhenIdle) {
     w->ActionList1Update();  // as the application's idle update does
     EXPECT_TRUE(w->Action("cmdReadOnly")->isEnabled());
     EXPECT_TRUE(w->ToolButton("tb_cmdReadOnly")->isEnabled());
+    // The Actions menu opened from the keyboard keeps the list's commands.
+    QTest::keyClick(list, Qt::Key_A, Qt::AltModifier);
+    QMenu* actions = w->Menu("Actions");
+    ASSERT_TRUE(actions->isVisible());
+    w->ActionList1Update();
+    EXPECT_TRUE(w->Action("cmdReadOnly")->isEnabled());
+    actions->hide();
     w->UserGroups()->setFocus();
     EXPECT_FALSE(w->Action("cmdReset")->isEnabled());
 }
