@@ -134,7 +134,7 @@ TEST_F(ProgramOptions, EmptySettingsOpenWithDefaultsAndCancelOnlyClearsFirstTime
     EXPECT_EQ(seen.password, "");  // "stale" was replaced by the load step
     for (const auto& [box, checked] : seen.boxes)
         EXPECT_TRUE(checked) << static_cast<int>(box);
-    EXPECT_EQ(seen.hotKey, 0x4041);
+    EXPECT_EQ(seen.hotKey, 0xC04B);  // Ctrl+Alt+K
     EXPECT_TRUE(seen.miniEnabled);
     EXPECT_TRUE(shown.wiped);
     EXPECT_EQ(shown.result, ModalResult::Cancel);
