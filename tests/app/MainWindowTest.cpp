@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
 #include <deque>
@@ -30,6 +31,7 @@
 #include "tests/support/TempDir.h"
 #include "ui/DirView.h"
 #include "ui/DriveView.h"
+#include "ui/HelpViewer.h"
 #include "ui/Placement.h"
 #include "ui/PrincipalTreeView.h"
 #include "ui/TrayIcon.h"
@@ -554,6 +556,39 @@ TEST_F(Window, HelpAndWebPagesOpenFromTheHelpMenuAndAFailureIsShown) {
     ASSERT_EQ(prompts_.shown.size(), 1u);
     EXPECT_EQ(prompts_.shown[0].text, kWebPageFailedText + addresses[1]);
     EXPECT_EQ(prompts_.shown[0].title, "Kestrava");
+}
+
+TEST_F(Window, HelpOpensInTheProgramsOwnViewerAtTheTopicAlsoOverADialog) {
+    auto w = std::make_unique<TSecFrm>(
+        TSecFrmServices{.store = store_,
+                        .prompts = prompts_,
+                        .registry = registry_,
+                        .groupDialog = &dialog_,
+                        .devicePath = dir_.File("VEVUZ"),
+                        .installPaths = {dir_.File("program"), dir_.File("autostart")},
+                        .machineDir = dir_.File("machine"),
+                        .programOptions = [](ProgramOptionsHooks&) { return true; }});
+    w->show();
+    w->OpenHelp("Topic160");
+    ui::THelpViewer* viewer = w->HelpViewer();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_EQ(viewer->Browser()->source().fragment(), "Topic160");
+    EXPECT_EQ(viewer->parentWidget(), w.get());
+    EXPECT_TRUE(prompts_.shown.empty());
+
+    // Over a modal dialog the viewer belongs to the dialog, which would
+    // otherwise keep it from any input.
+    TNewGrFrm dialog(w.get());
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+    QTest::keyClick(dialog.findChild<QWidget*>("GroupName"), Qt::Key_F1);
+    ASSERT_NE(w->HelpViewer(), nullptr);
+    EXPECT_EQ(w->HelpViewer()->parentWidget(), &dialog);
+    EXPECT_EQ(w->HelpViewer()->Browser()->source().fragment(), "Groups");
+    EXPECT_TRUE(w->HelpViewer()->isVisible());
+    dialog.hide();
 }
 
 TEST_F(Window, TheFirstWindowFitsItsScreenAndAStoredPlacementIsBroughtInside) {
