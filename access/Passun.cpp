@@ -90,24 +90,27 @@ bool TPasswordDlg::Execute() {
     logic_->SetForm(securFrm_.get());
     logic_->Open(password_, attemptCount_);
 
+    // Whether the form closed or failed, the text left in the field is read,
+    // wiped, and reported when it is the password.
+    auto finish = [this] {
+        bool truePassword = false;
+        {
+            TWipedString left(securFrm_->EditText());
+            truePassword = PasswordsMatch(left.str(), password_);
+        }
+        securFrm_->ClearEdit();
+        if (truePassword && OnTruePassword)
+            OnTruePassword(*this);
+    };
     ModalResult closed = ModalResult::Cancel;
-    bool shown = false;
     try {
         closed = securFrm_->ShowModal();
-        shown = true;
     } catch (...) {
-        securFrm_->ClearEdit();
+        finish();
         throw;
     }
-    result = shown && closed == ModalResult::Ok;
-    bool truePassword = false;
-    {
-        TWipedString left(securFrm_->EditText());
-        truePassword = PasswordsMatch(left.str(), password_);
-    }
-    securFrm_->ClearEdit();
-    if (truePassword && OnTruePassword)
-        OnTruePassword(*this);
+    result = closed == ModalResult::Ok;
+    finish();
     return result;
 }
 

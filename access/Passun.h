@@ -93,7 +93,8 @@ public:
     void SetAttemptCount(int value);
 
     /// Raised after the prompt has closed when the text left in the field
-    /// equals `Password` (also when the prompt was closed by Escape or Cancel).
+    /// equals `Password`: also when the prompt was closed by Escape or Cancel,
+    /// and when the form failed (before the failure goes on to the caller).
     std::function<void(TPasswordDlg& sender)> OnTruePassword;
 
     /// Shows the prompt; true when it was closed with the right password.

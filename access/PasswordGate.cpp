@@ -19,16 +19,10 @@ public:
 
 }  // namespace
 
-bool GatePassed(GateResult result, GateCaller caller) {
-    switch (result) {
-        case GateResult::Passed:
-            return true;
-        case GateResult::Refused:
-            return false;
-        case GateResult::AlreadyOpen:
-            return caller != GateCaller::ShowWindow;
-    }
-    return false;
+bool GatePassed(GateResult result, GateCaller /*caller*/) {
+    // While another prompt is open nobody has typed the password for this
+    // caller: tray Stop and Exit, like everything else, are refused.
+    return result == GateResult::Passed;
 }
 
 GateResult TPasswordGate::Run(const TEncriptor& store, IPrompts& prompts,

@@ -22,9 +22,8 @@ enum class GateResult {
     AlreadyOpen,  ///< another prompt is open; no second one was shown
 };
 
-/// Whether `caller` goes on after the gate reported `result`: Passed goes on,
-/// Refused stops, and AlreadyOpen goes on for every caller except ShowWindow,
-/// which then does nothing at all.
+/// Whether `caller` goes on after the gate reported `result`: only Passed goes
+/// on. AlreadyOpen (another prompt is open) is refused for every caller.
 [[nodiscard]] bool GatePassed(GateResult result, GateCaller caller);
 
 /// The one sequence around the password prompt. At most one prompt is open in

@@ -11,6 +11,7 @@
 #include <QListView>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSessionManager>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -105,6 +106,21 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
     // F1 in a dialog opens the help at the dialog's topic.
     qApp->installEventFilter(this);
+
+    // The program ends when this window closes (Closed), from the tray's Exit or
+    // by a termination signal; never because a prompt or a box shown while the
+    // window is hidden was the last window to close.
+    QApplication::setQuitOnLastWindowClosed(false);
+#if QT_CONFIG(sessionmanager)
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+        if (!manager.allowsInteraction())
+            return;
+        const bool goOn = QueryEndSession();
+        manager.release();
+        if (!goOn)
+            manager.cancel();
+    });
+#endif
 }
 
 TSecFrm::~TSecFrm() {
@@ -628,6 +644,7 @@ void TSecFrm::closeEvent(QCloseEvent* event) {
     }
     StorePlacement();
     event->accept();
+    emit Closed();
 }
 
 void TSecFrm::showEvent(QShowEvent* event) {

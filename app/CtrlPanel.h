@@ -165,6 +165,14 @@ public:
     /// Writes the placement storage (also done when the window closes).
     void StorePlacement() const;
 
+    /// The system's question before the session ends (logoff, shutdown): the
+    /// same as closing the window asks. False refuses the end of the session.
+    bool QueryEndSession() { return FormCloseQuery(); }
+
+signals:
+    /// The window was closed (the close was not refused): the program ends.
+    void Closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     /// F1 in a modal dialog: the help at the dialog's topic.

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,9 @@
 #include "app/Startup.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/qt/Display.h"
 #include "platform/qt/InstanceGuard.h"
+#include "platform/qt/TerminationSignals.h"
 #include "settings/Encript.h"
 #include "ui/QtPrompts.h"
 
@@ -18,8 +21,7 @@ namespace {
 
 // Scripted runs (tests, CI) never open the help at the first start.
 std::function<void(const std::string&)> HelpOpener() {
-    const char* scripted = std::getenv("KESTRAVA_NONINTERACTIVE");
-    if (scripted && std::string(scripted) == "1")
+    if (kv::NonInteractive())
         return [](const std::string&) {};
     return {};  // the window's own help viewer
 }
@@ -38,10 +40,24 @@ int main(int argc, char** argv) {
     // without being written: only the program's save points flush it.
     kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
 
+    // Without a display the toolkit would abort: say why and end with 1.
+    if (const std::string missing = kv::platform::MissingDisplay(args); !missing.empty()) {
+        std::fprintf(stderr, "%s%s\n", kv::platform::kNoDisplayPrefix, missing.c_str());
+        return 1;
+    }
+    std::optional<kv::platform::FatalDisplayGuard> displayGuard(std::in_place);
     QApplication app(argc, argv);
+    displayGuard.reset();
+    // The application's name, not a display name: the desktop would append a
+    // display name to every window title, and titles are exactly their texts.
     QApplication::setApplicationName("Kestrava");
-    QApplication::setApplicationDisplayName("Kestrava");
     kv::ui::QtPrompts prompts;
+    // A logoff, "systemctl stop" or Ctrl+C ends the program as its Exit does:
+    // the message loop ends, the window is destroyed and the interceptor
+    // component clears or keeps the driver's entries as it was told.
+    kv::platform::TerminationSignals terminationSignals;
+    QObject::connect(&terminationSignals, &kv::platform::TerminationSignals::Terminate, &app,
+                     [] { QCoreApplication::exit(0); });
 
     kv::platform::InstanceGuard guard(QString::fromStdString(kv::platform::RuntimeDir()),
                                       kv::kInstanceName);
@@ -67,8 +83,17 @@ int main(int argc, char** argv) {
                         .openHelp = HelpOpener()});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
+    // Closing the main window ends the program.
+    QObject::connect(
+        &window, &kv::TSecFrm::Closed, &app, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
 
-    switch (kv::RunStartup(window, kv::ParseStartSwitch(args))) {
+    const kv::StartupOutcome outcome = kv::RunStartup(window, kv::ParseStartSwitch(args));
+    // A termination signal that came while startup ran a modal loop ends the
+    // program now; the message loop would forget it.
+    if (terminationSignals.Received())
+        return 0;
+    switch (outcome) {
         case kv::StartupOutcome::Terminate:
             return 0;
         case kv::StartupOutcome::Failed:

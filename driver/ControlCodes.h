@@ -22,6 +22,12 @@ inline constexpr std::uint32_t kGetActive = 0x83000084;
 /// ExcludeFiles, Processes and ExcludeProc, each NUL-terminated. Returned
 /// value: the size of that output.
 inline constexpr std::uint32_t kGetEntry = 0x83000088;
+/// Input: a uid (4 bytes). The later requests of this connection act on that
+/// uid's table instead of the caller's own; refused unless the caller is root.
+inline constexpr std::uint32_t kSelectUid = 0x8300008C;
+/// No input. Output: the folders under protection mounts, each
+/// NUL-terminated. Returned value: their number.
+inline constexpr std::uint32_t kGetMounts = 0x83000090;
 }  // namespace code
 
 /// Returned value of a check whose operation is allowed.

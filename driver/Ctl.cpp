@@ -1,6 +1,10 @@
 #include "driver/Ctl.h"
 
+#include <unistd.h>
+
+#include <charconv>
 #include <cstdio>
+#include <optional>
 
 #include "driver/DeviceClient.h"
 #include "driver/Matcher.h"
@@ -10,9 +14,10 @@ namespace kv::driver {
 namespace {
 
 const char kUsageText[] =
-    "usage: kvctl [--device PATH] status\n"
-    "       kvctl [--device PATH] entries\n"
-    "       kvctl [--device PATH] check --op NAME --process NAME PATH\n";
+    "usage: kvctl [--device PATH] [--uid N] status\n"
+    "       kvctl [--device PATH] [--uid N] entries\n"
+    "       kvctl [--device PATH] [--uid N] check --op NAME --process NAME PATH\n"
+    "  --uid N  act on the table of uid N instead of the caller's own (root only)\n";
 
 /// Length of the valid UTF-8 sequence at text[at], or 0 when there is none.
 std::size_t Utf8Length(std::string_view text, std::size_t at) {
@@ -118,6 +123,7 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string command;
     std::string opName;
     std::string process;
+    std::optional<std::string> uidText;
     std::vector<std::string> operands;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -138,6 +144,9 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--process") {
             if (!value(&process))
                 return ctl_exit::kUsage;
+        } else if (arg == "--uid") {
+            if (!value(&uidText.emplace()))
+                return ctl_exit::kUsage;
         } else if (arg == "--help" || arg == "-h") {
             out << kUsageText;
             return ctl_exit::kOk;
@@ -148,6 +157,15 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
             command = arg;
         } else {
             operands.push_back(arg);
+        }
+    }
+    std::uint32_t uid = 0;
+    if (uidText) {
+        const auto [end, ec] =
+            std::from_chars(uidText->data(), uidText->data() + uidText->size(), uid);
+        if (ec != std::errc() || end != uidText->data() + uidText->size() || uid == 0xFFFFFFFFu) {
+            err << "kvctl: --uid needs a number, not \"" << *uidText << "\"\n";
+            return ctl_exit::kUsage;
         }
     }
     std::uint32_t operation = 0;
@@ -183,6 +201,19 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return ctl_exit::kNoService;
     }
     int exitCode = ctl_exit::kOk;
+    if (uidText) {
+        Request select = MakeRequest(code::kSelectUid);
+        select.uid = uid;
+        Reply selected;
+        if (!device.Transact(select, &selected, &error)) {
+            err << "kvctl: " << error << "\n";
+            return ctl_exit::kFailed;
+        }
+        if (!selected.success) {
+            err << "kvctl: only root may address the table of another uid\n";
+            return ctl_exit::kFailed;
+        }
+    }
     Reply count;
     Reply active;
     if (!Ask(device, MakeRequest(code::kCount), &count, err, &exitCode) ||
@@ -190,8 +221,22 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return exitCode;
 
     if (command == "status") {
-        out << "entries: " << count.returned << "\n"
+        out << "uid: " << uidText.value_or(std::to_string(::getuid())) << "\n"
+            << "entries: " << count.returned << "\n"
             << "active: " << (active.returned == 1 ? "yes" : "no") << "\n";
+        Request mountsRequest = MakeRequest(code::kGetMounts);
+        mountsRequest.outputSize = static_cast<std::uint32_t>(kMaxFrameBody - kReplyHeaderSize);
+        Reply mounts;
+        if (!Ask(device, mountsRequest, &mounts, err, &exitCode))
+            return exitCode;
+        out << "protection mounts: " << mounts.returned << "\n";
+        for (std::size_t pos = 0; pos < mounts.output.size();) {
+            const std::size_t nul = mounts.output.find('\0', pos);
+            if (nul == std::string::npos)
+                break;
+            out << "  " << mounts.output.substr(pos, nul - pos) << "\n";
+            pos = nul + 1;
+        }
         return ctl_exit::kOk;
     }
     if (command == "entries") {

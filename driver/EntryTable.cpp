@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -12,7 +13,8 @@ namespace kv::driver {
 
 namespace {
 
-constexpr std::string_view kMagic = "kvvxd-state 1\n";
+constexpr std::string_view kMagicV1 = "kvvxd-state 1\n";
+constexpr std::string_view kMagic = "kvvxd-state 2\n";
 
 std::size_t EntryBytes(const Entry& e) {
     return 64 + e.FileMask.size() + e.ExcludeFiles.size() + e.Processes.size() +
@@ -51,82 +53,234 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+/// Reads `count` entries in the state file's form.
+bool ParseEntries(std::string_view text, std::size_t* pos, std::uint64_t count,
+                  std::vector<Entry>* entries, std::string* error) {
+    std::string_view line;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::string where = "entry " + std::to_string(i) + ": ";
+        std::uint64_t op = 0;
+        std::uint64_t sizes[4] = {};
+        if (!Line(text, pos, &line) || !Number(&line, &op) || op > 0xFFFFFFFFu) {
+            *error = where + "bad header";
+            return false;
+        }
+        for (std::uint64_t& size : sizes) {
+            if (!Number(&line, &size)) {
+                *error = where + "bad header";
+                return false;
+            }
+        }
+        const std::uint64_t total = sizes[0] + sizes[1] + sizes[2] + sizes[3];
+        if (!line.empty() || sizes[0] > text.size() || sizes[1] > text.size() ||
+            sizes[2] > text.size() || sizes[3] > text.size()) {
+            *error = where + "bad header";
+            return false;
+        }
+        if (total > text.size() - *pos || text.size() - *pos - total < 1 ||
+            text[*pos + total] != '\n') {
+            *error = where + "texts cut short";
+            return false;
+        }
+        Entry e;
+        e.dwOperation = static_cast<std::uint32_t>(op);
+        std::string* fields[4] = {&e.FileMask, &e.ExcludeFiles, &e.Processes, &e.ExcludeProc};
+        for (int f = 0; f < 4; ++f) {
+            *fields[f] = std::string(text.substr(*pos, sizes[f]));
+            if (fields[f]->find('\0') != std::string::npos) {
+                *error = where + "text with NUL";
+                return false;
+            }
+            *pos += sizes[f];
+        }
+        *pos += 1;
+        entries->push_back(std::move(e));
+    }
+    return true;
+}
+
+void SerializeEntries(const std::vector<Entry>& entries, std::string* out) {
+    for (const Entry& e : entries) {
+        *out += std::to_string(e.dwOperation) + " " + std::to_string(e.FileMask.size()) + " " +
+                std::to_string(e.ExcludeFiles.size()) + " " + std::to_string(e.Processes.size()) +
+                " " + std::to_string(e.ExcludeProc.size()) + "\n";
+        *out += e.FileMask + e.ExcludeFiles + e.Processes + e.ExcludeProc + "\n";
+    }
+}
+
+/// The earlier single-table form: "active N", "entries N", the entries, "end".
+bool ParseV1(std::string_view text, std::map<uid_t, TableSet::Stored>* tables, std::string* error) {
+    std::size_t pos = kMagicV1.size();
+    std::string_view line;
+    TableSet::Stored table;
+    if (!Line(text, &pos, &line) || (line != "active 0" && line != "active 1")) {
+        *error = "bad active line";
+        return false;
+    }
+    table.active = line == "active 1";
+    std::uint64_t count = 0;
+    if (!Line(text, &pos, &line) || !line.starts_with("entries ")) {
+        *error = "bad entries line";
+        return false;
+    }
+    line.remove_prefix(8);
+    if (!Number(&line, &count) || !line.empty() || count > EntryTable::kMaxEntries) {
+        *error = "bad entry count";
+        return false;
+    }
+    if (!ParseEntries(text, &pos, count, &table.entries, error))
+        return false;
+    if (text.substr(pos) != "end\n") {
+        *error = "missing end line";
+        return false;
+    }
+    (*tables)[0] = std::move(table);
+    return true;
+}
+
+/// Reads "<word> N" from the front of `line`.
+bool Field(std::string_view* line, std::string_view word, std::uint64_t* value) {
+    while (!line->empty() && line->front() == ' ')
+        line->remove_prefix(1);
+    if (!line->starts_with(word))
+        return false;
+    line->remove_prefix(word.size());
+    return !line->empty() && line->front() == ' ' && Number(line, value);
+}
+
 }  // namespace
 
-EntryTable::EntryTable(std::string statePath) : path_(std::move(statePath)) {}
+bool EntryTable::Add(const Entry& entry, std::string* error) {
+    const std::size_t size = EntryBytes(entry);
+    if (entries_.size() >= kMaxEntries || bytes_ + size > kMaxTableBytes) {
+        *error = "the entry table is full";
+        return false;
+    }
+    entries_.push_back(entry);
+    bytes_ += size;
+    Changed(false);
+    return true;
+}
 
-std::string EntryTable::Serialize(const std::vector<Entry>& entries, bool active) {
+void EntryTable::Clear() {
+    entries_.clear();
+    bytes_ = 0;
+    Changed(true);
+}
+
+void EntryTable::SetActive(bool active) {
+    active_ = active;
+    Changed(true);
+}
+
+void EntryTable::Restore(std::vector<Entry> entries, bool active) {
+    entries_ = std::move(entries);
+    active_ = active;
+    bytes_ = 0;
+    for (const Entry& e : entries_)
+        bytes_ += EntryBytes(e);
+    indexStale_ = true;
+}
+
+void EntryTable::Changed(bool urgent) {
+    if (!dirty_)
+        firstUnsaved_ = std::chrono::steady_clock::now();
+    dirty_ = true;
+    indexStale_ = true;
+    if (urgent || bytes_ < TableSet::kImmediateSaveBytes)
+        urgent_ = true;
+    if (urgent)
+        syncPending_ = true;
+}
+
+std::shared_ptr<const MatchIndex> EntryTable::Index() {
+    if (indexStale_) {
+        published_.Publish(std::make_shared<const MatchIndex>(entries_));
+        indexStale_ = false;
+    }
+    return published_.Current();
+}
+
+TableSet::TableSet(std::string statePath) : path_(std::move(statePath)) {}
+
+EntryTable& TableSet::Of(uid_t uid) {
+    return tables_[uid];
+}
+
+const EntryTable* TableSet::Find(uid_t uid) const {
+    const auto it = tables_.find(uid);
+    return it == tables_.end() ? nullptr : &it->second;
+}
+
+bool TableSet::IndexStale() const {
+    for (const auto& [uid, table] : tables_) {
+        if (table.IndexStale())
+            return true;
+    }
+    return false;
+}
+
+void TableSet::CompileIndexes() {
+    for (auto& [uid, table] : tables_)
+        table.Index();
+}
+
+std::string TableSet::Serialize(const std::map<uid_t, Stored>& tables) {
     std::string out(kMagic);
-    out += active ? "active 1\n" : "active 0\n";
-    out += "entries " + std::to_string(entries.size()) + "\n";
-    for (const Entry& e : entries) {
-        out += std::to_string(e.dwOperation) + " " + std::to_string(e.FileMask.size()) + " " +
-               std::to_string(e.ExcludeFiles.size()) + " " + std::to_string(e.Processes.size()) +
-               " " + std::to_string(e.ExcludeProc.size()) + "\n";
-        out += e.FileMask + e.ExcludeFiles + e.Processes + e.ExcludeProc + "\n";
+    out += "tables " + std::to_string(tables.size()) + "\n";
+    for (const auto& [uid, table] : tables) {
+        out += "table " + std::to_string(uid) + " active " + (table.active ? "1" : "0") +
+               " entries " + std::to_string(table.entries.size()) + "\n";
+        SerializeEntries(table.entries, &out);
     }
     out += "end\n";
     return out;
 }
 
-bool EntryTable::Parse(std::string_view text, std::vector<Entry>* entries, bool* active,
-                       std::string* error) {
-    entries->clear();
+bool TableSet::Parse(std::string_view text, std::map<uid_t, Stored>* tables, std::string* error) {
+    tables->clear();
     auto fail = [&](const std::string& what) {
-        *error = what;
-        entries->clear();
+        if (!what.empty())
+            *error = what;
+        tables->clear();
         return false;
     };
+    if (text.starts_with(kMagicV1))
+        return ParseV1(text, tables, error) || fail("");
     if (!text.starts_with(kMagic))
         return fail("not a state file of this service");
     std::size_t pos = kMagic.size();
     std::string_view line;
-    if (!Line(text, &pos, &line) || (line != "active 0" && line != "active 1"))
-        return fail("bad active line");
-    *active = line == "active 1";
     std::uint64_t count = 0;
-    if (!Line(text, &pos, &line) || !line.starts_with("entries "))
-        return fail("bad entries line");
-    line.remove_prefix(8);
-    if (!Number(&line, &count) || !line.empty() || count > kMaxEntries)
-        return fail("bad entry count");
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const std::string where = "entry " + std::to_string(i) + ": ";
-        std::uint64_t op = 0;
-        std::uint64_t sizes[4] = {};
-        if (!Line(text, &pos, &line) || !Number(&line, &op) || op > 0xFFFFFFFFu)
-            return fail(where + "bad header");
-        for (std::uint64_t& size : sizes) {
-            if (!Number(&line, &size))
-                return fail(where + "bad header");
-        }
-        if (!line.empty())
-            return fail(where + "bad header");
-        const std::uint64_t total = sizes[0] + sizes[1] + sizes[2] + sizes[3];
-        if (total > text.size() - pos || text.size() - pos - total < 1 || text[pos + total] != '\n')
-            return fail(where + "texts cut short");
-        Entry e;
-        e.dwOperation = static_cast<std::uint32_t>(op);
-        std::string* fields[4] = {&e.FileMask, &e.ExcludeFiles, &e.Processes, &e.ExcludeProc};
-        for (int f = 0; f < 4; ++f) {
-            *fields[f] = std::string(text.substr(pos, sizes[f]));
-            if (fields[f]->find('\0') != std::string::npos)
-                return fail(where + "text with NUL");
-            pos += sizes[f];
-        }
-        pos += 1;
-        entries->push_back(std::move(e));
+    if (!Line(text, &pos, &line) || !Field(&line, "tables", &count) || !line.empty() ||
+        count > 1u << 20)
+        return fail("bad tables line");
+    std::uint64_t total = 0;
+    for (std::uint64_t t = 0; t < count; ++t) {
+        std::uint64_t uid = 0;
+        std::uint64_t active = 0;
+        std::uint64_t entries = 0;
+        if (!Line(text, &pos, &line) || !Field(&line, "table", &uid) ||
+            !Field(&line, "active", &active) || !Field(&line, "entries", &entries) ||
+            !line.empty() || uid > 0xFFFFFFFEu || active > 1 || entries > EntryTable::kMaxEntries)
+            return fail("table " + std::to_string(t) + ": bad header");
+        total += entries;
+        if (total > EntryTable::kMaxEntries * 4)
+            return fail("too many entries");
+        if (tables->contains(static_cast<uid_t>(uid)))
+            return fail("table " + std::to_string(t) + ": uid " + std::to_string(uid) + " twice");
+        Stored& table = (*tables)[static_cast<uid_t>(uid)];
+        table.active = active == 1;
+        if (!ParseEntries(text, &pos, entries, &table.entries, error))
+            return fail("table " + std::to_string(t) + ", " + *error);
     }
     if (text.substr(pos) != "end\n")
         return fail("missing end line");
     return true;
 }
 
-EntryTable::LoadOutcome EntryTable::Load(std::string* error) {
-    entries_.clear();
-    active_ = false;
-    bytes_ = 0;
-    indexStale_ = true;
+TableSet::LoadOutcome TableSet::Load(std::string* error) {
+    tables_.clear();
     if (path_.empty())
         return LoadOutcome::kLoaded;
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
@@ -158,99 +312,72 @@ EntryTable::LoadOutcome EntryTable::Load(std::string* error) {
         return LoadOutcome::kUnreadable;
     }
     std::string reason;
-    bool active = false;
-    if (!Parse(text, &entries_, &active, &reason)) {
+    std::map<uid_t, Stored> stored;
+    if (!Parse(text, &stored, &reason)) {
         const std::string aside = path_ + ".damaged";
         ::rename(path_.c_str(), aside.c_str());
-        *error = path_ + " is damaged (" + reason + "); kept as " + aside +
-                 ", starting with an empty table";
+        *error =
+            path_ + " is damaged (" + reason + "); kept as " + aside + ", starting with no tables";
         return LoadOutcome::kDamaged;
     }
-    active_ = active;
-    for (const Entry& e : entries_)
-        bytes_ += EntryBytes(e);
+    for (auto& [uid, table] : stored)
+        tables_[uid].Restore(std::move(table.entries), table.active);
     return LoadOutcome::kLoaded;
 }
 
-bool EntryTable::Add(const Entry& entry, std::string* error) {
-    const std::size_t size = EntryBytes(entry);
-    if (entries_.size() >= kMaxEntries || bytes_ + size > kMaxTableBytes) {
-        *error = "the entry table is full";
-        return false;
+int TableSet::MillisecondsUntilSave(std::chrono::steady_clock::time_point now) const {
+    int best = -1;
+    for (const auto& [uid, table] : tables_) {
+        if (!table.Dirty())
+            continue;
+        const auto due = table.FirstUnsaved() + kDeferredSaveInterval;
+        if (table.Urgent() || now >= due)
+            return 0;
+        const int wait = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1);
+        best = best < 0 ? wait : std::min(best, wait);
     }
-    entries_.push_back(entry);
-    bytes_ += size;
-    Changed(false);
+    return best;
+}
+
+bool TableSet::SaveIfDue(std::chrono::steady_clock::time_point now, std::string* error) {
+    if (MillisecondsUntilSave(now) != 0)
+        return true;
+    bool sync = false;
+    for (const auto& [uid, table] : tables_)
+        sync = sync || table.SyncPending();
+    return Save(sync, error);
+}
+
+bool TableSet::Flush(std::string* error) {
+    for (const auto& [uid, table] : tables_) {
+        if (table.Dirty())
+            return Save(true, error);
+    }
     return true;
 }
 
-void EntryTable::Clear() {
-    entries_.clear();
-    bytes_ = 0;
-    Changed(true);
-}
-
-void EntryTable::SetActive(bool active) {
-    active_ = active;
-    Changed(true);
-}
-
-void EntryTable::Changed(bool urgent) {
-    if (!dirty_)
-        firstUnsaved_ = std::chrono::steady_clock::now();
-    dirty_ = true;
-    indexStale_ = true;
-    if (urgent || bytes_ < kImmediateSaveBytes)
-        urgent_ = true;
-    if (urgent)
-        syncPending_ = true;
-}
-
-std::shared_ptr<const MatchIndex> EntryTable::Index() {
-    if (indexStale_) {
-        published_.Publish(std::make_shared<const MatchIndex>(entries_));
-        indexStale_ = false;
+bool TableSet::Save(bool sync, std::string* error) {
+    std::map<uid_t, Stored> stored;
+    for (auto& [uid, table] : tables_) {
+        table.MarkSaved();
+        if (!table.Empty())
+            stored[uid] = Stored{table.Entries(), table.Active()};
     }
-    return published_.Current();
-}
-
-int EntryTable::MillisecondsUntilSave(std::chrono::steady_clock::time_point now) const {
-    if (!dirty_)
-        return -1;
-    const auto due = firstUnsaved_ + kDeferredSaveInterval;
-    if (urgent_ || now >= due)
-        return 0;
-    return static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count() + 1);
-}
-
-bool EntryTable::SaveIfDue(std::chrono::steady_clock::time_point now, std::string* error) {
-    if (MillisecondsUntilSave(now) != 0)
-        return true;
-    return Save(syncPending_, error);
-}
-
-bool EntryTable::Flush(std::string* error) {
-    return !dirty_ || Save(true, error);
-}
-
-bool EntryTable::Save(bool sync, std::string* error) {
-    dirty_ = false;
-    urgent_ = false;
-    syncPending_ = false;
     if (path_.empty())
         return true;
     const std::string tmp = path_ + ".new";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     auto fail = [&](const char* what) {
         *error = std::string(what) + " " + tmp + ": " + std::strerror(errno);
-        dirty_ = true;
+        for (auto& [uid, table] : tables_)
+            table.MarkUnsaved();
         return false;
     };
     if (fd < 0)
         return fail("cannot create");
-    ::fchmod(fd, 0644);
-    const bool written = WriteAll(fd, Serialize(entries_, active_)) && (!sync || ::fsync(fd) == 0);
+    ::fchmod(fd, 0600);
+    const bool written = WriteAll(fd, Serialize(stored)) && (!sync || ::fsync(fd) == 0);
     ::close(fd);
     if (!written) {
         ::unlink(tmp.c_str());

@@ -26,10 +26,12 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kClear:
         case code::kCount:
         case code::kGetActive:
+        case code::kGetMounts:
             return 0;
         case code::kCheck:
             return 12;
         case code::kGetEntry:
+        case code::kSelectUid:
             return 4;
         default:
             return std::nullopt;
@@ -133,6 +135,9 @@ std::string EncodeRequest(const Request& request) {
         case code::kGetEntry:
             builder.Word(request.index);
             break;
+        case code::kSelectUid:
+            builder.Word(request.uid);
+            break;
         default:
             break;
     }
@@ -196,6 +201,9 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
                                     error);
         case code::kGetEntry:
             request->index = GetU32(input, 0);
+            return true;
+        case code::kSelectUid:
+            request->uid = GetU32(input, 0);
             return true;
         default:
             return true;

@@ -55,6 +55,7 @@ struct Request {
     std::string path;             // check
     std::string process;          // check
     std::uint32_t index = 0;      // get entry
+    std::uint32_t uid = 0;        // select uid
 };
 
 /// A request of `code` with no input (activate, deactivate, clear, count, ...).

@@ -42,7 +42,7 @@ Reply Success(std::uint32_t returned = 0) {
 }  // namespace
 
 Service::Service(ServiceOptions options)
-    : options_(std::move(options)), table_(options_.statePath) {}
+    : options_(std::move(options)), tables_(options_.statePath) {}
 
 Service::~Service() {
     for (Client& c : clients_)
@@ -62,13 +62,13 @@ void Service::Log(const std::string& line) const {
 
 bool Service::Start(std::string* error) {
     std::string reason;
-    switch (table_.Load(&reason)) {
-        case EntryTable::LoadOutcome::kLoaded:
+    switch (tables_.Load(&reason)) {
+        case TableSet::LoadOutcome::kLoaded:
             break;
-        case EntryTable::LoadOutcome::kDamaged:
+        case TableSet::LoadOutcome::kDamaged:
             Log(reason);
             break;
-        case EntryTable::LoadOutcome::kUnreadable:
+        case TableSet::LoadOutcome::kUnreadable:
             *error = reason;
             return false;
     }
@@ -124,8 +124,15 @@ bool Service::Start(std::string* error) {
         socketDev_ = st.st_dev;
         socketIno_ = st.st_ino;
     }
-    Log("listening on " + path + " with " + std::to_string(table_.Count()) + " entries, " +
-        (table_.Active() ? "active" : "inactive"));
+    std::size_t entries = 0;
+    std::size_t active = 0;
+    for (const auto& [uid, table] : tables_.All()) {
+        entries += table.Count();
+        active += table.Active() ? 1 : 0;
+    }
+    Log("listening on " + path + " with " + std::to_string(tables_.All().size()) + " tables (" +
+        std::to_string(active) + " active, " + std::to_string(entries) + " entries)");
+    PublishPolicy();
     return true;
 }
 
@@ -136,40 +143,74 @@ void Service::RequestStop() {
     }
 }
 
-Reply Service::Handle(const Request& request) {
+void Service::PublishPolicy() {
+    policy_.Publish(BuildPolicy(tables_, ++generation_));
+    policyStale_ = false;
+    if (options_.policyChanged)
+        options_.policyChanged(policy_.Current());
+}
+
+Reply Service::Handle(const Request& request, uid_t caller, uid_t* target) {
     std::string error;
+    if (request.code == code::kSelectUid) {
+        // Only root may act on another uid's table.
+        if (caller != 0 || request.uid == static_cast<std::uint32_t>(-1))
+            return Failure();
+        *target = static_cast<uid_t>(request.uid);
+        return Success();
+    }
+    const uid_t uid = *target == static_cast<uid_t>(-1) ? caller : *target;
+    EntryTable& table = tables_.Of(uid);
     switch (request.code) {
         case code::kAddEntry: {
             Entry entry;
             if (!EntryFromRecord(request.record, &entry))
                 return Failure();
-            if (!table_.Add(entry, &error)) {
+            if (!table.Add(entry, &error)) {
                 Log(error);
                 return Failure();
             }
+            policyStale_ = policyStale_ || table.Active();
             return Success();
         }
         case code::kActivate:
-            table_.SetActive(true);
+        case code::kDeactivate: {
+            const bool active = request.code == code::kActivate;
+            const bool changed = table.Active() != active;
+            table.SetActive(active);
+            if (changed || policyStale_)
+                PublishPolicy();
             return Success();
-        case code::kDeactivate:
-            table_.SetActive(false);
+        }
+        case code::kClear: {
+            const bool wasEnforced = table.Active() && table.Count() > 0;
+            table.Clear();
+            if (wasEnforced)
+                PublishPolicy();
             return Success();
-        case code::kClear:
-            table_.Clear();
-            return Success();
+        }
         case code::kCount:
-            return Success(table_.Count());
+            return Success(table.Count());
         case code::kGetActive:
-            return Success(table_.Active() ? 1 : 0);
+            return Success(table.Active() ? 1 : 0);
         case code::kCheck:
             return Success(
-                table_.Index()->Decide(request.operation, request.path, request.process).entry);
+                table.Index()->Decide(request.operation, request.path, request.process).entry);
+        case code::kGetMounts: {
+            const std::vector<std::string> folders =
+                options_.mountedFolders ? options_.mountedFolders() : std::vector<std::string>{};
+            Reply reply = Success(static_cast<std::uint32_t>(folders.size()));
+            for (const std::string& folder : folders)
+                reply.output += folder + '\0';
+            if (reply.output.size() > request.outputSize)
+                return Failure(reply.returned);
+            return reply;
+        }
         case code::kGetEntry: {
-            if (request.index >= table_.Count())
+            if (request.index >= table.Count())
                 return Failure();
             Reply reply = Success();
-            reply.output = EncodeEntryOutput(table_.Entries()[request.index]);
+            reply.output = EncodeEntryOutput(table.Entries()[request.index]);
             reply.returned = static_cast<std::uint32_t>(reply.output.size());
             if (reply.output.size() > request.outputSize)
                 return Failure(reply.returned);
@@ -180,12 +221,13 @@ Reply Service::Handle(const Request& request) {
     }
 }
 
-Reply Service::HandleBody(std::string_view body) {
+Reply Service::HandleBody(std::string_view body, uid_t uid) {
     Request request;
     std::string error;
     if (!DecodeRequest(body, &request, &error))
         return Failure();
-    return Handle(request);
+    uid_t target = static_cast<uid_t>(-1);
+    return Handle(request, uid, &target);
 }
 
 void Service::Accept() {
@@ -202,8 +244,15 @@ void Service::Accept() {
             ::close(fd);
             continue;
         }
+        ucred cred{};
+        socklen_t length = sizeof cred;
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) != 0) {
+            ::close(fd);
+            continue;
+        }
         Client client;
         client.fd = fd;
+        client.uid = cred.uid;
         client.lastProgress = std::chrono::steady_clock::now();
         clients_.push_back(std::move(client));
     }
@@ -253,7 +302,7 @@ void Service::Process(Client& client) {
         std::string error;
         Reply reply;
         if (DecodeRequest(body, &request, &error)) {
-            reply = Handle(request);
+            reply = Handle(request, client.uid, &client.target);
         } else {
             reply = Failure();
             if (++client.malformed <= 5)
@@ -307,11 +356,11 @@ void Service::Run() {
         }
         const auto now = std::chrono::steady_clock::now();
         int timeout = static_cast<int>(std::min<std::int64_t>(1000, options_.stallTimeout.count()));
-        if (table_.IndexStale())
+        if (tables_.IndexStale() || policyStale_)
             timeout = std::min(timeout, kIndexDelayMs);
         if (std::any_of(clients_.begin(), clients_.end(), HasFrame))
             timeout = 0;
-        if (const int save = table_.MillisecondsUntilSave(now); save >= 0)
+        if (const int save = tables_.MillisecondsUntilSave(now); save >= 0)
             timeout = std::min(timeout, save);
         const int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR) {
@@ -320,8 +369,11 @@ void Service::Run() {
         }
         // A quiet moment after changes (no frame waiting, no save due): compile
         // and publish, rather than after every change of a bulk load.
-        if (ready == 0 && timeout == kIndexDelayMs && table_.IndexStale())
-            table_.Index();
+        if (ready == 0 && timeout == kIndexDelayMs) {
+            if (policyStale_)
+                PublishPolicy();
+            tables_.CompileIndexes();
+        }
         if (ready > 0) {
             if (fds[0].revents != 0)
                 stopping = true;
@@ -337,7 +389,7 @@ void Service::Run() {
         for (Client& c : clients_)
             Process(c);
         // Changes reach the state file before their replies are sent.
-        if (!table_.SaveIfDue(std::chrono::steady_clock::now(), &error))
+        if (!tables_.SaveIfDue(std::chrono::steady_clock::now(), &error))
             Log(error);
         const auto after = std::chrono::steady_clock::now();
         for (Client& c : clients_) {
@@ -359,7 +411,7 @@ void Service::Run() {
             return false;
         });
     }
-    if (!table_.Flush(&error))
+    if (!tables_.Flush(&error))
         Log(error);
     for (Client& c : clients_)
         ::close(c.fd);

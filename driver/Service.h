@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/EntryTable.h"
+#include "driver/Policy.h"
 #include "driver/Protocol.h"
 
 namespace kv::driver {
@@ -21,7 +22,21 @@ struct ServiceOptions {
     /// A client that leaves a frame unfinished, or its replies unread, this
     /// long is dropped.
     std::chrono::milliseconds stallTimeout{30000};
+    /// Called on the service thread after the policy changed (a table was
+    /// activated, deactivated, cleared, or changed while active); the
+    /// enforcement engines follow it.
+    std::function<void(const std::shared_ptr<const Policy>&)> policyChanged;
+    /// The folders the engines protect with mounts now (for kvctl status).
+    std::function<std::vector<std::string>()> mountedFolders;
 };
+
+/// Options with a socket and a state file and nothing else.
+inline ServiceOptions OptionsFor(std::string socketPath, std::string statePath) {
+    ServiceOptions options;
+    options.socketPath = std::move(socketPath);
+    options.statePath = std::move(statePath);
+    return options;
+}
 
 /// The interceptor service: one thread polls the listening socket and every
 /// client with non-blocking sockets. A client gets at most kFramesPerTurn
@@ -54,9 +69,11 @@ public:
     /// Safe to call from a signal handler or another thread.
     void RequestStop();
 
-    /// Answers one request body (what Run does for each frame).
-    Reply HandleBody(std::string_view body);
-    EntryTable& Table() { return table_; }
+    /// Answers one request body as if sent by `uid` (what Run does for each frame).
+    Reply HandleBody(std::string_view body, uid_t uid = 0);
+    TableSet& Tables() { return tables_; }
+    /// The policy the engines enforce now.
+    std::shared_ptr<const Policy> CurrentPolicy() const { return policy_.Current(); }
 
 private:
     struct Client {
@@ -67,8 +84,13 @@ private:
         bool eof = false;      // the client has shut down its sending side
         int malformed = 0;
         std::chrono::steady_clock::time_point lastProgress;
+        uid_t uid = static_cast<uid_t>(-1);     // from the kernel (SO_PEERCRED)
+        uid_t target = static_cast<uid_t>(-1);  // whose table the requests act on
     };
-    Reply Handle(const Request& request);
+    /// Answers `request` of `client` (its uid and selected table).
+    Reply Handle(const Request& request, uid_t caller, uid_t* target);
+    /// Publishes the policy of the active tables and tells the engines.
+    void PublishPolicy();
     void Accept();
     void ReadFrom(Client& client);
     /// Whether a whole frame (or an oversized length) waits in the client's input.
@@ -81,7 +103,11 @@ private:
     void Log(const std::string& line) const;
 
     ServiceOptions options_;
-    EntryTable table_;
+    TableSet tables_;
+    PublishedPolicy policy_;
+    std::uint64_t generation_ = 0;
+    /// A table that is active changed and its policy is not published yet.
+    bool policyStale_ = false;
     int listenFd_ = -1;
     int stopPipe_[2] = {-1, -1};
     std::vector<Client> clients_;

@@ -5,13 +5,18 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "driver/DeviceClient.h"
 #include "driver/Service.h"
+#include "driver/mounts/MountGuard.h"
+#include "driver/mounts/MountSet.h"
 
 namespace {
 
@@ -40,6 +45,28 @@ std::string DefaultStatePath() {
     if (const char* home = std::getenv("HOME"); home && *home)
         return std::string(home) + "/.local/state/kestrava/kvvxd.state";
     return "/tmp/kestrava-" + std::to_string(::getuid()) + "/kvvxd.state";
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+/// Folders the service itself needs: its own program folder, the folder of
+/// its socket and of its state file. No protection mount covers them.
+std::vector<std::string> ReservedFolders(const kv::driver::ServiceOptions& options) {
+    std::vector<std::string> folders;
+    char exe[4096];
+    if (const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1); n > 0)
+        folders.push_back(FolderOf(std::string(exe, static_cast<std::size_t>(n))));
+    for (const std::string& path : {options.socketPath, options.statePath}) {
+        if (path.empty())
+            continue;
+        char resolved[PATH_MAX];
+        const std::string folder = FolderOf(path);
+        folders.push_back(::realpath(folder.c_str(), resolved) ? std::string(resolved) : folder);
+    }
+    return folders;
 }
 
 }  // namespace
@@ -94,6 +121,24 @@ int main(int argc, char** argv) {
 
     ::umask(022);
     ::signal(SIGPIPE, SIG_IGN);
+
+    // Protection mounts need root; without it the service keeps its tables
+    // and answers checks, and enforces nothing.
+    kv::driver::mounts::MountGuard guard;
+    std::unique_ptr<kv::driver::mounts::MountSet> mounts;
+    if (::geteuid() == 0) {
+        std::string guardError;
+        if (!guard.Start(&guardError))
+            options.log("cannot start the mount guard: " + guardError);
+        mounts = std::make_unique<kv::driver::mounts::MountSet>(
+            ReservedFolders(options), guard.Running() ? &guard : nullptr, options.log);
+        options.policyChanged = [&mounts](const std::shared_ptr<const kv::driver::Policy>& p) {
+            mounts->Apply(p);
+        };
+        options.mountedFolders = [&mounts] { return mounts->Folders(); };
+    } else {
+        options.log("not running as root: protection is not enforced");
+    }
     kv::driver::Service service(options);
     std::string error;
     if (!service.Start(&error)) {
@@ -125,5 +170,6 @@ int main(int argc, char** argv) {
     }
     service.Run();
     g_service = nullptr;
+    mounts.reset();
     return 0;
 }

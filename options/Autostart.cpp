@@ -39,14 +39,16 @@ std::optional<std::string> ExecArgument(const std::string& path) {
 
 // The folder part of an uninstall command: everything up to and including the
 // last separator of its program path, so an opening quote stays. Only the
-// program path is searched, as "/" also starts the switch of "kv" /U.
+// program path is searched, as "/" also starts a switch ("kv" /U): a quoted
+// path ends at its closing quote, an unquoted one (which may hold blanks) at
+// the first blank that starts a switch.
 std::string UninstallFolderPart(const std::string& command) {
     std::size_t end = command.size();
     if (!command.empty() && command.front() == '"') {
         const std::size_t close = command.find('"', 1);
         if (close != std::string::npos)
             end = close;
-    } else if (const std::size_t blank = command.find(' '); blank != std::string::npos) {
+    } else if (const std::size_t blank = command.find(" /"); blank != std::string::npos) {
         end = blank;
     }
     const std::size_t cut = command.find_last_of("/\\", end == 0 ? 0 : end - 1);
@@ -66,11 +68,17 @@ std::string TAutostart::StartCommand() const {
 }
 
 std::string TAutostart::DesktopEntryPath() const {
+    if (paths_.autostartDir.empty())
+        return {};
     return paths_.autostartDir + "/" + kDesktopEntryName;
 }
 
+bool TAutostart::MirrorsToDesktop() const {
+    return !paths_.autostartDir.empty() && platform::ProgramInstalled(paths_.programDir);
+}
+
 void TAutostart::WriteDesktopEntry(const std::string& command) {
-    if (!platform::MakeDirs(paths_.autostartDir, 0755))
+    if (!MirrorsToDesktop() || !platform::MakeDirs(paths_.autostartDir, 0755))
         return;
     const std::optional<std::string> program =
         ExecArgument(paths_.programDir + "/" + ProgramFiles::kProgram);
@@ -99,7 +107,7 @@ void TAutostart::ApplyAutostart(bool checked) {
             WriteDesktopEntry(command);
         } else {
             registry_.DeleteValue(Hive::LocalMachine, kRunKey, kRunValue);
-            platform::DeleteFileIfExists(DesktopEntryPath());
+            RemoveDesktopEntry();
         }
     }
     store_.WriteBool("AutomaticFilesProtection", checked);
@@ -139,7 +147,13 @@ void TAutostart::RemoveRegistrations() {
     if (registry_.CreateKey(Hive::LocalMachine, kRunKey)) {
         registry_.DeleteValue(Hive::LocalMachine, kRunKey, kRunValue);
     }
-    platform::DeleteFileIfExists(DesktopEntryPath());
+    RemoveDesktopEntry();
+}
+
+void TAutostart::RemoveDesktopEntry() {
+    // A build tree's run leaves an installed copy's entry alone.
+    if (MirrorsToDesktop())
+        platform::DeleteFileIfExists(DesktopEntryPath());
 }
 
 }  // namespace kv

@@ -10,11 +10,13 @@ namespace kv {
 /// Where the program lives and where the desktop's autostart entries go.
 struct InstallPaths {
     std::string programDir;    ///< folder of the running executable, no trailing "/"
-    std::string autostartDir;  ///< folder of XDG autostart entries
+    std::string autostartDir;  ///< folder of XDG autostart entries; empty: none
 };
 
 /// The start-at-logon entry and the service's registration: registry values
-/// under LocalMachine, mirrored to a desktop autostart entry.
+/// under LocalMachine (files in the machine folder). An installed program
+/// mirrors the entry to the machine's desktop autostart entry; a program run
+/// from a build tree writes nothing outside its machine folder.
 class TAutostart {
 public:
     TAutostart(TEncriptor& store, platform::IRegistry& registry, InstallPaths paths);
@@ -31,16 +33,19 @@ public:
 
     /// The data of the start-at-logon value for the current "Minimize" setting.
     std::string StartCommand() const;
+    /// The desktop autostart entry; empty when no autostart folder is known.
     std::string DesktopEntryPath() const;
 
 private:
+    /// True when the program is installed and an autostart folder is known.
+    bool MirrorsToDesktop() const;
     void WriteDesktopEntry(const std::string& command);
+    void RemoveDesktopEntry();
 
     TEncriptor& store_;
     platform::IRegistry& registry_;
     InstallPaths paths_;
 };
-
 
 inline constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RUN";
 inline constexpr char kRunValue[] = "kv.exe";

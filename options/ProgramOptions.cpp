@@ -61,7 +61,8 @@ void TPrOptFrmLogic::OKButtonClick() {
                          Buttons::Ok, MessageIcon::Error);
         return;
     }
-    modified_.Clear();
+    // Group edits are written by Save only: they keep the flag set.
+    modified_.SettingsSaved();
     prompts_.Message(kCmosText, kCmosTitle, Buttons::Ok, MessageIcon::Warning);
     form_->Close(ModalResult::Ok);
 }

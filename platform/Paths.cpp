@@ -1,6 +1,5 @@
 #include "platform/Paths.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,19 +43,20 @@ std::string SettingsFilePath() {
 }
 
 std::string DefaultAutostartDir() {
-    if (::geteuid() == 0)
-        return "/etc/xdg/autostart";
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
-        return std::string(config) + "/autostart";
-    }
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) {
-        const passwd* account = ::getpwuid(::geteuid());
-        home = account ? account->pw_dir : nullptr;
-    }
-    if (!home || !*home)
-        return {};
-    return std::string(home) + "/.config/autostart";
+    return "/etc/xdg/autostart";
+}
+
+bool ProgramInstalled(const std::string& programDir) {
+    if (programDir.empty())
+        return false;
+    struct stat folder;
+    if (::stat(programDir.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
+        return false;
+    if (folder.st_uid != 0 || (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return false;
+    struct stat marker;
+    return ::stat((programDir + "/" + ProgramFiles::kInstalledMarker).c_str(), &marker) == 0 &&
+           S_ISREG(marker.st_mode);
 }
 
 bool MakeDirs(const std::string& path, unsigned mode) {

@@ -10,6 +10,8 @@ struct ProgramFiles {
     static constexpr const char* kService = "kvvxd";
     static constexpr const char* kUninstaller = "unins000";
     static constexpr const char* kSettings = "kv.dat";
+    /// Put in the program's folder by the installation (cmake --install, the package).
+    static constexpr const char* kInstalledMarker = "installed";
 };
 
 /// Folder of the running executable, without a trailing "/".
@@ -23,10 +25,13 @@ std::string MachineDir();
 std::string RuntimeDir();
 /// The settings file beside the executable.
 std::string SettingsFilePath();
-/// Folder of the desktop's autostart entries: `/etc/xdg/autostart` for root,
-/// else `$XDG_CONFIG_HOME/autostart`, else `<home>/.config/autostart` with the
-/// home folder of the account. Empty when no home folder is known.
+/// Folder of the machine's autostart entries, `/etc/xdg/autostart`: the
+/// start-at-logon entry is the machine's, for whoever runs the program.
 std::string DefaultAutostartDir();
+/// True when `programDir` is an installed program's folder: it holds the marker
+/// file `installed`, belongs to root and no one else may write it. A build
+/// tree is not installed, and writes nothing outside its machine folder.
+bool ProgramInstalled(const std::string& programDir);
 /// Creates a folder and its parents (mode 0700 for new ones); false on failure.
 bool MakeDirs(const std::string& path, unsigned mode = 0700);
 

@@ -50,7 +50,7 @@ void TGroupCommands::cmdNewGroupExecute() {
         return;
     }
     tree_.InsertFirstTop(*name, PrincipalKind::Group);
-    modified_.Set();
+    modified_.SetTreeEdited();
 }
 
 void TGroupCommands::cmdDelGroupExecute() {
@@ -71,7 +71,7 @@ void TGroupCommands::cmdDelGroupExecute() {
         }
     }
     tree_.Delete(group);
-    modified_.Set();
+    modified_.SetTreeEdited();
 }
 
 void TGroupCommands::cmdMoveUserExecute(const std::vector<std::string>& profiles) {
@@ -131,7 +131,7 @@ void TGroupCommands::cmdMoveUserExecute(const std::vector<std::string>& profiles
         tree_.Delete(selected);
         tree_.Select(moved);
     }
-    modified_.Set();
+    modified_.SetTreeEdited();
 }
 
 void TGroupCommands::cmdRemUserExecute() {
@@ -147,7 +147,7 @@ void TGroupCommands::cmdRemUserExecute() {
     TPrincipalTree::Node* moved = tree_.AppendTop(user->text, user->kind);
     tree_.Delete(user);
     tree_.Select(moved);
-    modified_.Set();
+    modified_.SetTreeEdited();
 }
 
 }  // namespace kv

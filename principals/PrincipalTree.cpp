@@ -99,6 +99,15 @@ TPrincipalTree::Node* TPrincipalTree::FindNodeByText(const std::string& name) co
     return nullptr;
 }
 
+TPrincipalTree::Node* TPrincipalTree::FindGroupByText(const std::string& name) const {
+    // Groups are top-level nodes only.
+    for (const auto& node : top_) {
+        if (node->kind == PrincipalKind::Group && node->text == name)
+            return node.get();
+    }
+    return nullptr;
+}
+
 int TPrincipalTree::CountGroups() const {
     int count = 0;
     for (Node* node : DisplayOrder())

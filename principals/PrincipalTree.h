@@ -43,6 +43,8 @@ public:
     std::vector<Node*> DisplayOrder() const;
     /// The first node in display order whose text equals `name` exactly.
     Node* FindNodeByText(const std::string& name) const;
+    /// The first group node whose text equals `name` exactly.
+    Node* FindGroupByText(const std::string& name) const;
     int CountGroups() const;
     /// 1-based position among the top-level nodes; 0 for a child node.
     int TopLevelPosition(const Node* node) const;

@@ -60,7 +60,9 @@ void TUserDirectory::LoadUserGroups() {
     TPrincipalTree::Node* toSelect = nullptr;
     auto place = [this](const std::string& name, PrincipalKind kind) {
         const std::string group = store_.ReadString(name + kGroupNameSuffix, "");
-        TPrincipalTree::Node* parent = group.empty() ? nullptr : tree_.FindNodeByText(group);
+        // Only a group takes members: a membership naming a user leaves the user
+        // at the top, as users never nest.
+        TPrincipalTree::Node* parent = group.empty() ? nullptr : tree_.FindGroupByText(group);
         return parent ? tree_.AppendChild(parent, name, kind) : tree_.AppendTop(name, kind);
     };
     for (const std::string& name : ProfileNames()) {

@@ -1,5 +1,6 @@
 #include "rules/Commands.h"
 
+#include <utility>
 #include <vector>
 
 #include "platform/Prompts.h"
@@ -189,13 +190,18 @@ void TProtectionCommands::WriteNodeKeys(NodeRef node, int t) {
         store.WriteInteger(key, t);
 
     // 4. Folders above that cover the node with another kind are broken up:
-    //    their protection is pushed down onto the other marked children.
+    //    their protection is pushed down onto the other marked children. A
+    //    child that had the Custom protection from above takes the options of
+    //    the folder that held it, or it would fall back to the kind defaults.
     for (NodeRef above = tree.Parent(node); above; above = tree.Parent(above)) {
         const int marker = tree.Marker(above);
         if (tree.Level(above) <= 0 || marker == kKindNone || !SubFoldersReach(store, marker) ||
             marker == t) {
             break;
         }
+        const std::vector<std::pair<Option, std::string>> covering =
+            marker == kKindCustom ? CoveringOptions(above)
+                                  : std::vector<std::pair<Option, std::string>>{};
         const std::string aboveKey = Key(above);
         store.DeleteKey(aboveKey);
         if (marker == kKindCustom)
@@ -207,9 +213,37 @@ void TProtectionCommands::WriteNodeKeys(NodeRef node, int t) {
             const int childMarker = tree.Marker(child);
             if (child == node || childMarker == kKindNone)
                 continue;
-            store.WriteInteger(Key(child), childMarker);
+            const std::string childKey = Key(child);
+            const bool inherited = ReadIntegerOr(store, childKey, 0) == 0;
+            store.WriteInteger(childKey, childMarker);
+            if (inherited && childMarker == marker) {
+                for (const auto& [option, value] : covering)
+                    store.WriteString(OptionKey(childKey, option), value);
+            }
         }
     }
+}
+
+std::vector<std::pair<Option, std::string>> TProtectionCommands::CoveringOptions(
+    NodeRef folder) const {
+    const TEncriptor& store = ctx_.store;
+    IFolderTree& tree = ctx_.tree;
+    // The protection of a folder without a Custom key of its own comes from above.
+    NodeRef holder = folder;
+    while (holder && ReadIntegerOr(store, Key(holder), 0) != kKindCustom)
+        holder = tree.Parent(holder);
+    std::vector<std::pair<Option, std::string>> options;
+    if (!holder)
+        return options;
+    const std::string key = Key(holder);
+    for (const OptionInfo& info : kOptions) {
+        const std::string name = OptionKey(key, info.option);
+        const std::string absent(1, '\0');
+        std::string value = store.ReadString(name, absent);
+        if (value != absent)
+            options.emplace_back(info.option, std::move(value));
+    }
+    return options;
 }
 
 }  // namespace kv

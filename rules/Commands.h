@@ -2,8 +2,11 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "rules/RulesContext.h"
+#include "rules/Schema.h"
 
 namespace kv {
 
@@ -49,6 +52,9 @@ public:
 private:
     std::string Key(NodeRef node) const;
     void MarkLoadedBelow(NodeRef node, int t);
+    /// The option entries that give `folder` its Custom protection: its own, or
+    /// those of the nearest folder above it that holds a Custom key of its own.
+    std::vector<std::pair<Option, std::string>> CoveringOptions(NodeRef folder) const;
 
     RulesContext ctx_;
     IPrompts& prompts_;

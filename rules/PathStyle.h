@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/EntryList.h"
+
 namespace kv {
 
 /// How item paths are spelled: the separator and what a drive root looks like.
@@ -15,6 +17,9 @@ public:
     static const PathStyle& Native() { return Posix(); }
 
     char Separator() const { return separator_; }
+    /// How the settings store must compare the keys that hold such paths:
+    /// exactly for the case-exact paths here, without case in Windows style.
+    NameCase Names() const { return driveLetters_ ? NameCase::Folded : NameCase::Exact; }
     /// True for a drive root: "/" here, a letter, a colon and "\" in Windows style.
     bool IsRoot(std::string_view path) const;
     bool EndsWithSeparator(std::string_view path) const {

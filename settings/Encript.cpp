@@ -45,8 +45,8 @@ bool ParseInt32(std::string_view text, std::int32_t* value) {
     return true;
 }
 
-TEncriptor::TEncriptor(std::string fileName, bool encrypted)
-    : fileName_(std::move(fileName)), encrypted_(encrypted) {
+TEncriptor::TEncriptor(std::string fileName, bool encrypted, NameCase names)
+    : fileName_(std::move(fileName)), encrypted_(encrypted), entries_(names) {
     Load();
     modified_ = false;
 }

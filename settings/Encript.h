@@ -16,13 +16,15 @@ public:
 };
 
 /// The settings store: an ordered list of "name=value" lines kept in memory and
-/// written to one scrambled file on Flush. Names are compared without case.
+/// written to one scrambled file on Flush. Names are compared as paths are on
+/// this system (exactly); NameCase::Folded compares them without case, as the
+/// Windows path style needs. The file's form is the same either way.
 class TEncriptor {
 public:
     /// Name and value of the entry written to a file that the store creates.
     static constexpr std::string_view kMarker = "#QWMZRTKPLBNXVCDE$GHYUOIAJSFKLMNP";
 
-    TEncriptor(std::string fileName, bool encrypted);
+    TEncriptor(std::string fileName, bool encrypted, NameCase names = kNativeNameCase);
     TEncriptor(const TEncriptor&) = delete;
     TEncriptor& operator=(const TEncriptor&) = delete;
 
@@ -47,6 +49,7 @@ public:
     bool Modified() const { return modified_; }
     const std::string& FileName() const { return fileName_; }
     bool Encrypted() const { return encrypted_; }
+    NameCase Names() const { return entries_.Names(); }
     /// Why the last write failed; empty after a good one.
     const std::string& LastError() const { return lastError_; }
 

@@ -36,14 +36,21 @@ bool NameOfLine(std::string_view line, std::string_view* name) {
     return true;
 }
 
-std::size_t EntryList::NoCaseHash::operator()(std::string_view s) const noexcept {
-    // FNV-1a over the upper-cased bytes.
+std::size_t EntryList::NameHash::operator()(std::string_view s) const noexcept {
+    // FNV-1a over the bytes, upper-cased when names fold.
     std::size_t h = 1469598103934665603ull;
     for (char c : s) {
-        h ^= static_cast<unsigned char>(UpperByte(c));
+        h ^= static_cast<unsigned char>(names == NameCase::Folded ? UpperByte(c) : c);
         h *= 1099511628211ull;
     }
     return h;
+}
+
+EntryList::EntryList(NameCase names)
+    : names_(names), index_(0, NameHash{names}, NameEqual{names}) {}
+
+bool EntryList::SameName(std::string_view a, std::string_view b) const {
+    return NameEqual{names_}(a, b);
 }
 
 void EntryList::Clear() {
@@ -114,7 +121,7 @@ std::size_t EntryList::EraseWithPrefix(std::string_view prefix) {
         Slot& s = slots_[slot];
         if (!s.alive || s.text.size() < prefix.size())
             continue;
-        if (!EqualNoCase(std::string_view(s.text).substr(0, prefix.size()), prefix))
+        if (!SameName(std::string_view(s.text).substr(0, prefix.size()), prefix))
             continue;
         UnindexSlot(slot);
         s.alive = false;

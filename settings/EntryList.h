@@ -8,13 +8,24 @@
 
 namespace kv {
 
+/// How the store compares entry names. Its keys hold item paths, so names are
+/// compared as the system compares paths: exactly where paths are case-exact,
+/// without the case of letters in the Windows path style.
+enum class NameCase {
+    Folded,  ///< "Docs" and "docs" name one entry
+    Exact,   ///< "Docs" and "docs" name two entries
+};
+
+/// Names on this system: its paths are case-exact.
+inline constexpr NameCase kNativeNameCase = NameCase::Exact;
+
 /// Upper-cases the ASCII letters of a byte text; other bytes stay (names may be UTF-8).
 std::string UpperAscii(std::string_view text);
 /// True when both texts are equal after upper-casing ASCII letters.
 bool EqualNoCase(std::string_view a, std::string_view b);
 
 /// The store's ordered list of entry lines ("name=value", or a line without "=")
-/// with an index from each name (compared without case) to the lines carrying it.
+/// with an index from each name (compared as `NameCase` says) to the lines carrying it.
 ///
 /// Deleted lines leave a hole that is skipped by position lookups through a
 /// Fenwick tree, so deletes, lookups by name and lookups by position all stay
@@ -22,6 +33,12 @@ bool EqualNoCase(std::string_view a, std::string_view b);
 class EntryList {
 public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+    explicit EntryList(NameCase names = kNativeNameCase);
+
+    NameCase Names() const { return names_; }
+    /// True when two names are the same entry's name.
+    bool SameName(std::string_view a, std::string_view b) const;
 
     void Clear();
     void Assign(std::vector<std::string> lines);
@@ -39,7 +56,7 @@ public:
     void EraseSlot(std::size_t slot);
     void Append(std::string line);
 
-    /// Removes every line whose first |prefix| bytes equal `prefix` without case.
+    /// Removes every line whose first |prefix| bytes equal `prefix` as names compare.
     /// Returns the number of lines removed.
     std::size_t EraseWithPrefix(std::string_view prefix);
 
@@ -48,14 +65,16 @@ private:
         std::string text;
         bool alive = false;
     };
-    struct NoCaseHash {
+    struct NameHash {
         using is_transparent = void;
+        NameCase names;
         std::size_t operator()(std::string_view s) const noexcept;
     };
-    struct NoCaseEqual {
+    struct NameEqual {
         using is_transparent = void;
+        NameCase names;
         bool operator()(std::string_view a, std::string_view b) const noexcept {
-            return EqualNoCase(a, b);
+            return names == NameCase::Exact ? a == b : EqualNoCase(a, b);
         }
     };
     // Lines carrying one name, in list order. The first is kept inline, as a
@@ -86,7 +105,8 @@ private:
     std::vector<Slot> slots_;
     std::vector<int> fenwick_;  // 1-based counts of live slots
     std::size_t live_ = 0;
-    std::unordered_map<std::string, SlotList, NoCaseHash, NoCaseEqual> index_;
+    NameCase names_;
+    std::unordered_map<std::string, SlotList, NameHash, NameEqual> index_;
 };
 
 /// The name part of an entry line: the text before its first "=", or nothing.

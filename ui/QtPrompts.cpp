@@ -2,17 +2,10 @@
 
 #include <QMessageBox>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 namespace kv::ui {
 
 namespace {
-
-bool NonInteractive() {
-    const char* env = std::getenv("KESTRAVA_NONINTERACTIVE");
-    return env && std::strcmp(env, "1") == 0;
-}
 
 Answer DefaultAnswer(Buttons buttons) {
     switch (buttons) {

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QToolButton>
+#include <cstdio>
 
 #include "access/forms/FormSupport.h"
 
@@ -74,6 +75,13 @@ TSecurFrm::~TSecurFrm() {
 
 ModalResult TSecurFrm::ShowModal() {
     result_ = ModalResult::None;
+    if (NonInteractive()) {
+        // No one can type the password in a scripted run: refused at once.
+        std::fprintf(stderr, "[%s] %s refused: no one can answer in a scripted run\n",
+                     kSecurFrmCaption, "Enter Password :");
+        result_ = ModalResult::Cancel;
+        return result_;
+    }
     activated_ = false;
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());

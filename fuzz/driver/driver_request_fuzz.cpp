@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kv::driver;
-    static Service service(ServiceOptions{"", "", nullptr});
+    static Service service(OptionsFor("", ""));
     const std::string_view body(reinterpret_cast<const char*>(data), size);
     Request request;
     std::string error;
@@ -30,9 +30,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         }
     }
-    if (service.HandleBody(body).success && !decoded)
+    // Alternate between root (who may select another uid's table) and a user.
+    const uid_t caller = size % 2 == 0 ? 0 : 1000;
+    if (service.HandleBody(body, caller).success && !decoded)
         std::abort();
-    if (service.Table().Count() > 1000)
-        service.Table().Clear();
+    for (auto& [uid, table] : service.Tables().All()) {
+        if (table.Count() > 1000)
+            table.Clear();
+    }
     return 0;
 }

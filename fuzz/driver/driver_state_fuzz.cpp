@@ -2,22 +2,20 @@
 // written and read again.
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <string>
 
 #include "driver/EntryTable.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using kv::driver::EntryTable;
+    using kv::driver::TableSet;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    std::vector<kv::driver::Entry> entries;
-    std::vector<kv::driver::Entry> again;
-    bool active = false;
-    bool activeAgain = false;
+    std::map<uid_t, TableSet::Stored> tables;
+    std::map<uid_t, TableSet::Stored> again;
     std::string error;
-    if (!EntryTable::Parse(text, &entries, &active, &error))
+    if (!TableSet::Parse(text, &tables, &error))
         return 0;
-    if (!EntryTable::Parse(EntryTable::Serialize(entries, active), &again, &activeAgain, &error) ||
-        again != entries || activeAgain != active)
+    if (!TableSet::Parse(TableSet::Serialize(tables), &again, &error) || again != tables)
         std::abort();
     return 0;
 }

@@ -15,6 +15,7 @@ namespace kv::platform {
 
 namespace {
 constexpr char kShowRequest[] = "show\n";
+constexpr char kShowReply[] = "ok\n";
 constexpr qint64 kMaxRequest = 64;
 }  // namespace
 
@@ -76,9 +77,16 @@ void InstanceGuard::OnNewConnection() {
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             const QByteArray data = socket->read(kMaxRequest);
             socket->readAll();  // anything beyond a request is ignored
-            if (data.startsWith(kShowRequest))
-                emit showRequested();
+            const bool show = data.startsWith(kShowRequest);
+            // The request is finished (answered and closed) before anything is
+            // shown: the show request may run a modal loop (the password
+            // prompt), in which this socket goes away.
+            if (show)
+                socket->write(kShowReply);
             socket->disconnectFromServer();
+            if (show)
+                QMetaObject::invokeMethod(this, &InstanceGuard::showRequested,
+                                          Qt::QueuedConnection);
         });
     }
 }

@@ -179,18 +179,20 @@ TEST(PasswordPrompt, EachExecuteStartsAFreshCountAndLeavesNoTypedText) {
     EXPECT_EQ(p.prompts.shown.size(), 4u);
 }
 
-TEST(PasswordPrompt, AFailingFormPropagatesAndWipesTheField) {
-    RecordingPrompts prompts;
-    SecurFormMaker maker({Type("typed"), [](ScriptedSecurForm&, TSecurLogic&) {
-                              throw std::runtime_error("form failed");
-                          }});
-    TPasswordDlg dlg(prompts, maker.Factory());
-    dlg.SetPassword("typed");
-    bool raised = false;
-    dlg.OnTruePassword = [&](TPasswordDlg&) { raised = true; };
-    EXPECT_THROW(dlg.Execute(), std::runtime_error);
-    EXPECT_EQ(maker.last->edit, "");
-    EXPECT_FALSE(raised);
+TEST(PasswordPrompt, AFailingFormPropagatesWipesTheFieldAndStillReportsTheRightText) {
+    for (const char* typed : {"typed", "TYPED", "other"}) {
+        RecordingPrompts prompts;
+        SecurFormMaker maker({Type(typed), [](ScriptedSecurForm&, TSecurLogic&) {
+                                  throw std::runtime_error("form failed");
+                              }});
+        TPasswordDlg dlg(prompts, maker.Factory());
+        dlg.SetPassword("typed");
+        int raised = 0;
+        dlg.OnTruePassword = [&](TPasswordDlg&) { ++raised; };
+        EXPECT_THROW(dlg.Execute(), std::runtime_error) << typed;
+        EXPECT_EQ(maker.last->edit, "") << typed;
+        EXPECT_EQ(raised, std::string(typed) == "other" ? 0 : 1) << typed;
+    }
 }
 
 TEST(PasswordPrompt, NoFactoryIsAnError) {

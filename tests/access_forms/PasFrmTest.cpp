@@ -7,6 +7,9 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "access/forms/AccessForms.h"
 #include "access/forms/PasFrm.h"
@@ -167,20 +170,51 @@ TEST_F(PasFrmTest, EnterOnTheCancelButtonIsOkAndEmptyFieldsRemoveThePassword) {
     EXPECT_TRUE(PassPasswordGate(GateCaller::Startup, store, prompts, &owner));
 }
 
+// The command's form, lent to it, so that what its close left behind can be read.
+class LentPasForm : public IPasForm {
+public:
+    explicit LentPasForm(TPasFrm& form) : form_(form) {}
+    ModalResult ShowModal() override { return form_.ShowModal(); }
+    void Close(ModalResult result) override { form_.Close(result); }
+    void SetPasswordText(const std::string& text) override { form_.SetPasswordText(text); }
+    std::string PasswordText() const override { return form_.PasswordText(); }
+    std::string ConfirmText() const override { return form_.ConfirmText(); }
+    void ClearConfirm() override { form_.ClearConfirm(); }
+    void SetMasked(bool masked) override { form_.SetMasked(masked); }
+    void WipeFields() override { form_.WipeFields(); }
+
+private:
+    TPasFrm& form_;
+};
+
 TEST_F(PasFrmTest, TheFieldsAreWipedWhenTheFormCloses) {
-    TPasFrmLogic logic(prompts);
-    auto form = std::make_unique<TPasFrm>(logic);
-    logic.SetForm(form.get());
-    form->SetPasswordText("KEEP");
-    WhenModal<TPasFrm>([&](TPasFrm* f) {
-        QTest::keyClicks(Field(f, "Confirm"), "keep");
-        QTest::keyClick(Field(f, "Confirm"), Qt::Key_Return);
-    });
-    EXPECT_EQ(form->ShowModal(), ModalResult::Ok);
-    form->WipeFields();
-    EXPECT_EQ(form->PasswordText(), "");
-    EXPECT_EQ(form->ConfirmText(), "");
-    EXPECT_FALSE(Field(form.get(), "Password")->isUndoAvailable());
+    // Closed with Enter (OK), with Escape and with the window's close box.
+    const std::vector<std::function<void(TPasFrm*)>> closes = {
+        [](TPasFrm* f) { QTest::keyClick(Field(f, "Confirm"), Qt::Key_Return); },
+        [](TPasFrm* f) { QTest::keyClick(Field(f, "Confirm"), Qt::Key_Escape); },
+        [](TPasFrm* f) { f->close(); },
+    };
+    for (std::size_t i = 0; i < closes.size(); ++i) {
+        std::unique_ptr<TPasFrm> form;
+        WhenModal<TPasFrm>([&](TPasFrm* f) {
+            Field(f, "Password")->clear();
+            QTest::keyClicks(Field(f, "Password"), "new");
+            QTest::keyClicks(Field(f, "Confirm"), "new");
+            closes[i](f);
+        });
+        const bool ok = kv::cmdPasswordExecute(store, modified, prompts, [&](TPasFrmLogic& logic) {
+            form = std::make_unique<TPasFrm>(logic, &owner);
+            return std::make_unique<LentPasForm>(*form);
+        });
+        EXPECT_EQ(ok, i == 0) << i;
+        ASSERT_TRUE(form) << i;
+        EXPECT_FALSE(form->isVisible()) << i;
+        for (const char* name : {"Password", "Confirm"}) {
+            EXPECT_EQ(Field(form.get(), name)->text(), "") << name << " " << i;
+            EXPECT_FALSE(Field(form.get(), name)->isUndoAvailable()) << name << " " << i;
+            EXPECT_FALSE(Field(form.get(), name)->isRedoAvailable()) << name << " " << i;
+        }
+    }
 }
 
 }  // namespace

@@ -1,17 +1,27 @@
 // The protection commands as the window runs them, against a real service.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QAction>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 
+#include "access/forms/SecUn.h"
 #include "app/CtrlPanel.h"
 #include "app/Startup.h"
 #include "options/Autostart.h"
+#include "platform/qt/TerminationSignals.h"
+#include "tests/access_forms/ModalScript.h"
 #include "tests/enforce/EnforceFixture.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
+#include "ui/TrayLogic.h"
 
 namespace kv {
 namespace {
@@ -27,7 +37,10 @@ protected:
         store_.WriteBool("CurUsers_BOB", true);
         store_.WriteInteger("u_ALICE_P_/alice", 1);
         store_.WriteInteger("u_BOB_P_/bob", 2);
+        // An installed program's folder: the logon entry is mirrored to the desktop's.
         std::filesystem::create_directories(dir_.File("program"));
+        std::filesystem::permissions(dir_.File("program"), std::filesystem::perms(0755));
+        test::WriteFile(dir_.File("program/installed"), "");
     }
 
     std::unique_ptr<TSecFrm> Make(const std::string& device) {
@@ -79,6 +92,62 @@ TEST_F(EnforceWindow, TestProtectionLoadsTheSelectionAndEndsWithTheProgram) {
     EXPECT_EQ(service_.Count(), 0u);
 }
 
+// A termination signal ends the message loop; the window's destruction then
+// clears a Test Protection, which must not outlive the program.
+TEST_F(EnforceWindow, ATerminationSignalEndsTheLoopAndTheTestProtectionWithTheWindow) {
+    platform::TerminationSignals termination;
+    QObject::connect(&termination, &platform::TerminationSignals::Terminate,
+                     [] { QCoreApplication::exit(0); });
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
+        Click(*w, "ToolButton18");
+        ASSERT_EQ(service_.Count(), 4u);
+        QObject context;
+        bool ranOut = false;
+        QTimer::singleShot(0, &context, [] { ::raise(SIGTERM); });
+        QTimer::singleShot(5000, &context, [&ranOut] {
+            ranOut = true;
+            QCoreApplication::exit(1);
+        });
+        EXPECT_EQ(QCoreApplication::exec(), 0);
+        EXPECT_FALSE(ranOut);
+        EXPECT_EQ(termination.LastSignal(), SIGTERM);
+    }
+    EXPECT_EQ(service_.Count(), 0u);
+}
+
+// The tray's Stop and Exit while the password prompt is open (the hot key
+// opened it): nobody typed the password for them, so both are refused.
+TEST_F(EnforceWindow, WhileAPromptIsOpenTheTraysStopAndExitAreRefused) {
+    store_.WriteString("Password", "SECRET");
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(service_.SocketPath());
+    ASSERT_EQ(RunStartup(*w, StartSwitch::Tray), StartupOutcome::StayHidden);
+    ASSERT_EQ(service_.Count(), 4u);
+    ASSERT_TRUE(service_.Active());
+    const int trayCalls = w->Tray().ServiceProcessCalls();
+    bool asked = false, stopRefused = false, exitRefused = false;
+    test::WhenModal<TSecurFrm>([&](TSecurFrm* prompt) {
+        asked = true;
+        w->ActionList1Update();
+        ASSERT_TRUE(w->MenuItem("StopFileProtection1")->isEnabled());
+        w->MenuItem("StopFileProtection1")->trigger();
+        stopRefused = service_.Count() == 4u && service_.Active() &&
+                      w->ToolButton("ToolButton20")->isChecked();
+        w->MenuItem("Exit2")->trigger();
+        exitRefused = w->Tray().ServiceProcessCalls() == trayCalls;
+        QTest::keyClick(prompt->findChild<QLineEdit*>("Edit1"), Qt::Key_Escape);
+    });
+    w->ShowMainWindow();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(stopRefused);
+    EXPECT_TRUE(exitRefused);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_EQ(service_.Count(), 4u);
+}
+
 TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
     {
         auto w = Make(service_.SocketPath());
@@ -88,7 +157,9 @@ TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
         EXPECT_TRUE(w->ToolButton("ToolButton20")->isChecked());
         EXPECT_TRUE(w->MenuItem("AutomaticFilesProtection1")->isChecked());
         EXPECT_EQ(RunValue(), dir_.File("program") + "/kv /T");
-        EXPECT_TRUE(std::filesystem::exists(dir_.File("autostart/kestrava.desktop")));
+        // Only root can make the folder an installed program's.
+        EXPECT_EQ(std::filesystem::exists(dir_.File("autostart/kestrava.desktop")),
+                  ::geteuid() == 0);
     }
     const auto entries = service_.Entries();
     ASSERT_EQ(entries.size(), 4u);

@@ -45,6 +45,47 @@ TEST(InstanceGuard, SecondStartIsRefusedAndTheFirstIsAskedToShow) {
     EXPECT_EQ(shows, 1);
 }
 
+// The show request may run a modal loop (the password prompt): the request is
+// answered and closed first, so nothing of it is left to the loop.
+TEST(InstanceGuard, TheRequestIsAnsweredAndClosedBeforeTheShowRequestRuns) {
+    test::TempDir dir;
+    InstanceGuard guard(QString::fromStdString(dir.Path()), kInstanceName);
+    test::ScriptedPrompts prompts;
+    ASSERT_TRUE(InitInstance(guard, false, true, prompts).run);
+
+    QLocalSocket client;
+    bool closedFirst = false;
+    QByteArray reply;
+    int shows = 0;
+    TAppManager listener(guard, [&] {
+        ++shows;
+        // A nested loop, as a modal prompt runs it.
+        QElapsedTimer timer;
+        timer.start();
+        while (client.state() != QLocalSocket::UnconnectedState && timer.elapsed() < 2000)
+            QTest::qWait(10);
+        closedFirst = client.state() == QLocalSocket::UnconnectedState;
+        reply += client.readAll();
+        // Further requests arrive while the loop runs.
+        InstanceGuard other(QString::fromStdString(dir.Path()), kInstanceName);
+        if (shows == 1) {
+            EXPECT_TRUE(other.SendShowRequest());
+        }
+        QTest::qWait(100);
+    });
+    client.connectToServer(guard.SocketPath());
+    ASSERT_TRUE(client.waitForConnected(2000));
+    client.write("show\n");
+    ASSERT_TRUE(client.waitForBytesWritten(2000));
+    QElapsedTimer timer;
+    timer.start();
+    while (shows < 2 && timer.elapsed() < 5000)
+        QTest::qWait(10);
+    EXPECT_EQ(shows, 2);
+    EXPECT_TRUE(closedFirst);
+    EXPECT_EQ(reply, "ok\n");
+}
+
 TEST(InstanceGuard, AllowedCopyAsksAndDeclineEndsWithTwo) {
     test::TempDir dir;
     const QString runtime = QString::fromStdString(dir.Path());

@@ -3,15 +3,18 @@
 #include <QAction>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <deque>
@@ -19,12 +22,15 @@
 #include <set>
 
 #include "access/forms/PasFrm.h"
+#include "access/forms/SecUn.h"
 #include "app/AboutBox.h"
 #include "app/CtrlPanel.h"
+#include "app/Double.h"
 #include "app/Startup.h"
 #include "options/forms/PrOptFrm.h"
 #include "principals/forms/NewGrFrm.h"
 #include "rules/forms/OptForm.h"
+#include "tests/access_forms/ModalScript.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedGroupDialog.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -320,6 +326,109 @@ TEST_F(Window, ClosingWithChangesAsksToSave) {
     prompts_.Queue(Answer::Yes);
     EXPECT_TRUE(w->close());
     EXPECT_FALSE(w->Modified().Get());
+}
+
+TEST_F(Window, ProgramOptionsOkLeavesUnsavedGroupEditsToTheSaveQuestion) {
+    TSecFrmServices services{.store = store_,
+                             .prompts = prompts_,
+                             .registry = registry_,
+                             .groupDialog = &dialog_,
+                             .devicePath = dir_.File("VEVUZ"),
+                             .installPaths = {dir_.File("program"), dir_.File("autostart")},
+                             .machineDir = dir_.File("machine"),
+                             .openHelp = [](const std::string&) {}};
+    auto w = std::make_unique<TSecFrm>(services);  // with its own program options dialog
+    RunStartup(*w, StartSwitch::None);
+    dialog_.answers = {std::string("Staff")};
+    Trigger(*w, "cmdNewGroup");
+    test::WhenModal<TPrOptFrm>([](TPrOptFrm* form) {
+        QTest::mouseClick(form->findChild<QPushButton*>("OKButton"), Qt::LeftButton);
+    });
+    ASSERT_TRUE(w->cmdPrOptExecute());
+    auto onDisk = [this](const char* name) {
+        return TEncriptor(dir_.File("kv.dat"), true).ReadString(name, "<none>");
+    };
+    EXPECT_EQ(onDisk("FirstTime"), "0");     // the options reached the file
+    EXPECT_EQ(onDisk("1_Group"), "<none>");  // the new group did not
+    EXPECT_TRUE(w->Modified().Get());
+    w->ActionList1Update();
+    EXPECT_TRUE(w->Action("cmdSave")->isEnabled());
+
+    w->show();
+    prompts_.Queue(Answer::Yes);
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(prompts_.shown.back().text, "Do you want to save modifications ?");
+    EXPECT_EQ(onDisk("1_Group"), "Staff");
+    EXPECT_FALSE(w->Modified().Get());
+}
+
+// A second start while the program waits hidden asks the password in the
+// running copy; the prompt's own loop runs inside the show request.
+TEST_F(Window, AShowRequestFromASecondStartAsksThePasswordAndKeepsTheCopyRunning) {
+    store_.WriteString("Password", "SECRET");
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(store_);
+    ASSERT_EQ(RunStartup(*w, StartSwitch::Tray), StartupOutcome::StayHidden);
+    platform::InstanceGuard guard(QString::fromStdString(dir_.File("run")), kInstanceName);
+    ASSERT_TRUE(InitInstance(guard, false, true, prompts_).run);
+    TAppManager listener(guard, [&w] { w->ShowMainWindow(); });
+
+    // Cancel, three wrong entries, then the right one.
+    const std::vector<std::function<void(TSecurFrm*)>> answers = {
+        [](TSecurFrm* f) { QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Escape); },
+        [](TSecurFrm* f) {
+            for (int i = 0; i < 3; ++i) {
+                QTest::keyClicks(f->findChild<QLineEdit*>("Edit1"), "wrong");
+                QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Return);
+            }
+        },
+        [](TSecurFrm* f) {
+            QTest::keyClicks(f->findChild<QLineEdit*>("Edit1"), "secret");
+            QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Return);
+        },
+    };
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        bool asked = false;
+        test::WhenModal<TSecurFrm>([&](TSecurFrm* f) {
+            asked = true;
+            answers[i](f);
+        });
+        QObject context;
+        bool ranOut = false;
+        QTimer::singleShot(0, &context, [this] {
+            platform::InstanceGuard second(QString::fromStdString(dir_.File("run")), kInstanceName);
+            EXPECT_TRUE(second.SendShowRequest());
+        });
+        QTimer::singleShot(1500, &context, [&ranOut] {
+            ranOut = true;
+            QCoreApplication::exit(0);
+        });
+        QCoreApplication::exec();
+        EXPECT_TRUE(asked) << i;
+        EXPECT_TRUE(ranOut) << "the program ended with the prompt, answer " << i;
+        EXPECT_EQ(w->isVisible(), i == 2) << i;
+    }
+}
+
+// The system's question before a logoff asks what closing the window asks.
+TEST_F(Window, TheEndOfTheSessionAsksToSaveAsClosingDoes) {
+    store_.WriteBool("FirstTime", false);
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    EXPECT_TRUE(w->QueryEndSession());  // nothing to save: no question
+    EXPECT_TRUE(prompts_.shown.empty());
+    dialog_.answers = {std::string("Staff")};
+    Trigger(*w, "cmdNewGroup");
+    prompts_.Queue(Answer::Cancel);
+    EXPECT_FALSE(w->QueryEndSession());
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, "Do you want to save modifications ?");
+    EXPECT_EQ(prompts_.shown[0].title, "Kestrava");
+    EXPECT_EQ(prompts_.shown[0].buttons, Buttons::YesNoCancel);
+    prompts_.Queue(Answer::Yes);
+    EXPECT_TRUE(w->QueryEndSession());
+    EXPECT_FALSE(w->Modified().Get());
+    EXPECT_EQ(TEncriptor(dir_.File("kv.dat"), true).ReadString("1_Group", ""), "Staff");
 }
 
 TEST_F(Window, FirstStartOpensTheHelpAndLaterStartsApplyTheMsDosPolicy) {

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <filesystem>
 
+#include "settings/Encript.h"
 #include "tests/support/TempDir.h"
 
 namespace kv {
@@ -94,6 +95,68 @@ TEST_F(ProgramRun, SecondStartIsRefusedWhateverItsSwitchAndTheFirstComesForward)
     EXPECT_EQ(third.exitCode(), 1);
     next.terminate();
     next.waitForFinished(5000);
+}
+
+// A logoff, "systemctl stop" or Ctrl+C ends the program as its Exit does: the
+// window is destroyed and the instance's socket goes with the lock.
+TEST_F(ProgramRun, TerminationSignalsEndTheProgramCleanly) {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        QProcess p;
+        Start(p);
+        ASSERT_TRUE(WaitForSocket()) << signal;
+        QTest::qWait(200);  // past startup, in the message loop
+        ::kill(static_cast<pid_t>(p.processId()), signal);
+        ASSERT_TRUE(p.waitForFinished(10000)) << signal;
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(p.exitCode(), 0) << signal;
+        EXPECT_FALSE(std::filesystem::exists(runtime_ + "/tarvex")) << signal;
+    }
+}
+
+// Scripted runs never wait for a person: the password prompt is refused.
+TEST_F(ProgramRun, WithoutAPersonThePasswordPromptIsRefused) {
+    {
+        TEncriptor store(dir_.File("kv.dat"), true);
+        store.WriteString("Password", "SECRET");
+        store.WriteBool("FirstTime", false);
+        ASSERT_TRUE(store.Flush(true));
+    }
+    for (const QStringList& args : {QStringList{"/D"}, QStringList{}}) {
+        QProcess p;
+        Start(p, args);
+        const bool ended = p.waitForFinished(10000);
+        EXPECT_TRUE(ended) << args.join(' ').toStdString();
+        if (!ended) {
+            p.kill();
+            p.waitForFinished(5000);
+            continue;
+        }
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_TRUE(p.readAllStandardError().contains("[Password] Enter Password :"));
+    }
+}
+
+// Without a display the program says so and ends with 1, whatever its switch.
+TEST_F(ProgramRun, WithoutADisplayTheProgramSaysSoAndEndsWithOne) {
+    for (const char* display : {"", ":987"}) {
+        for (const QStringList& args : {QStringList{"--bogus"}, QStringList{"-h"}, QStringList{}}) {
+            QProcessEnvironment env = Env();
+            env.remove("QT_QPA_PLATFORM");
+            env.remove("WAYLAND_DISPLAY");
+            if (*display)
+                env.insert("DISPLAY", display);
+            else
+                env.remove("DISPLAY");
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(QString::fromStdString(program_), args);
+            ASSERT_TRUE(p.waitForFinished(10000));
+            const std::string what = std::string(display) + " " + args.join(' ').toStdString();
+            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit) << what;
+            EXPECT_EQ(p.exitCode(), 1) << what;
+            EXPECT_TRUE(p.readAllStandardError().contains("kv: no display")) << what;
+        }
+    }
 }
 
 TEST_F(ProgramRun, HelpAndVersionEndWithZero) {

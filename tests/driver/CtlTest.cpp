@@ -23,14 +23,33 @@ protected:
     std::ostringstream err_;
 };
 
-TEST_F(CtlTest, StatusShowsCountAndActiveState) {
+TEST_F(CtlTest, StatusShowsCountAndActiveStateOfTheCallersTable) {
+    const std::string uid = std::to_string(::getuid());
     EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
-    EXPECT_EQ(out_.str(), "entries: 0\nactive: no\n");
+    EXPECT_EQ(out_.str(), "uid: " + uid + "\nentries: 0\nactive: no\nprotection mounts: 0\n");
     Load({Add("/a/*"), Add("/b/*")});
     auto client = Connect();
     ASSERT_TRUE(Send(*client, code::kActivate).success);
+    out_.str("");
     EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
-    EXPECT_EQ(out_.str(), "entries: 2\nactive: yes\n");
+    EXPECT_EQ(out_.str(), "uid: " + uid + "\nentries: 2\nactive: yes\nprotection mounts: 0\n");
+}
+
+TEST_F(CtlTest, RootAddressesAnotherUidsTable) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root";
+    out_.str("");
+    EXPECT_EQ(Run({"--uid", "4242", "status"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str(), "uid: 4242\nentries: 0\nactive: no\nprotection mounts: 0\n");
+    Load({Add("/a/*")});  // root's own table
+    out_.str("");
+    EXPECT_EQ(Run({"--uid", "4242", "entries"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str(), "") << "another uid's table is untouched by root's entries";
+    for (const char* bad : {"x", "-1", "4294967295", "12a", ""}) {
+        err_.str("");
+        EXPECT_EQ(Run({"--uid", bad, "status"}), ctl_exit::kUsage) << bad;
+        EXPECT_NE(err_.str().find("--uid needs a number"), std::string::npos) << bad;
+    }
 }
 
 TEST_F(CtlTest, EntriesAreJsonLines) {

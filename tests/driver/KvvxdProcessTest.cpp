@@ -155,7 +155,8 @@ TEST(KvvxdProcessTest, KvctlReportsThroughItsExitCode) {
     Kvvxd service(socket, dir.File("state"));
     ASSERT_EQ(service.Start(), "ready");
     EXPECT_EQ(Kvctl("--device " + socket + " status", &out), 0);
-    EXPECT_EQ(out, "entries: 0\nactive: no\n");
+    EXPECT_EQ(out, "uid: " + std::to_string(::getuid()) +
+                       "\nentries: 0\nactive: no\nprotection mounts: 0\n");
     EXPECT_EQ(Kvctl("--device " + socket + " check --op Open --process vim /x", &out), 0);
     EXPECT_EQ(out, "allowed (protection is not active now)\n");
     EXPECT_EQ(Kvctl("--device " + socket + " check --op Nope --process vim /x", &out), 2);

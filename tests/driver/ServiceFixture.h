@@ -18,7 +18,7 @@ protected:
     void TearDown() override { StopService(); }
 
     void StartService() {
-        service_ = std::make_unique<Service>(ServiceOptions{SocketPath(), StatePath(), nullptr});
+        service_ = std::make_unique<Service>(OptionsFor(SocketPath(), StatePath()));
         std::string error;
         ASSERT_TRUE(service_->Start(&error)) << error;
         thread_ = std::thread([this] { service_->Run(); });

@@ -1,8 +1,10 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -92,7 +94,9 @@ TEST_F(ServiceTest, ChangesReachThePublishedIndexWhenRequestsPause) {
     auto client = Connect();
     ASSERT_TRUE(Send(*client, Add("/home/a/*")).success);
     ASSERT_TRUE(Send(*client, Add("/home/b/*")).success);
-    const PublishedIndex& published = service_->Table().Published();
+    // The table was made by the service thread on the first request; only the
+    // atomic published index is read here.
+    const PublishedIndex& published = service_->Tables().Find(::getuid())->Published();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (published.Current()->Size() != 2 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -210,7 +214,7 @@ TEST_F(ServiceTest, StallingAndFloodingClientsDoNotHoldOthersUp) {
 
 TEST(ServiceStallTest, AClientThatStallsMidFrameIsDropped) {
     kv::test::TempDir dir;
-    ServiceOptions options{dir.File("VEVUZ"), "", nullptr};
+    ServiceOptions options = OptionsFor(dir.File("VEVUZ"), "");
     options.stallTimeout = std::chrono::milliseconds(200);
     Service service(options);
     std::string error;
@@ -259,6 +263,58 @@ TEST_F(ServiceTest, ARestartRestoresEntriesAndActiveState) {
     EXPECT_EQ(Send(*again, code::kGetActive).returned, 0u);
 }
 
+/// Runs `body` in a child process with uid and gid `uid`; its exit code.
+template <typename Body>
+int AsUid(uid_t uid, Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)
+            ::_exit(90);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+TEST_F(ServiceTest, EveryUidHasItsOwnTableAndOnlyRootAddressesAnother) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to run a client as another uid";
+    ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);  // the other uid reaches the socket
+    const int child = AsUid(65534, [this]() -> int {
+        DeviceClient client;
+        std::string error;
+        if (!client.Open(SocketPath(), &error, 5000))
+            return 1;
+        Reply reply;
+        Request select = MakeRequest(code::kSelectUid);
+        select.uid = 0;
+        if (!client.Transact(Add("/srv/nobody/*"), &reply, &error) || !reply.success)
+            return 2;
+        if (!client.Transact(MakeRequest(code::kActivate), &reply, &error) || !reply.success)
+            return 3;
+        if (!client.Transact(select, &reply, &error) || reply.success)
+            return 4;  // a user may not reach root's table
+        if (!client.Transact(MakeRequest(code::kCount), &reply, &error) || reply.returned != 1)
+            return 5;  // and stays on its own
+        return 0;
+    });
+    ASSERT_EQ(child, 0);
+    auto root = Connect();
+    EXPECT_EQ(Send(*root, code::kCount).returned, 0u) << "root's table is untouched";
+    EXPECT_EQ(Send(*root, code::kGetActive).returned, 0u);
+    Request select = MakeRequest(code::kSelectUid);
+    select.uid = 65534;
+    ASSERT_TRUE(Send(*root, select).success);
+    EXPECT_EQ(Send(*root, code::kCount).returned, 1u);
+    EXPECT_EQ(Send(*root, code::kGetActive).returned, 1u);
+
+    const auto policy = service_->CurrentPolicy();
+    ASSERT_NE(policy->For(65534), nullptr) << "the active table is in the policy";
+    EXPECT_EQ(policy->For(0), nullptr) << "an inactive table is not";
+    EXPECT_EQ(policy->Folders(), std::vector<std::string>{"/srv/nobody"});
+}
+
 TEST_F(ServiceTest, TheSocketLetsEveryUserConnectAndTheStateIsTheServicesOwn) {
     auto client = Connect();
     ASSERT_TRUE(Send(*client, code::kActivate).success);
@@ -271,7 +327,7 @@ TEST_F(ServiceTest, TheSocketLetsEveryUserConnectAndTheStateIsTheServicesOwn) {
 }
 
 TEST_F(ServiceTest, ASecondServiceOnTheSameSocketIsRefused) {
-    Service second(ServiceOptions{SocketPath(), dir_.File("state2"), nullptr});
+    Service second(OptionsFor(SocketPath(), dir_.File("state2")));
     std::string error;
     EXPECT_FALSE(second.Start(&error));
     EXPECT_NE(error.find("another service"), std::string::npos) << error;
@@ -293,12 +349,12 @@ TEST(ServiceStartTest, AStaleSocketIsReplacedButOtherFilesAreLeftAlone) {
     }
     std::string error;
     {
-        Service service(ServiceOptions{path, "", nullptr});
+        Service service(OptionsFor(path, ""));
         EXPECT_TRUE(service.Start(&error)) << error;
     }
     const std::string plain = dir.File("plain");
     kv::test::WriteFile(plain, "data");
-    Service service(ServiceOptions{plain, "", nullptr});
+    Service service(OptionsFor(plain, ""));
     EXPECT_FALSE(service.Start(&error));
     EXPECT_NE(error.find("not a socket"), std::string::npos) << error;
     EXPECT_EQ(kv::test::ReadFile(plain), "data");

@@ -22,8 +22,8 @@ public:
     ~ServiceRunner() { Stop(); }
 
     void Start() {
-        service_ = std::make_unique<driver::Service>(
-            driver::ServiceOptions{SocketPath(), dir_.File("state"), nullptr});
+        service_ =
+            std::make_unique<driver::Service>(driver::OptionsFor(SocketPath(), dir_.File("state")));
         std::string error;
         if (!service_->Start(&error))
             ADD_FAILURE() << error;

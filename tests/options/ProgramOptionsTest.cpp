@@ -202,6 +202,19 @@ TEST_F(ProgramOptions, AnAbsentHotKeyIsCtrlAltKAndAStoredOneIsKept) {
     EXPECT_EQ(store.ReadString("HotKey", ""), "Ctrl+A");
 }
 
+TEST_F(ProgramOptions, OkLeavesTheFlagSetWhileGroupEditsAreUnsaved) {
+    modified.SetTreeEdited();
+    EXPECT_TRUE(Run([](FakePrOptForm&, TPrOptFrmLogic& logic) { logic.OKButtonClick(); }));
+    EXPECT_EQ(OnDisk("FirstTime"), "0");
+    EXPECT_TRUE(modified.Get());
+    EXPECT_TRUE(modified.TreeEdited());
+    modified.Clear();  // Save wrote the tree
+    EXPECT_FALSE(modified.TreeEdited());
+    modified.Set();  // a protection edit: the settings hold it, OK writes it
+    EXPECT_TRUE(Run([](FakePrOptForm&, TPrOptFrmLogic& logic) { logic.OKButtonClick(); }));
+    EXPECT_FALSE(modified.Get());
+}
+
 TEST_F(ProgramOptions, OkStoresAppliesAndSavesInOrder) {
     store.WriteString("Password", "OLD");
     modified.Set();

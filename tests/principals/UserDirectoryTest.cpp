@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "principals/GroupCommands.h"
 #include "tests/support/FakeRegistry.h"
+#include "tests/support/ScriptedGroupDialog.h"
+#include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
 
 namespace kv {
@@ -60,9 +63,20 @@ TEST_F(Directory, CurrentUserIsKnownOnlyWhenRecordedAsKnown) {
     EXPECT_EQ(directory_.CurrentUserName(), "BOB");
     EXPECT_EQ(shown, "BOB");
 
-    registry_.SetCurrentUser("bob");  // other letter case: the registry and the store ignore it
+    // Other letter case: the registry ignores it, but user names are case-exact
+    // here, and so are the store's names: "bob" was never recorded.
+    registry_.SetCurrentUser("bob");
     directory_.LoadCurrentUser();
-    EXPECT_EQ(directory_.CurrentUserName(), "bob");
+    EXPECT_EQ(directory_.CurrentUserName(), "Unknown User");
+    {
+        // A store that folds names (the Windows path style) identifies "bob".
+        TEncriptor folded(dir_.File("folded.dat"), true, NameCase::Folded);
+        TPrincipalTree tree;
+        TUserDirectory directory(folded, registry_, tree, modified_);
+        directory.SaveKnownUsers();
+        directory.LoadCurrentUser();
+        EXPECT_EQ(directory.CurrentUserName(), "bob");
+    }
     registry_.SetCurrentUser("CAROL");  // no profile
     directory_.LoadCurrentUser();
     EXPECT_EQ(directory_.CurrentUserName(), "Unknown User");
@@ -97,6 +111,29 @@ TEST_F(Directory, TreeOrderFromStoredGroupsAndProfiles) {
     // The current user is unknown: the first node is selected.
     EXPECT_EQ(tree_.SelectedNode(), tree_.TopLevel().front().get());
     EXPECT_EQ(directory_.CaptionText(), "Kestrava - Protection settings for the group \"Staff\"");
+}
+
+TEST_F(Directory, AMembershipNamingAUserLeavesTheUserAtTheTop) {
+    registry_.SetProfiles({"ALICE", "BOB", "CAROL"});
+    store_.WriteInteger("GroupCount", 2);
+    store_.WriteString("1_Group", "Staff");
+    store_.WriteString("2_Group", "Guests");
+    store_.WriteString("ALICE_GroupName", "Staff");
+    store_.WriteString("BOB_GroupName", "ALICE");  // a user, inside a group
+    store_.WriteString("CAROL_GroupName", "BOB");  // a user at the top
+    store_.WriteString("Unknown User_GroupName", "CAROL");
+    directory_.LoadCurrentUser();
+    directory_.LoadUserGroups();
+    EXPECT_EQ(Dump(tree_), "Staff:0\n  ALICE:1\nGuests:0\nBOB:1\nCAROL:1\nUnknown User:6\n");
+
+    // Moving ALICE to another group keeps every other user.
+    test::ScriptedPrompts prompts;
+    test::ScriptedGroupDialog dialog;
+    TGroupCommands commands(tree_, modified_, prompts, dialog);
+    tree_.Select(tree_.FindNodeByText("ALICE"));
+    dialog.answers = {std::string("Guests")};
+    commands.cmdMoveUserExecute(directory_.ProfileNames());
+    EXPECT_EQ(Dump(tree_), "Staff:0\nGuests:0\n  ALICE:1\nBOB:1\nCAROL:1\nUnknown User:6\n");
 }
 
 TEST_F(Directory, CurrentUsersNodeIsSelectedOnlyWhenTheNameMatchesExactly) {
@@ -155,7 +192,7 @@ TEST_F(Directory, SaveWritesTheGroupKeysAndTheyComeBackAfterARestart) {
 
 TEST_F(Directory, KnownUsersAreReplacedNotMerged) {
     registry_.SetProfiles({"ALICE"});
-    store_.WriteBool("curusers_OLD", true);
+    store_.WriteBool("CurUsers_OLD", true);
     store_.WriteBool("X_CurUsers_Y", true);
     directory_.SaveKnownUsers();
     EXPECT_EQ(store_.ReadString("CurUsers_OLD", "gone"), "gone");

@@ -28,6 +28,27 @@ protected:
     }
 };
 
+// Folders whose names differ only in letter case are two folders here.
+TEST(CaseExactPaths, FoldersDifferingOnlyInCaseKeepRulesOfTheirOwn) {
+    RulesFixture f(PathStyle::Posix(), "/");
+    f.tree.AddPath("x/Docs");
+    f.tree.AddPath("x/docs");
+    f.SelectInTree("/x/Docs");
+    f.controller.cmdReadOnlyExecute(2);
+    f.SelectInTree("/x/docs");
+    f.controller.cmdReadOnlyExecute(1);
+    EXPECT_EQ(f.Keys(), (Keys{{"u_Bob_P_/x/Docs", "2"}, {"u_Bob_P_/x/docs", "1"}}));
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(f.MarkerOf("/x/Docs"), 2);
+    EXPECT_EQ(f.MarkerOf("/x/docs"), 1);
+    f.SelectInTree("/x/docs");
+    f.controller.cmdReadOnlyExecute(-1);
+    EXPECT_EQ(f.Keys(), (Keys{{"u_Bob_P_/x/Docs", "2"}}));
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(f.MarkerOf("/x/Docs"), 2);
+    EXPECT_EQ(f.MarkerOf("/x/docs"), -1);
+}
+
 TEST_P(CommandsTest, ReadOnlyOnSubfolderOfReadOnlyFolderKeepsTheFolderAbove) {
     f.store.WriteInteger(K("A"), 1);
     f.store.WriteInteger(K("A/B/C"), 2);
@@ -68,10 +89,48 @@ TEST_P(CommandsTest, ResetOfACoveredSubfolderPushesTheProtectionOntoItsSiblings)
     f.store.WriteString(K("A") + "_Processes", "x.exe");
     Remark();
     Tree("A/E", -1);
-    EXPECT_EQ(f.Keys(), (Keys{{K("A/B"), "3"}, {K("A/G"), "3"}}));
+    EXPECT_EQ(f.Keys(), (Keys{{K("A/B"), "3"},
+                              {K("A/B") + "_Processes", "x.exe"},
+                              {K("A/G"), "3"},
+                              {K("A/G") + "_Processes", "x.exe"}}));
     EXPECT_EQ(M("A"), -1);
     EXPECT_EQ(M("A/E"), -1);
     EXPECT_EQ(M("A/B/C"), 3);
+}
+
+TEST_P(CommandsTest, BrokenUpCustomFoldersHandTheirOptionsToTheSiblingsTheyCovered) {
+    f.store.WriteInteger(K("A"), 3);
+    f.store.WriteString(K("A") + "_Processes", "x.exe");
+    f.store.WriteString(K("A") + "_IncludeFiles", "*.doc");
+    f.store.WriteInteger(K("A") + "_dwOperation", 0x20);
+    f.store.WriteInteger(K("A/G"), 3);  // Custom of its own, with its own options
+    f.store.WriteString(K("A/G") + "_Processes", "own.exe");
+    Remark();
+    Tree("A/B/C", 2);
+    Keys expected{{K("A/B/C"), "2"}, {K("A/G"), "3"}, {K("A/G") + "_Processes", "own.exe"}};
+    for (const char* sibling : {"A/B/H", "A/E"}) {
+        expected[K(sibling)] = "3";
+        expected[K(sibling) + "_Processes"] = "x.exe";
+        expected[K(sibling) + "_IncludeFiles"] = "*.doc";
+        expected[K(sibling) + "_dwOperation"] = "32";
+    }
+    EXPECT_EQ(f.Keys(), expected);
+    EXPECT_EQ(M("A/B/H"), 3);
+    EXPECT_EQ(M("A/B/C"), 2);
+}
+
+TEST_P(CommandsTest, AFolderCoveredByACustomRootHandsOnTheRootsOptions) {
+    f.store.WriteInteger(K(""), 3);
+    f.store.WriteInteger(K("") + "_dwOperation", 0x20);
+    Remark();
+    Tree("A/E", 1);
+    EXPECT_EQ(f.Keys(), (Keys{{K(""), "3"},
+                              {K("") + "_dwOperation", "32"},
+                              {K("A/B"), "3"},
+                              {K("A/B") + "_dwOperation", "32"},
+                              {K("A/E"), "1"},
+                              {K("A/G"), "3"},
+                              {K("A/G") + "_dwOperation", "32"}}));
 }
 
 TEST_P(CommandsTest, ResetOfARootRemovesEveryKeyOfThePrincipalBelowIt) {

@@ -33,7 +33,7 @@ class RulesFixture {
 public:
     explicit RulesFixture(const PathStyle& style, const std::string& root)
         : style(style),
-          store(dir.File("kv.dat"), false),
+          store(dir.File("kv.dat"), false, style.Names()),
           tree(style, root),
           list(tree),
           controller(store, prompts, modified, principals, tree, list, dialog, style) {

@@ -137,7 +137,7 @@ TEST(SettingsFileForm, LoadsFilesOfTheReferenceEncoder) {
         }
     }
     WriteFile(path, RefEncode("Key=va=lue with  spaces \r\n"));
-    TEncriptor store(path, true);
+    TEncriptor store(path, true, NameCase::Folded);
     EXPECT_EQ(store.ReadString("key", ""), "va=lue with  spaces");
 }
 
@@ -164,7 +164,7 @@ TEST(SettingsFileForm, PlainModeKeepsLinesAsText) {
         ASSERT_TRUE(store.Flush(true));
     }
     EXPECT_EQ(ReadFile(path), kMarker + "=" + kMarker + "\r\nCount=-12\r\n");
-    TEncriptor again(path, false);
+    TEncriptor again(path, false, NameCase::Folded);
     EXPECT_EQ(again.ReadInteger("count", 0), -12);
 }
 
@@ -233,16 +233,44 @@ TEST(SettingsFileForm, MissingFolderGivesEmptyStore) {
     EXPECT_FALSE(store.Modified());
 }
 
-TEST(SettingsReads, NamesIgnoreCaseAcrossReload) {
+// The Windows path style's store: names ignore case.
+TEST(SettingsReads, FoldedNamesIgnoreCaseAcrossReload) {
     TempDir dir;
     const std::string path = dir.File("kv.dat");
     {
-        TEncriptor store(path, true);
+        TEncriptor store(path, true, NameCase::Folded);
         store.WriteString("HOTKEY", "Ctrl+Alt+K");
         ASSERT_TRUE(store.Flush(true));
     }
-    TEncriptor store(path, true);
+    TEncriptor store(path, true, NameCase::Folded);
     EXPECT_EQ(store.ReadString("hotkey", ""), "Ctrl+Alt+K");
+    // The same file read with exact names: one entry, under its own spelling.
+    TEncriptor exact(path, true, NameCase::Exact);
+    EXPECT_EQ(exact.ReadString("hotkey", "none"), "none");
+    EXPECT_EQ(exact.ReadString("HOTKEY", "none"), "Ctrl+Alt+K");
+}
+
+// Paths on this system are case-exact, and protection keys hold paths.
+TEST(SettingsReads, NamesDifferingOnlyInCaseAreTwoEntriesOnThisSystem) {
+    TempDir dir;
+    const std::string path = dir.File("kv.dat");
+    // A file holding both keys loads both.
+    WriteFile(path, RefEncode("u_Bob_P_/x/Docs=2\r\nu_Bob_P_/x/docs=1\r\n"));
+    TEncriptor store(path, true);
+    EXPECT_EQ(store.ReadInteger("u_Bob_P_/x/Docs", 0), 2);
+    EXPECT_EQ(store.ReadInteger("u_Bob_P_/x/docs", 0), 1);
+    EXPECT_EQ(store.ReadInteger("U_BOB_P_/X/DOCS", 0), 0);
+    store.WriteInteger("u_Bob_P_/x/docs", 3);
+    EXPECT_EQ(ReadPlainLines(store), "u_Bob_P_/x/Docs|u_Bob_P_/x/docs|");
+    EXPECT_EQ(store.ReadInteger("u_Bob_P_/x/Docs", 0), 2);
+    store.WriteString("u_Bob_P_/x/docs_Processes", "x.exe");
+    store.DeleteKeysWithPrefix("u_Bob_P_/x/docs");
+    store.DeleteKey("u_Bob_P_/x/DOCS");
+    EXPECT_EQ(ReadPlainLines(store), "u_Bob_P_/x/Docs|");
+    ASSERT_TRUE(store.Flush(true));
+    TEncriptor again(path, true);
+    EXPECT_EQ(again.ReadInteger("u_Bob_P_/x/Docs", 0), 2);
+    EXPECT_EQ(again.EntryCount(), 1);
 }
 
 TEST(SettingsReads, TrimmingAndDefaults) {
@@ -297,9 +325,10 @@ TEST(SettingsReads, Booleans) {
     EXPECT_EQ(store.ReadString("W", ""), "1");
 }
 
+// Written against a store that folds names, as the Windows path style's does.
 TEST(SettingsWrites, WriteStringRules) {
     TempDir dir;
-    TEncriptor store(dir.File("kv.dat"), true);
+    TEncriptor store(dir.File("kv.dat"), true, NameCase::Folded);
     store.WriteString("Key", "one");
     EXPECT_TRUE(store.Modified());
     ASSERT_TRUE(store.Flush(false));
@@ -322,7 +351,7 @@ TEST(SettingsWrites, DuplicateNamesUseTheFirstLine) {
     TempDir dir;
     const std::string path = dir.File("kv.dat");
     WriteFile(path, RefEncode("A=1\r\nnoequals\r\na=2\r\nB=3\r\n"));
-    TEncriptor store(path, true);
+    TEncriptor store(path, true, NameCase::Folded);
     EXPECT_EQ(store.ReadString("A", ""), "1");
     EXPECT_EQ(store.EntryName(1), "");
     EXPECT_EQ(store.EntryCount(), 4);
@@ -338,7 +367,7 @@ TEST(SettingsWrites, DuplicateNamesUseTheFirstLine) {
 
 TEST(SettingsWrites, DeleteKeysWithPrefix) {
     TempDir dir;
-    TEncriptor store(dir.File("kv.dat"), true);
+    TEncriptor store(dir.File("kv.dat"), true, NameCase::Folded);
     store.WriteBool("CurUsers_ALICE", true);
     store.WriteBool("curusers_bob", true);
     store.WriteBool("X_CurUsers_C", true);
@@ -384,7 +413,7 @@ TEST(SettingsWrites, EntryOrderSurvivesFlushAndLoad) {
         store.WriteString("N20", "changed");
         ASSERT_TRUE(store.Flush(true));
     }
-    TEncriptor store(path, true);
+    TEncriptor store(path, true, NameCase::Folded);
     ASSERT_EQ(store.EntryCount(), 50);
     EXPECT_EQ(store.EntryName(10), "N9");
     EXPECT_EQ(store.EntryName(11), "N11");

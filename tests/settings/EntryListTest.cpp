@@ -12,21 +12,27 @@ namespace {
 // A plain model of the store's list: linear scans, no index.
 struct ModelList {
     std::vector<std::string> lines;
+    NameCase names;
 
+    bool Same(std::string_view a, std::string_view b) const {
+        return names == NameCase::Exact ? a == b : EqualNoCase(a, b);
+    }
     long Find(const std::string& name) const {
         for (size_t i = 0; i < lines.size(); ++i) {
             std::string_view n;
-            if (NameOfLine(lines[i], &n) && EqualNoCase(n, name))
+            if (NameOfLine(lines[i], &n) && Same(n, name))
                 return static_cast<long>(i);
         }
         return -1;
     }
 };
 
-TEST(EntryList, RandomOperationsAgreeWithAPlainList) {
+class EntryListNames : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(EntryListNames, RandomOperationsAgreeWithAPlainList) {
     std::mt19937 rng(1234);
-    EntryList list;
-    ModelList model;
+    EntryList list(GetParam());
+    ModelList model{{}, GetParam()};
     auto name = [&] { return std::string(1, "aAbBcC"[rng() % 6]) + std::to_string(rng() % 40); };
     for (int step = 0; step < 20000; ++step) {
         switch (rng() % 6) {
@@ -72,7 +78,7 @@ TEST(EntryList, RandomOperationsAgreeWithAPlainList) {
                 std::vector<std::string> kept;
                 for (const auto& l : model.lines) {
                     if (l.size() < prefix.size() ||
-                        !EqualNoCase(std::string_view(l).substr(0, prefix.size()), prefix)) {
+                        !model.Same(std::string_view(l).substr(0, prefix.size()), prefix)) {
                         kept.push_back(l);
                     }
                 }
@@ -90,6 +96,12 @@ TEST(EntryList, RandomOperationsAgreeWithAPlainList) {
     }
     EXPECT_EQ(list.Lines(), model.lines);
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, EntryListNames,
+                         ::testing::Values(NameCase::Folded, NameCase::Exact),
+                         [](const ::testing::TestParamInfo<NameCase>& info) {
+                             return info.param == NameCase::Folded ? "Folded" : "Exact";
+                         });
 
 }  // namespace
 }  // namespace kv

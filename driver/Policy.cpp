@@ -1,0 +1,68 @@
+#include "driver/Policy.h"
+
+#include <algorithm>
+
+#include "driver/EntryTable.h"
+
+namespace kv::driver {
+
+Policy::Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::string> folders,
+               std::uint64_t generation)
+    : users_(std::move(users)), folders_(std::move(folders)), generation_(generation) {
+    std::sort(folders_.begin(), folders_.end());
+    folders_.erase(std::unique(folders_.begin(), folders_.end()), folders_.end());
+}
+
+const UserRules* Policy::For(uid_t uid) const {
+    const auto it = users_.find(uid);
+    return it == users_.end() ? nullptr : &it->second;
+}
+
+bool Policy::HoldsProtected(std::string_view folder) const {
+    if (folder.empty())
+        return false;
+    if (folder == "/")
+        return !folders_.empty();
+    // The folder itself, or the first folder sorted after "folder/".
+    const auto it = std::lower_bound(folders_.begin(), folders_.end(), folder);
+    if (it == folders_.end())
+        return false;
+    if (*it == folder)
+        return true;
+    const std::string below = std::string(folder) + "/";
+    const auto under = std::lower_bound(it, folders_.end(), below);
+    return under != folders_.end() && under->starts_with(below);
+}
+
+std::string EntryFolder(std::string_view fileMask) {
+    const std::string_view literal = fileMask.substr(0, fileMask.find('*'));
+    const std::size_t slash = literal.rfind('/');
+    if (slash == std::string_view::npos || literal.empty() || literal.front() != '/')
+        return {};
+    return slash == 0 ? std::string("/") : std::string(literal.substr(0, slash));
+}
+
+std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation) {
+    std::unordered_map<uid_t, UserRules> users;
+    std::vector<std::string> folders;
+    for (auto& [uid, table] : tables.All()) {
+        if (!table.Active())
+            continue;
+        UserRules rules;
+        rules.all = table.Index();
+        std::vector<Entry> hiding;
+        for (const Entry& e : table.Entries()) {
+            if (const std::string folder = EntryFolder(e.FileMask); !folder.empty())
+                folders.push_back(folder);
+            if (e.dwOperation & kHideBit) {
+                hiding.push_back(e);
+                hiding.back().dwOperation = kHideBit;
+            }
+        }
+        rules.hide = std::make_shared<const MatchIndex>(hiding);
+        users.emplace(uid, std::move(rules));
+    }
+    return std::make_shared<const Policy>(std::move(users), std::move(folders), generation);
+}
+
+}  // namespace kv::driver

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "driver/Matcher.h"
+#include "driver/Protocol.h"
+
+namespace kv::driver {
+
+class TableSet;
+
+inline constexpr std::uint32_t kHideBit = 0x200;  // "List": left out of listings
+
+/// The compiled rules of one uid whose table is active.
+struct UserRules {
+    /// Every entry of the table.
+    std::shared_ptr<const MatchIndex> all;
+    /// Only the entries with the Hide bit, each reduced to that bit, so that
+    /// "hidden" is never confused with "inaccessible".
+    std::shared_ptr<const MatchIndex> hide;
+};
+
+/// What the enforcement engines decide with: the rules of every active table,
+/// replaced as a whole at one point (engines keep the snapshot a decision
+/// started with).
+class Policy {
+public:
+    Policy() = default;
+    Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::string> folders,
+           std::uint64_t generation);
+
+    /// The rules of `uid`, or null when its table is not active.
+    const UserRules* For(uid_t uid) const;
+    /// The folders named by the literal part of active entries (sorted, no
+    /// duplicates): "/srv/ro" for "/srv/ro/*" and for "/srv/ro/f.txt".
+    const std::vector<std::string>& Folders() const { return folders_; }
+    /// Whether `folder` or a folder below it holds a protected item, so that
+    /// renaming it would move that item out of its entry's reach.
+    bool HoldsProtected(std::string_view folder) const;
+    std::uint64_t Generation() const { return generation_; }
+    bool Empty() const { return users_.empty(); }
+
+private:
+    std::unordered_map<uid_t, UserRules> users_;
+    std::vector<std::string> folders_;
+    std::uint64_t generation_ = 0;
+};
+
+/// The folder named by the literal part of a FileMask: the text before the
+/// first "*" cut after its last "/" ("/" for the root), or the empty text when
+/// the pattern names no folder (it begins with "*", or holds no "/").
+std::string EntryFolder(std::string_view fileMask);
+
+/// The policy of the active tables of `tables` (their indexes compiled).
+std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation);
+
+class PublishedPolicy {
+public:
+    PublishedPolicy() : policy_(std::make_shared<const Policy>()) {}
+    std::shared_ptr<const Policy> Current() const { return policy_.load(); }
+    void Publish(std::shared_ptr<const Policy> policy) { policy_.store(std::move(policy)); }
+
+private:
+    std::atomic<std::shared_ptr<const Policy>> policy_;
+};
+
+}  // namespace kv::driver

@@ -1,0 +1,45 @@
+#include "driver/mounts/Gate.h"
+
+#include <cerrno>
+
+#include "driver/mounts/Caller.h"
+
+namespace kv::driver::mounts {
+
+Gate::Gate(const Policy& policy, uid_t uid, pid_t pid) : rules_(policy.For(uid)), pid_(pid) {}
+
+const std::string& Gate::Process() {
+    if (!process_)
+        process_ = ExecutableOf(pid_);
+    return *process_;
+}
+
+bool Gate::Refused(std::uint32_t bits, std::string_view path) {
+    return rules_ && rules_->all->Decide(bits, path, Process()).refused;
+}
+
+bool Gate::Hidden(std::string_view path) {
+    return rules_ && rules_->hide->Size() > 0 &&
+           rules_->hide->Decide(op::kList, path, Process()).refused;
+}
+
+int Gate::Check(std::uint32_t bits, std::string_view path) {
+    if (!rules_)
+        return 0;
+    if (Hidden(path))
+        return ENOENT;
+    return Refused(bits, path) ? EACCES : 0;
+}
+
+std::uint32_t Gate::TimesHidden(std::string_view path) {
+    std::uint32_t hidden = 0;
+    if (!rules_)
+        return hidden;
+    for (const std::uint32_t bit : {op::kTimeGetA, op::kTimeGetC, op::kTimeGetM}) {
+        if (Refused(bit, path))
+            hidden |= bit;
+    }
+    return hidden;
+}
+
+}  // namespace kv::driver::mounts

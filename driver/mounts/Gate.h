@@ -1,0 +1,62 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "driver/Policy.h"
+
+namespace kv::driver::mounts {
+
+/// Operation bits, by the names of their check boxes.
+namespace op {
+inline constexpr std::uint32_t kOpen = 0x4;
+inline constexpr std::uint32_t kTimeGetA = 0x8;
+inline constexpr std::uint32_t kRename = 0x10;
+inline constexpr std::uint32_t kDeleteF = 0x20;
+inline constexpr std::uint32_t kRead = 0x40;
+inline constexpr std::uint32_t kWrite = 0x80;
+inline constexpr std::uint32_t kAttrGet = 0x100;
+inline constexpr std::uint32_t kList = 0x200;
+inline constexpr std::uint32_t kFull = 0x400;
+inline constexpr std::uint32_t kCr = 0x800;
+inline constexpr std::uint32_t kReplace = 0x1000;
+inline constexpr std::uint32_t kDirDelete = 0x2000;
+inline constexpr std::uint32_t kDirCreate = 0x4000;
+inline constexpr std::uint32_t kTimeGetC = 0x8000;
+inline constexpr std::uint32_t kTimeGetM = 0x10000;
+inline constexpr std::uint32_t kTimeSetA = 0x20000;
+inline constexpr std::uint32_t kTimeSetC = 0x40000;
+inline constexpr std::uint32_t kTimeSetM = 0x80000;
+inline constexpr std::uint32_t kAttrSet = 0x100000;
+}  // namespace op
+
+/// The decisions of one request, for one caller: the caller's rules from one
+/// policy snapshot, and the caller's process name, read once when first needed.
+class Gate {
+public:
+    Gate(const Policy& policy, uid_t uid, pid_t pid);
+
+    /// Whether the caller's table is active at all.
+    bool Protected() const { return rules_ != nullptr; }
+    /// 0 when every operation of `bits` on `path` is allowed, ENOENT when the
+    /// item is hidden from the caller, EACCES when an entry refuses.
+    int Check(std::uint32_t bits, std::string_view path);
+    /// Whether the item is left out of the caller's listings.
+    bool Hidden(std::string_view path);
+    /// Which of the retrieve-time bits are refused on `path`.
+    std::uint32_t TimesHidden(std::string_view path);
+
+private:
+    bool Refused(std::uint32_t bits, std::string_view path);
+    const std::string& Process();
+
+    const UserRules* rules_;
+    pid_t pid_;
+    std::optional<std::string> process_;
+};
+
+}  // namespace kv::driver::mounts

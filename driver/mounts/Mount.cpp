@@ -1,0 +1,150 @@
+#include "driver/mounts/Mount.h"
+
+#include "driver/mounts/MountInfo.h"
+#include "driver/mounts/ProtectionFs.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kv::driver::mounts {
+
+namespace {
+
+/// Flags that keep the mount no more permissive than the file system it covers.
+unsigned long MountFlags(int folderFd) {
+    unsigned long flags = 0;
+    struct statvfs st;
+    if (::fstatvfs(folderFd, &st) == 0) {
+        if (st.f_flag & ST_NOSUID)
+            flags |= MS_NOSUID;
+        if (st.f_flag & ST_NODEV)
+            flags |= MS_NODEV;
+        if (st.f_flag & ST_NOEXEC)
+            flags |= MS_NOEXEC;
+        if (st.f_flag & ST_RDONLY)
+            flags |= MS_RDONLY;
+    }
+    return flags;
+}
+
+}  // namespace
+
+std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedPolicy& policy,
+                                     std::string* error) {
+    std::unique_ptr<Mount> mount(new Mount());
+    mount->folder_ = folder;
+    const int folderFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folderFd < 0) {
+        *error = "cannot open " + folder + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    mount->fs_ = std::make_unique<ProtectionFs>(folder, folderFd, policy);
+
+    // The service mounts the device itself (it runs as root) and hands the
+    // open device to the session as "/dev/fd/N".
+    const int device = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (device < 0) {
+        *error = std::string("cannot open /dev/fuse: ") + std::strerror(errno);
+        return nullptr;
+    }
+    const std::string options =
+        "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0,allow_other";
+    if (::mount("kestrava", folder.c_str(), std::string(kMountType).c_str(), MountFlags(folderFd),
+                options.c_str()) != 0) {
+        *error = "cannot mount over " + folder + ": " + std::strerror(errno);
+        ::close(device);
+        return nullptr;
+    }
+    const MountLine* top = nullptr;
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    top = TopMountAt(mounts, folder);
+    mount->device_ = top && top->fsType == kMountType ? top->device : std::string();
+
+    std::string program = "kvvxd";
+    char* argv[] = {program.data(), nullptr};
+    fuse_args args = FUSE_ARGS_INIT(1, argv);
+    mount->session_ = fuse_session_new(&args, &ProtectionFs::Operations(),
+                                       sizeof(fuse_lowlevel_ops), mount->fs_.get());
+    const std::string deviceName = "/dev/fd/" + std::to_string(device);
+    if (!mount->session_ || fuse_session_mount(mount->session_, deviceName.c_str()) != 0) {
+        *error = "cannot start a file system session for " + folder;
+        ::umount2(folder.c_str(), MNT_DETACH);
+        if (mount->session_)
+            fuse_session_destroy(mount->session_);
+        else
+            ::close(device);
+        mount->session_ = nullptr;
+        return nullptr;
+    }
+    ::fcntl(device, F_SETFL, ::fcntl(device, F_GETFL) | O_NONBLOCK);
+    mount->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    for (int i = 0; i < kThreads; ++i)
+        mount->threads_.emplace_back([m = mount.get()] { m->Serve(); });
+    return mount;
+}
+
+void Mount::Serve() {
+    fuse_buf buffer{};
+    const int fd = fuse_session_fd(session_);
+    while (!stopping_.load() && !fuse_session_exited(session_)) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[1].revents)
+            break;
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+            break;
+        const int n = fuse_session_receive_buf(session_, &buffer);
+        if (n == -EINTR || n == -EAGAIN)
+            continue;
+        if (n <= 0)
+            break;  // unmounted (0) or a failing device
+        fuse_session_process_buf(session_, &buffer);
+    }
+    std::free(buffer.mem);
+}
+
+void Mount::Unmount() {
+    // Detach first, so no new request comes in by path; then stop the
+    // threads and close the device, which ends the connection.
+    // Where the mount is now (a folder above it may have moved), and only
+    // while it is the top-most mount there: never another's stacked on it.
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    if (const MountLine* ours = FindMount(mounts, device_)) {
+        if (const MountLine* top = TopMountAt(mounts, ours->mountPoint); top == ours)
+            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
+    }
+    stopping_ = true;
+    if (stopFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
+    }
+    for (std::thread& t : threads_)
+        t.join();
+    threads_.clear();
+    if (session_) {
+        fuse_session_exit(session_);
+        fuse_session_destroy(session_);  // closes the device: the connection ends
+        session_ = nullptr;
+    }
+    if (stopFd_ >= 0)
+        ::close(stopFd_);
+    stopFd_ = -1;
+}
+
+Mount::~Mount() {
+    Unmount();
+}
+
+}  // namespace kv::driver::mounts

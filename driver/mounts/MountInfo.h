@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv::driver::mounts {
+
+/// One line of /proc/self/mountinfo.
+struct MountLine {
+    std::string device;  ///< "major:minor"
+    std::string mountPoint;
+    std::string fsType;
+    std::string source;
+};
+
+/// The file system type of protection mounts.
+inline constexpr std::string_view kMountType = "fuse.kestrava";
+
+/// Parses mountinfo text (octal escapes such as "\040" undone); lines that
+/// do not parse are skipped.
+std::vector<MountLine> ParseMountInfo(std::string_view text);
+/// The mounts of this process's mount namespace, in mount order.
+std::vector<MountLine> ReadMountInfo();
+/// The protection mount with device number `device`, wherever it is now (a
+/// folder above it may have been moved), or null.
+const MountLine* FindMount(const std::vector<MountLine>& mounts, std::string_view device);
+/// The last (top-most) mount at `folder`, or null.
+const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_view folder);
+
+}  // namespace kv::driver::mounts

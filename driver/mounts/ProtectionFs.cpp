@@ -1,0 +1,857 @@
+#include "driver/mounts/ProtectionFs.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "driver/mounts/Caller.h"
+#include "driver/mounts/Gate.h"
+
+namespace kv::driver::mounts {
+
+namespace {
+
+ProtectionFs& Fs(fuse_req_t req) {
+    return *static_cast<ProtectionFs*>(fuse_req_userdata(req));
+}
+
+/// "/proc/self/fd/N": reaches the item of an O_PATH handle for the calls that
+/// take no handle (open, xattrs, link) with the caller's rights.
+struct ProcPath {
+    explicit ProcPath(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
+    char text[40];
+};
+
+/// One request: its caller, the policy snapshot it is decided with, and the
+/// caller's identity to act with.
+class Call {
+public:
+    explicit Call(fuse_req_t req)
+        : req_(req),
+          ctx_(fuse_req_ctx(req)),
+          policy_(Fs(req).Policy().Current()),
+          gate_(*policy_, ctx_->uid, ctx_->pid) {}
+
+    Gate& gate() { return gate_; }
+    const Policy& policy() const { return *policy_; }
+    uid_t uid() const { return ctx_->uid; }
+
+    /// Acts as the caller; false (with the request answered) when the
+    /// caller's identity cannot be taken.
+    std::unique_ptr<ActAs> Act() {
+        gid_t groups[64];
+        int count = fuse_req_getgroups(req_, 64, groups);
+        std::vector<gid_t> more;
+        if (count > 64) {
+            more.resize(static_cast<std::size_t>(count));
+            count = fuse_req_getgroups(req_, count, more.data());
+        }
+        if (count < 0)
+            count = 0;  // the process is gone: its own uid and gid only
+        auto as = std::make_unique<ActAs>(ctx_->uid, ctx_->gid, more.empty() ? groups : more.data(),
+                                          count);
+        if (!as->Ok()) {
+            as.reset();
+            fuse_reply_err(req_, EPERM);
+        }
+        return as;
+    }
+
+private:
+    fuse_req_t req_;
+    const fuse_ctx* ctx_;
+    std::shared_ptr<const Policy> policy_;
+    Gate gate_;
+};
+
+/// An open file: its descriptor and the caller and policy it was allowed for,
+/// so that reads and writes are decided again only when either changes.
+struct OpenFile {
+    int fd = -1;
+    uid_t uid = 0;
+    std::uint64_t generation = 0;
+};
+
+struct OpenDir {
+    DIR* dir = nullptr;
+    off_t offset = 0;
+    dirent* entry = nullptr;
+};
+
+OpenFile* FileOf(fuse_file_info* fi) {
+    return reinterpret_cast<OpenFile*>(fi->fh);
+}
+OpenDir* DirOf(fuse_file_info* fi) {
+    return reinterpret_cast<OpenDir*>(fi->fh);
+}
+
+std::uint32_t OpenBits(int flags) {
+    std::uint32_t bits = op::kOpen;
+    switch (flags & O_ACCMODE) {
+        case O_RDONLY:
+            bits |= op::kRead;
+            break;
+        case O_WRONLY:
+            bits |= op::kWrite;
+            break;
+        default:
+            bits |= op::kRead | op::kWrite;
+            break;
+    }
+    if (flags & O_TRUNC)
+        bits |= op::kWrite;
+    return bits;
+}
+
+/// Answers with an entry for `name` in `parent` after the caller made it.
+void ReplyEntry(fuse_req_t req, ProtectionFs& fs, ProtectionFs::Inode& parent, const char* name) {
+    struct stat st;
+    if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    ProtectionFs::Inode* inode = fs.Remember(parent, name, st, -1);
+    if (!inode) {
+        fuse_reply_err(req, errno);
+        return;
+    }
+    fuse_entry_param e{};
+    e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    e.attr = st;
+    fuse_reply_entry(req, &e);
+}
+
+void Init(void*, fuse_conn_info* conn) {
+    // The kernel kills set-user-ID bits itself (our writes run as root).
+    conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
+    // Listings are filtered per caller; the kernel looks names up itself.
+    conn->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO);
+    if (conn->capable & FUSE_CAP_SPLICE_WRITE)
+        conn->want |= FUSE_CAP_SPLICE_WRITE;
+    if (conn->capable & FUSE_CAP_SPLICE_MOVE)
+        conn->want |= FUSE_CAP_SPLICE_MOVE;
+    conn->time_gran = 1;
+}
+
+void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Call call(req);
+    if (const int refused = call.gate().Check(0, fs.ChildPath(parent, name)))
+        return (void)fuse_reply_err(req, refused);
+    struct stat st;
+    int fd = -1;
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        // Done as the caller: needs the caller's search right on the folder.
+        if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return (void)fuse_reply_err(req, errno);
+    }
+    ProtectionFs::Inode* inode = fs.Remember(parent, name, st, fd);
+    if (!inode)
+        return (void)fuse_reply_err(req, errno);
+    fuse_entry_param e{};
+    e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    e.attr = st;
+    fuse_reply_entry(req, &e);
+}
+
+void Forget(fuse_req_t req, fuse_ino_t ino, std::uint64_t count) {
+    Fs(req).Forget(ino, count);
+    fuse_reply_none(req);
+}
+
+void ForgetMulti(fuse_req_t req, std::size_t count, fuse_forget_data* forgets) {
+    for (std::size_t i = 0; i < count; ++i)
+        Fs(req).Forget(forgets[i].ino, forgets[i].nlookup);
+    fuse_reply_none(req);
+}
+
+void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    const std::string path = fs.PathOf(inode);
+    if (const int refused = call.gate().Check(op::kAttrGet, path))
+        return (void)fuse_reply_err(req, refused);
+    struct stat st;
+    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    const std::uint32_t hidden = call.gate().TimesHidden(path);
+    if (hidden & op::kTimeGetA)
+        st.st_atim = {};
+    if (hidden & op::kTimeGetC)
+        st.st_ctim = {};
+    if (hidden & op::kTimeGetM)
+        st.st_mtim = {};
+    fuse_reply_attr(req, &st, 0);
+}
+
+void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_file_info* fi) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    std::uint32_t bits = 0;
+    if (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))
+        bits |= op::kAttrSet | op::kTimeSetC;
+    if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_ATIME_NOW))
+        bits |= op::kTimeSetA | op::kTimeSetC;
+    if (toSet & (FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_MTIME_NOW))
+        bits |= op::kTimeSetM | op::kTimeSetC;
+    if (toSet & FUSE_SET_ATTR_CTIME)
+        bits |= op::kTimeSetC;
+    if (toSet & FUSE_SET_ATTR_SIZE)
+        bits |= op::kWrite;
+    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+        return (void)fuse_reply_err(req, refused);
+    auto as = call.Act();
+    if (!as)
+        return;
+    const ProcPath proc(inode.fd);
+    const int fileFd = fi ? FileOf(fi)->fd : -1;
+    int rc = 0;
+    if (toSet & FUSE_SET_ATTR_MODE)
+        rc = fileFd >= 0 ? ::fchmod(fileFd, attr->st_mode) : ::chmod(proc.text, attr->st_mode);
+    if (rc == 0 && (toSet & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
+        const uid_t uid = (toSet & FUSE_SET_ATTR_UID) ? attr->st_uid : static_cast<uid_t>(-1);
+        const gid_t gid = (toSet & FUSE_SET_ATTR_GID) ? attr->st_gid : static_cast<gid_t>(-1);
+        rc = ::fchownat(inode.fd, "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
+    }
+    if (rc == 0 && (toSet & FUSE_SET_ATTR_SIZE))
+        rc =
+            fileFd >= 0 ? ::ftruncate(fileFd, attr->st_size) : ::truncate(proc.text, attr->st_size);
+    if (rc == 0 && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW |
+                             FUSE_SET_ATTR_MTIME_NOW))) {
+        timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+        if (toSet & FUSE_SET_ATTR_ATIME_NOW)
+            times[0].tv_nsec = UTIME_NOW;
+        else if (toSet & FUSE_SET_ATTR_ATIME)
+            times[0] = attr->st_atim;
+        if (toSet & FUSE_SET_ATTR_MTIME_NOW)
+            times[1].tv_nsec = UTIME_NOW;
+        else if (toSet & FUSE_SET_ATTR_MTIME)
+            times[1] = attr->st_mtim;
+        rc = fileFd >= 0 ? ::futimens(fileFd, times) : ::utimensat(AT_FDCWD, proc.text, times, 0);
+    }
+    if (rc != 0)
+        return (void)fuse_reply_err(req, errno);
+    struct stat st;
+    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    fuse_reply_attr(req, &st, 0);
+}
+
+void ReadLink(fuse_req_t req, fuse_ino_t ino) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    if (const int refused = call.gate().Check(0, fs.PathOf(inode)))
+        return (void)fuse_reply_err(req, refused);
+    char target[PATH_MAX + 1];
+    const ssize_t n = ::readlinkat(inode.fd, "", target, sizeof target - 1);
+    if (n < 0)
+        return (void)fuse_reply_err(req, errno);
+    target[n] = '\0';
+    fuse_reply_readlink(req, target);
+}
+
+/// mknod, mkdir and symlink: decided on the new item's path, made by the caller.
+template <typename Make>
+void MakeItem(fuse_req_t req, fuse_ino_t parentIno, const char* name, std::uint32_t bits,
+              Make make) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Call call(req);
+    if (const int refused = call.gate().Check(bits, fs.ChildPath(parent, name)))
+        return (void)fuse_reply_err(req, refused);
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        if (make(parent.fd) != 0)
+            return (void)fuse_reply_err(req, errno);
+    }
+    ReplyEntry(req, fs, parent, name);
+}
+
+void MkNod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t rdev) {
+    MakeItem(req, parent, name, op::kCr,
+             [&](int dirFd) { return ::mknodat(dirFd, name, mode, rdev); });
+}
+
+void MkDir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
+    MakeItem(req, parent, name, op::kDirCreate,
+             [&](int dirFd) { return ::mkdirat(dirFd, name, mode); });
+}
+
+void SymLink(fuse_req_t req, const char* link, fuse_ino_t parent, const char* name) {
+    MakeItem(req, parent, name, op::kCr, [&](int dirFd) { return ::symlinkat(link, dirFd, name); });
+}
+
+void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* newName) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    ProtectionFs::Inode& newParent = fs.Get(newParentIno);
+    Call call(req);
+    // A second name for an item is a way round its entry, as a rename is.
+    int refused = call.gate().Check(op::kRename, fs.PathOf(inode));
+    if (!refused)
+        refused = call.gate().Check(op::kCr, fs.ChildPath(newParent, newName));
+    if (refused)
+        return (void)fuse_reply_err(req, refused);
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        const ProcPath proc(inode.fd);
+        if (::linkat(AT_FDCWD, proc.text, newParent.fd, newName, AT_SYMLINK_FOLLOW) != 0)
+            return (void)fuse_reply_err(req, errno);
+    }
+    ReplyEntry(req, fs, newParent, newName);
+}
+
+/// unlink and rmdir.
+void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Call call(req);
+    const std::string path = fs.ChildPath(parent, name);
+    int refused = call.gate().Check(folder ? op::kDirDelete : op::kDeleteF, path);
+    if (!refused && folder && call.policy().HoldsProtected(path))
+        refused = EACCES;
+    if (refused)
+        return (void)fuse_reply_err(req, refused);
+    auto as = call.Act();
+    if (!as)
+        return;
+    if (::unlinkat(parent.fd, name, folder ? AT_REMOVEDIR : 0) != 0)
+        return (void)fuse_reply_err(req, errno);
+    fuse_reply_err(req, 0);
+}
+
+void Unlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    Remove(req, parent, name, false);
+}
+
+void RmDir(fuse_req_t req, fuse_ino_t parent, const char* name) {
+    Remove(req, parent, name, true);
+}
+
+void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t newParentIno,
+            const char* newName, unsigned int flags) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    ProtectionFs::Inode& newParent = fs.Get(newParentIno);
+    Call call(req);
+    const std::string from = fs.ChildPath(parent, name);
+    const std::string to = fs.ChildPath(newParent, newName);
+    struct stat source;
+    struct stat target;
+    if (::fstatat(parent.fd, name, &source, AT_SYMLINK_NOFOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    const bool targetExists = ::fstatat(newParent.fd, newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
+    Gate& gate = call.gate();
+    int refused = gate.Check(op::kRename, from);
+    // Moving a folder would carry protected items out of their entries' reach.
+    if (!refused && S_ISDIR(source.st_mode) && call.policy().HoldsProtected(from))
+        refused = EACCES;
+    if (!refused)
+        refused = gate.Check(op::kCr, to);
+    if (!refused && targetExists) {
+        refused =
+            gate.Check((flags & RENAME_EXCHANGE) ? op::kRename | op::kReplace : op::kReplace, to);
+        if (!refused && S_ISDIR(target.st_mode) && call.policy().HoldsProtected(to))
+            refused = EACCES;
+    }
+    if (refused)
+        return (void)fuse_reply_err(req, refused);
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        if (::renameat2(parent.fd, name, newParent.fd, newName, flags) != 0)
+            return (void)fuse_reply_err(req, errno);
+    }
+    fs.Moved(parent, name, newParent, newName, source.st_dev, source.st_ino);
+    if ((flags & RENAME_EXCHANGE) && targetExists)
+        fs.Moved(newParent, newName, parent, name, target.st_dev, target.st_ino);
+    fuse_reply_err(req, 0);
+}
+
+/// Opens the item of `inode` for the caller and answers the request.
+void OpenAs(fuse_req_t req, Call& call, const ProcPath& proc, int flags, fuse_file_info* fi) {
+    auto file = std::make_unique<OpenFile>();
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        file->fd =
+            ::open(proc.text, (flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
+        if (file->fd < 0)
+            return (void)fuse_reply_err(req, errno);
+    }
+    file->uid = call.uid();
+    file->generation = call.policy().Generation();
+    fi->fh = reinterpret_cast<std::uint64_t>(file.release());
+    fi->keep_cache = 1;
+    fi->noflush = 1;
+    if (fuse_reply_open(req, fi) == -ENOENT) {
+        ::close(FileOf(fi)->fd);
+        delete FileOf(fi);
+    }
+}
+
+void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    if (const int refused = call.gate().Check(OpenBits(fi->flags), fs.PathOf(inode)))
+        return (void)fuse_reply_err(req, refused);
+    OpenAs(req, call, ProcPath(inode.fd), fi->flags, fi);
+}
+
+void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
+            fuse_file_info* fi) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Call call(req);
+    if (const int refused =
+            call.gate().Check(op::kCr | OpenBits(fi->flags), fs.ChildPath(parent, name)))
+        return (void)fuse_reply_err(req, refused);
+    auto file = std::make_unique<OpenFile>();
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        file->fd = ::openat(parent.fd, name, (fi->flags | O_CREAT | O_CLOEXEC) & ~O_NOFOLLOW, mode);
+        if (file->fd < 0)
+            return (void)fuse_reply_err(req, errno);
+    }
+    struct stat st;
+    if (::fstat(file->fd, &st) != 0) {
+        const int error = errno;
+        ::close(file->fd);
+        return (void)fuse_reply_err(req, error);
+    }
+    ProtectionFs::Inode* inode = fs.Remember(parent, name, st, -1);
+    if (!inode) {
+        const int error = errno;
+        ::close(file->fd);
+        return (void)fuse_reply_err(req, error);
+    }
+    file->uid = call.uid();
+    file->generation = call.policy().Generation();
+    fi->fh = reinterpret_cast<std::uint64_t>(file.release());
+    fi->keep_cache = 1;
+    fi->noflush = 1;
+    fuse_entry_param e{};
+    e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    e.attr = st;
+    if (fuse_reply_create(req, &e, fi) == -ENOENT) {
+        ::close(FileOf(fi)->fd);
+        delete FileOf(fi);
+    }
+}
+
+/// Whether reads or writes on an open file are still allowed: decided again
+/// when another caller uses the descriptor or the policy changed since.
+int CheckTransfer(fuse_req_t req, fuse_ino_t ino, OpenFile& file, std::uint32_t bit) {
+    const fuse_ctx* ctx = fuse_req_ctx(req);
+    ProtectionFs& fs = Fs(req);
+    const auto policy = fs.Policy().Current();
+    if (ctx->uid == file.uid && policy->Generation() == file.generation)
+        return 0;
+    Gate gate(*policy, ctx->uid, ctx->pid);
+    return gate.Check(bit, fs.PathOf(fs.Get(ino)));
+}
+
+void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t off, fuse_file_info* fi) {
+    OpenFile& file = *FileOf(fi);
+    if (const int refused = CheckTransfer(req, ino, file, op::kRead))
+        return (void)fuse_reply_err(req, refused);
+    fuse_bufvec buf = FUSE_BUFVEC_INIT(size);
+    buf.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    buf.buf[0].fd = file.fd;
+    buf.buf[0].pos = off;
+    fuse_reply_data(req, &buf, FUSE_BUF_SPLICE_MOVE);
+}
+
+void WriteBuf(fuse_req_t req, fuse_ino_t ino, fuse_bufvec* in, off_t off, fuse_file_info* fi) {
+    OpenFile& file = *FileOf(fi);
+    if (const int refused = CheckTransfer(req, ino, file, op::kWrite))
+        return (void)fuse_reply_err(req, refused);
+    fuse_bufvec out = FUSE_BUFVEC_INIT(fuse_buf_size(in));
+    out.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+    out.buf[0].fd = file.fd;
+    out.buf[0].pos = off;
+    const ssize_t n = fuse_buf_copy(&out, in, static_cast<fuse_buf_copy_flags>(0));
+    if (n < 0)
+        return (void)fuse_reply_err(req, static_cast<int>(-n));
+    fuse_reply_write(req, static_cast<std::size_t>(n));
+}
+
+void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+    OpenFile* file = FileOf(fi);
+    ::close(file->fd);
+    delete file;
+    fuse_reply_err(req, 0);
+}
+
+void Fsync(fuse_req_t req, fuse_ino_t, int dataOnly, fuse_file_info* fi) {
+    const int fd = FileOf(fi)->fd;
+    fuse_reply_err(req, (dataOnly ? ::fdatasync(fd) : ::fsync(fd)) == 0 ? 0 : errno);
+}
+
+void Fallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t length,
+               fuse_file_info* fi) {
+    OpenFile& file = *FileOf(fi);
+    ProtectionFs& fs = Fs(req);
+    Call call(req);
+    if (const int refused = call.gate().Check(op::kWrite, fs.PathOf(fs.Get(ino))))
+        return (void)fuse_reply_err(req, refused);
+    fuse_reply_err(req, ::fallocate(file.fd, mode, offset, length) == 0 ? 0 : errno);
+}
+
+void Lseek(fuse_req_t req, fuse_ino_t, off_t off, int whence, fuse_file_info* fi) {
+    const off_t at = ::lseek(FileOf(fi)->fd, off, whence);
+    if (at < 0)
+        return (void)fuse_reply_err(req, errno);
+    fuse_reply_lseek(req, at);
+}
+
+void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    if (const int refused = call.gate().Check(op::kOpen | op::kRead, fs.PathOf(inode)))
+        return (void)fuse_reply_err(req, refused);
+    auto dir = std::make_unique<OpenDir>();
+    {
+        auto as = call.Act();
+        if (!as)
+            return;
+        const int fd = ::open(ProcPath(inode.fd).text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return (void)fuse_reply_err(req, errno);
+        dir->dir = ::fdopendir(fd);
+        if (!dir->dir) {
+            const int error = errno;
+            ::close(fd);
+            return (void)fuse_reply_err(req, error);
+        }
+    }
+    fi->fh = reinterpret_cast<std::uint64_t>(dir.release());
+    if (fuse_reply_open(req, fi) == -ENOENT) {
+        ::closedir(DirOf(fi)->dir);
+        delete DirOf(fi);
+    }
+}
+
+void ReadDirectory(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offset,
+                   fuse_file_info* fi) {
+    ProtectionFs& fs = Fs(req);
+    OpenDir& dir = *DirOf(fi);
+    Call call(req);
+    const bool filter = call.gate().Protected();
+    const std::string folder = filter ? fs.PathOf(fs.Get(ino)) : std::string();
+    if (offset != dir.offset) {
+        ::seekdir(dir.dir, offset);
+        dir.entry = nullptr;
+        dir.offset = offset;
+    }
+    std::vector<char> buffer(size);
+    std::size_t used = 0;
+    for (;;) {
+        if (!dir.entry) {
+            errno = 0;
+            dir.entry = ::readdir(dir.dir);
+            if (!dir.entry) {
+                if (errno != 0 && used == 0)
+                    return (void)fuse_reply_err(req, errno);
+                break;
+            }
+        }
+        const char* name = dir.entry->d_name;
+        const off_t next = dir.entry->d_off;
+        const bool dots = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+        if (filter && !dots &&
+            call.gate().Hidden(folder == "/" ? "/" + std::string(name) : folder + "/" + name)) {
+            dir.entry = nullptr;
+            dir.offset = next;
+            continue;
+        }
+        struct stat st {};
+        st.st_ino = dir.entry->d_ino;
+        st.st_mode = static_cast<mode_t>(dir.entry->d_type) << 12;
+        const std::size_t length =
+            fuse_add_direntry(req, buffer.data() + used, size - used, name, &st, next);
+        if (length > size - used)
+            break;
+        used += length;
+        dir.entry = nullptr;
+        dir.offset = next;
+    }
+    fuse_reply_buf(req, buffer.data(), used);
+}
+
+void ReleaseDirectory(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+    OpenDir* dir = DirOf(fi);
+    ::closedir(dir->dir);
+    delete dir;
+    fuse_reply_err(req, 0);
+}
+
+void FsyncDirectory(fuse_req_t req, fuse_ino_t, int dataOnly, fuse_file_info* fi) {
+    const int fd = ::dirfd(DirOf(fi)->dir);
+    fuse_reply_err(req, (dataOnly ? ::fdatasync(fd) : ::fsync(fd)) == 0 ? 0 : errno);
+}
+
+void StatFs(fuse_req_t req, fuse_ino_t ino) {
+    struct statvfs st;
+    if (::fstatvfs(Fs(req).Get(ino).fd, &st) != 0)
+        return (void)fuse_reply_err(req, errno);
+    fuse_reply_statfs(req, &st);
+}
+
+void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    std::uint32_t bits = 0;
+    if (mask & R_OK)
+        bits |= op::kRead;
+    if (mask & W_OK)
+        bits |= op::kWrite;
+    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+        return (void)fuse_reply_err(req, refused);
+    auto as = call.Act();
+    if (!as)
+        return;
+    const int rc = ::faccessat(AT_FDCWD, ProcPath(inode.fd).text, mask, AT_EACCESS);
+    fuse_reply_err(req, rc == 0 ? 0 : errno);
+}
+
+/// Extended attributes are reached through the item's /proc path; symbolic
+/// links carry none that a user may set.
+template <typename Do>
+void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
+    ProtectionFs& fs = Fs(req);
+    ProtectionFs::Inode& inode = fs.Get(ino);
+    Call call(req);
+    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+        return (void)fuse_reply_err(req, refused);
+    struct stat st;
+    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode))
+        return (void)fuse_reply_err(req, ENOTSUP);
+    auto as = call.Act();
+    if (!as)
+        return;
+    run(ProcPath(inode.fd).text);
+}
+
+void SetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, std::size_t size,
+              int flags) {
+    Xattr(req, ino, op::kAttrSet | op::kTimeSetC, [&](const char* path) {
+        fuse_reply_err(req, ::setxattr(path, name, value, size, flags) == 0 ? 0 : errno);
+    });
+}
+
+void RemoveXattr(fuse_req_t req, fuse_ino_t ino, const char* name) {
+    Xattr(req, ino, op::kAttrSet | op::kTimeSetC, [&](const char* path) {
+        fuse_reply_err(req, ::removexattr(path, name) == 0 ? 0 : errno);
+    });
+}
+
+/// getxattr and listxattr: the size alone when `size` is 0, else the bytes.
+template <typename Get>
+void ReplyXattrBytes(fuse_req_t req, std::size_t size, Get get) {
+    if (size == 0) {
+        const ssize_t n = get(nullptr, 0);
+        return n < 0 ? (void)fuse_reply_err(req, errno)
+                     : (void)fuse_reply_xattr(req, static_cast<std::size_t>(n));
+    }
+    std::vector<char> value(size);
+    const ssize_t n = get(value.data(), size);
+    if (n < 0)
+        return (void)fuse_reply_err(req, errno);
+    fuse_reply_buf(req, value.data(), static_cast<std::size_t>(n));
+}
+
+void GetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, std::size_t size) {
+    Xattr(req, ino, op::kAttrGet, [&](const char* path) {
+        ReplyXattrBytes(req, size, [&](char* value, std::size_t length) {
+            return ::getxattr(path, name, value, length);
+        });
+    });
+}
+
+void ListXattr(fuse_req_t req, fuse_ino_t ino, std::size_t size) {
+    Xattr(req, ino, op::kAttrGet, [&](const char* path) {
+        ReplyXattrBytes(req, size, [&](char* value, std::size_t length) {
+            return ::listxattr(path, value, length);
+        });
+    });
+}
+
+fuse_lowlevel_ops MakeOperations() {
+    fuse_lowlevel_ops ops{};
+    ops.init = Init;
+    ops.lookup = Lookup;
+    ops.forget = Forget;
+    ops.forget_multi = ForgetMulti;
+    ops.getattr = GetAttr;
+    ops.setattr = SetAttr;
+    ops.readlink = ReadLink;
+    ops.mknod = MkNod;
+    ops.mkdir = MkDir;
+    ops.symlink = SymLink;
+    ops.link = Link;
+    ops.unlink = Unlink;
+    ops.rmdir = RmDir;
+    ops.rename = Rename;
+    ops.open = Open;
+    ops.create = Create;
+    ops.read = Read;
+    ops.write_buf = WriteBuf;
+    ops.release = Release;
+    ops.fsync = Fsync;
+    ops.fallocate = Fallocate;
+    ops.lseek = Lseek;
+    ops.opendir = OpenDirectory;
+    ops.readdir = ReadDirectory;
+    ops.releasedir = ReleaseDirectory;
+    ops.fsyncdir = FsyncDirectory;
+    ops.statfs = StatFs;
+    ops.access = Access;
+    ops.setxattr = SetXattr;
+    ops.getxattr = GetXattr;
+    ops.listxattr = ListXattr;
+    ops.removexattr = RemoveXattr;
+    return ops;
+}
+
+}  // namespace
+
+ProtectionFs::Inode::~Inode() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+ProtectionFs::ProtectionFs(std::string folder, int folderFd, const PublishedPolicy& policy)
+    : folder_(std::move(folder)), policy_(policy), root_(std::make_shared<Inode>()) {
+    root_->fd = folderFd;
+    struct stat st;
+    if (::fstat(folderFd, &st) == 0) {
+        root_->dev = st.st_dev;
+        root_->ino = st.st_ino;
+    }
+    root_->lookups = 1;
+}
+
+ProtectionFs::~ProtectionFs() = default;
+
+const fuse_lowlevel_ops& ProtectionFs::Operations() {
+    static const fuse_lowlevel_ops ops = MakeOperations();
+    return ops;
+}
+
+ProtectionFs::Inode& ProtectionFs::Get(fuse_ino_t ino) {
+    return ino == FUSE_ROOT_ID ? *root_ : *reinterpret_cast<Inode*>(ino);
+}
+
+std::string ProtectionFs::PathOf(const Inode& inode) {
+    std::shared_lock lock(mutex_);
+    std::vector<const std::string*> names;
+    for (const Inode* at = &inode; at->parent; at = at->parent.get())
+        names.push_back(&at->name);
+    std::string path = folder_;
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        (path += '/') += **it;
+    return path;
+}
+
+std::string ProtectionFs::ChildPath(const Inode& parent, const char* name) {
+    return PathOf(parent) + "/" + name;
+}
+
+ProtectionFs::Inode* ProtectionFs::Remember(Inode& parent, const char* name, const struct stat& st,
+                                            int fd) {
+    const Key key{st.st_dev, st.st_ino};
+    std::shared_ptr<Inode> parentRef;
+    {
+        std::shared_lock lock(mutex_);
+        parentRef = &parent == root_.get()                    ? root_
+                    : inodes_.count({parent.dev, parent.ino}) ? inodes_.at({parent.dev, parent.ino})
+                                                              : nullptr;
+    }
+    if (key == Key{root_->dev, root_->ino}) {
+        errno = ELOOP;  // the folder itself seen through a link inside it
+        if (fd >= 0)
+            ::close(fd);
+        return nullptr;
+    }
+    if (fd < 0) {
+        fd = ::openat(parent.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return nullptr;
+    }
+    std::unique_lock lock(mutex_);
+    auto& slot = inodes_[key];
+    if (!slot) {
+        slot = std::make_shared<Inode>();
+        slot->fd = fd;
+        slot->dev = st.st_dev;
+        slot->ino = st.st_ino;
+    } else {
+        ::close(fd);
+    }
+    ++slot->lookups;
+    if (parentRef && (slot->parent != parentRef || slot->name != name)) {
+        slot->parent = parentRef;
+        slot->name = name;
+    }
+    return slot.get();
+}
+
+void ProtectionFs::Forget(fuse_ino_t ino, std::uint64_t count) {
+    if (ino == FUSE_ROOT_ID)
+        return;
+    Inode& inode = Get(ino);
+    std::unique_lock lock(mutex_);
+    inode.lookups -= std::min(inode.lookups, count);
+    if (inode.lookups == 0)
+        inodes_.erase({inode.dev, inode.ino});
+}
+
+void ProtectionFs::Moved(Inode& parent, const char* name, Inode& newParent, const char* newName,
+                         dev_t dev, ino_t ino) {
+    (void)parent;
+    (void)name;
+    std::unique_lock lock(mutex_);
+    const auto it = inodes_.find({dev, ino});
+    if (it == inodes_.end())
+        return;
+    std::shared_ptr<Inode> newParentRef;
+    if (&newParent == root_.get())
+        newParentRef = root_;
+    else if (const auto p = inodes_.find({newParent.dev, newParent.ino}); p != inodes_.end())
+        newParentRef = p->second;
+    if (newParentRef) {
+        it->second->parent = newParentRef;
+        it->second->name = newName;
+    }
+}
+
+}  // namespace kv::driver::mounts

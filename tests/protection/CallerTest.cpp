@@ -1,0 +1,97 @@
+// Decisions per caller: the process it runs, its uid, and what it may do
+// without any rule.
+#include <sys/stat.h>
+
+#include "tests/protection/ProtectionFixture.h"
+
+namespace kv::protection_test {
+namespace {
+
+using CallerDecisions = ProtectionTest;
+
+TEST_F(CallerDecisions, ProcessListsNameTheExecutableNotWhatTheProcessCallsItself) {
+    const std::string only = Work("only-cat");
+    const std::string except = Work("except-head");
+    MakeFolder(only, {"f"});
+    MakeFolder(except, {"f"});
+    Load(kUser, {Rule(0x40, only + "/*", "cat"), Rule(0x40, except + "/*", "*", "head;kv")});
+
+    EXPECT_TRUE(RunAs(kUser, "cat " + only + "/f").Denied());
+    EXPECT_EQ(RunAs(kUser, "head " + only + "/f").exit, 0) << "the rule names cat only";
+    EXPECT_TRUE(RunAs(kUser, "bash -c 'exec -a head cat " + only + "/f'").Denied())
+        << "a process named otherwise by its starter is still cat";
+    EXPECT_TRUE(RunAs(kUser,
+                      "python3 -c \"import ctypes; ctypes.CDLL(None).prctl(15, b'cat'); "
+                      "open('" +
+                          except + "/f').read()\"")
+                    .Denied())
+        << "python renaming itself to an excluded name is still python";
+
+    EXPECT_TRUE(RunAs(kUser, "cat " + except + "/f").Denied());
+    EXPECT_EQ(RunAs(kUser, "head " + except + "/f").exit, 0) << "head is excluded";
+}
+
+TEST_F(CallerDecisions, AHiddenItemStaysHiddenForItsUidAndVisibleForAnotherInTurn) {
+    const std::string folder = Work("hidden");
+    MakeFolder(folder, {"secret", "plain"});
+    Load(kUser, {Rule(0x200, folder + "/secret")});
+    for (int round = 0; round < 4; ++round) {
+        const Outcome other = RunAs(kOther, "ls " + folder + " && cat " + folder + "/secret");
+        EXPECT_EQ(other.exit, 0) << other.output;
+        EXPECT_NE(other.output.find("secret"), std::string::npos);
+        const Outcome mine = RunAs(kUser, "ls " + folder);
+        EXPECT_EQ(mine.exit, 0);
+        EXPECT_EQ(mine.output, "plain\n") << "left out of the listing, round " << round;
+        EXPECT_TRUE(RunAs(kUser, "cat " + folder + "/secret").Absent()) << "round " << round;
+        EXPECT_TRUE(RunAs(kUser, "touch " + folder + "/secret").Denied() ||
+                    RunAs(kUser, "test -e " + folder + "/secret").exit != 0);
+    }
+}
+
+TEST_F(CallerDecisions, OperationsRunWithTheCallersOwnRights) {
+    const std::string folder = Work("rights");
+    MakeFolder(folder, {});
+    const std::string privateFile = folder + "/root-only";
+    RunAs(0, "echo x > " + privateFile + " && chmod 600 " + privateFile);
+    Load(kUser, {Rule(0x20, folder + "/keep")});  // a rule elsewhere in the folder
+
+    EXPECT_TRUE(RunAs(kUser, "cat " + privateFile).Denied()) << "no read right, rule or not";
+    ASSERT_EQ(RunAs(kUser, "echo mine > " + folder + "/made").exit, 0);
+    struct stat st;
+    ASSERT_EQ(::stat((folder + "/made").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kUser) << "a file made inside belongs to its maker";
+    EXPECT_EQ(st.st_gid, kUser);
+    EXPECT_TRUE(RunAs(kOther, "rm -f " + folder + "/sticky-test; chmod 600 " + folder + "/made")
+                    .output.find("Operation not permitted") != std::string::npos)
+        << "another uid may not change the maker's file";
+}
+
+TEST_F(CallerDecisions, MovingAFolderThatHoldsProtectedItemsIsRefused) {
+    // The outer folder has a rule of its own, so the mount sits on it and
+    // the protected folder is inside the mount.
+    const std::string box = Work("box");
+    const std::string outer = box + "/outer";
+    MakeFolder(box, {});
+    MakeFolder(outer, {});
+    MakeFolder(outer + "/a", {});
+    MakeFolder(outer + "/a/b", {"f"});
+    Load(kUser, {Rule(0x4000, outer + "/*"), Rule(0x1E7830, outer + "/a/b/*")});
+    ASSERT_EQ(MountsUnder(work_), std::vector<std::string>{outer}) << "nested folders share";
+    EXPECT_TRUE(RunAs(kUser, "mv " + outer + "/a " + outer + "/x").Denied());
+    EXPECT_TRUE(RunAs(kOther, "mv " + outer + "/a " + outer + "/x").Denied())
+        << "nobody frees another user's protected folder by moving its parent";
+    EXPECT_TRUE(RunAs(kUser, "rm " + outer + "/a/b/f").Denied());
+
+    // The mounted folder itself cannot be moved; a folder above it can, and
+    // takes the mount along.
+    EXPECT_NE(RunAs(kUser, "mv " + outer + " " + Work("elsewhere")).exit, 0);
+    const std::string moved = Work("moved");
+    ASSERT_EQ(RunAs(kUser, "mv " + box + " " + moved).exit, 0);
+    EXPECT_TRUE(RunAs(kUser, "rm " + moved + "/outer/a/b/f").Denied()) << "still protected";
+    EXPECT_TRUE(RunAs(kUser, "mkdir " + moved + "/outer/new").Denied());
+    Load(kOther, {});  // the mounts follow a policy change, and keep this one
+    EXPECT_TRUE(RunAs(kUser, "rm " + moved + "/outer/a/b/f").Denied()) << "after a policy change";
+}
+
+}  // namespace
+}  // namespace kv::protection_test

@@ -1,0 +1,87 @@
+// The service's life: restarts, a crash, and a user's own logon start.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "settings/Encript.h"
+#include "tests/protection/ProtectionFixture.h"
+
+namespace kv::protection_test {
+namespace {
+
+using ServiceLife = ProtectionTest;
+
+TEST_F(ServiceLife, ARestartedServiceEnforcesItsTablesAgain) {
+    const std::string folder = Work("ro");
+    MakeFolder(folder, {"f"});
+    Load(kUser, {Rule(0x1E7830, folder + "/*")});
+    EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Denied());
+    StopService(SIGTERM);
+    EXPECT_TRUE(WaitForNoMounts(0)) << "a stopped service takes its mounts down";
+    ASSERT_TRUE(StartService());
+    EXPECT_EQ(MountsUnder(work_), std::vector<std::string>{folder});
+    EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Denied());
+    EXPECT_TRUE(RunAs(kUser, "touch " + folder + "/g").Denied());
+}
+
+TEST_F(ServiceLife, AKilledServiceLeavesNoMountBehind) {
+    const std::string folder = Work("ro");
+    MakeFolder(folder, {"f"});
+    Load(kUser, {Rule(0x1E7830, folder + "/*")});
+    ASSERT_EQ(MountsUnder(work_).size(), 1u);
+    StopService(SIGKILL);
+    EXPECT_TRUE(WaitForNoMounts(3000));
+    EXPECT_EQ(RunAs(kUser, "cat " + folder + "/f").output, "content of f\n")
+        << "the folder is reachable again, untouched";
+    ASSERT_TRUE(StartService());
+    EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Denied()) << "and protected after a restart";
+}
+
+#ifdef KV_PATH
+TEST_F(ServiceLife, AUsersLogonStartProtectsThatUsersOwnOperations) {
+    // The program in a folder of its own, with settings that protect folders
+    // for an account the program does not know ("Unknown User").
+    const std::string program = dir_.File("program");
+    ASSERT_EQ(::mkdir(program.c_str(), 0755), 0);
+    std::filesystem::copy_file(KV_PATH, program + "/kv");
+    const std::string ro = Work("ro");
+    const std::string full = Work("full");
+    const std::string custom = Work("custom");
+    MakeFolder(ro, {"f"});
+    MakeFolder(full, {"f"});
+    MakeFolder(custom, {"a.txt", "b.log"});
+    {
+        TEncriptor settings(program + "/kv.dat", true);
+        settings.WriteInteger("u_Unknown User_P_" + ro, 1);
+        settings.WriteInteger("u_Unknown User_P_" + full, 2);
+        settings.WriteInteger("u_Unknown User_P_" + custom, 3);
+        settings.WriteInteger("u_Unknown User_P_" + custom + "_dwOperation", 0x20 | 0x80);
+        settings.WriteString("u_Unknown User_P_" + custom + "_Processes", "rm;sh;dash;bash");
+        settings.WriteString("u_Unknown User_P_" + custom + "_ExcludeFiles", "b.log");
+        ASSERT_TRUE(settings.Flush(true));
+    }
+    ASSERT_EQ(::chmod((program + "/kv.dat").c_str(), 0644), 0);
+    const std::string runtime = dir_.File("run");
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(runtime.c_str(), 0777), 0);
+
+    const Outcome start =
+        RunAs(kUser, program + "/kv /S",
+              {"KESTRAVA_DEVICE=" + socket_, "KESTRAVA_RUNTIME=" + runtime,
+               "KESTRAVA_NONINTERACTIVE=1", "QT_QPA_PLATFORM=offscreen", "HOME=" + runtime});
+    ASSERT_EQ(start.exit, 0) << start.output;
+
+    EXPECT_TRUE(RunAs(kUser, "rm " + ro + "/f").Denied());
+    EXPECT_EQ(RunAs(kUser, "cat " + ro + "/f").exit, 0) << "ReadOnly lets the user read";
+    EXPECT_TRUE(RunAs(kUser, "cat " + full + "/f").Denied());
+    EXPECT_TRUE(RunAs(kUser, "rm " + custom + "/a.txt").Denied());
+    EXPECT_EQ(RunAs(kUser, "cp " + custom + "/a.txt " + custom + "/c.txt").exit, 0)
+        << "cp is not among the rule's processes";
+    EXPECT_EQ(RunAs(kOther, "rm " + ro + "/f && cat " + full + "/f").exit, 0)
+        << "another user is untouched";
+}
+#endif
+
+}  // namespace
+}  // namespace kv::protection_test
