@@ -6,15 +6,17 @@
 #include <QVBoxLayout>
 
 #include "app/Startup.h"
-#include "ui/ImageList1.h"
+#include "ui/AppIcons.h"
 
 namespace kv {
 
-TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+TAboutBox::TAboutBox(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
     setObjectName("AboutBox");
     setWindowTitle("About");
     auto* icon = new QLabel(this);
-    icon->setPixmap(ui::ImageList1(ui::kImgReadOnly).pixmap(40, 40));
+    icon->setPixmap(ui::ApplicationIcon().pixmap(48, 48));
     auto* product = new QLabel("<b>Kestrava</b>", this);
     product->setObjectName("ProductName");
     QFont big = product->font();

@@ -119,4 +119,90 @@ const std::vector<LayoutEntry>& ToolBarLayout() {
     return layout;
 }
 
+namespace {
+
+struct Mnemonic {
+    const char* name;
+    const char* letterAt;  ///< the caption from the letter that takes the "&" on
+};
+
+// Chosen so that no two entries of one menu share a letter: the menu bar,
+// File, Edit, View, Actions, Options, Help, the three context menus of the
+// panes (with the list's View submenu) and the tray menu.
+const Mnemonic kMnemonics[] = {
+    {"File", "File"},
+    {"Edit", "Edit"},
+    {"View", "View"},
+    {"Actions", "Actions"},
+    {"Options", "Options"},
+    {"Help", "Help"},
+    {"DirListViewMenu", "View"},
+    {"cmdSave", "Save"},
+    {"cmdMinimize", "Minimize"},
+    {"Exit1", "xit   Alt+F4"},
+    {"cmdNewGroup", "New Users Group"},
+    {"cmdDelGroup", "Delete Group"},
+    {"cmdMoveUser", "Add User to a Group"},
+    {"cmdRemUser", "Remove User from a Group"},
+    {"cmdRefresh", "Refresh"},
+    {"cmdicon", "Icon view"},
+    {"cmdSmIcon", "Small Icon view"},
+    {"cmdList", "List view"},
+    {"cmdReport", "port view"},
+    {"cmdReadOnly", "ReadOnly Protection"},
+    {"cmdUnaccessable", "Full Protection"},
+    {"cmdCustom", "Custom Protection"},
+    {"cmdReset", "eset Protection"},
+    {"cmdROpt", "dOnly Protection Options"},
+    {"cmdFullOpt", "ull Protection Options"},
+    {"cmdCustomOpt", "tom Protection Options"},
+    {"cmdPrOpt", "Program Options"},
+    {"AutomaticFilesProtection1", "Automatic Files Protection"},
+    {"cmdPassword", "ministrator's Password"},
+    {"Help2", "Help"},
+    {"KVHomePage1", "ome Page"},
+    {"KVSupportPage1", "Support Page"},
+    {"About1", "About ..."},
+    {"cmdShowMain", "Show Protect Settings"},
+    {"StartFileProtection1", "tart Files Protection"},
+    {"StopFileProtection1", "p Files Protection"},
+    {"Exit2", "xit"},
+};
+
+struct Shortcut {
+    const char* name;
+    const char* keys;
+};
+
+// The desktop's usual keys where there is one; the three protection commands,
+// which only the toolbar shows, take three neighbouring function keys.
+const Shortcut kShortcuts[] = {
+    {"cmdSave", "Ctrl+S"}, {"cmdRefresh", "F5"}, {"Help2", "F1"},           {"cmdAutorun", "F9"},
+    {"cmdStart", "F8"},    {"cmdStop", "F7"},    {"cmdMinimize", "Ctrl+M"},
+};
+
+}  // namespace
+
+std::string MenuCaption(const std::string& name, const std::string& caption) {
+    for (const Mnemonic& m : kMnemonics) {
+        if (name != m.name)
+            continue;
+        const std::string tail = m.letterAt;
+        if (caption.size() < tail.size() ||
+            caption.compare(caption.size() - tail.size(), tail.size(), tail) != 0)
+            break;  // a caption this table does not know keeps its text
+        const std::size_t at = caption.size() - tail.size();
+        return caption.substr(0, at) + "&" + tail;
+    }
+    return caption;
+}
+
+std::string CommandShortcut(const std::string& name) {
+    for (const Shortcut& s : kShortcuts) {
+        if (name == s.name)
+            return s.keys;
+    }
+    return {};
+}
+
 }  // namespace kv

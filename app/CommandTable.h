@@ -34,4 +34,13 @@ struct LayoutEntry {
 /// The toolbar, left to right; "-" is a separator.
 const std::vector<LayoutEntry>& ToolBarLayout();
 
+/// The caption of a command, menu or menu item as the menus show it: the same
+/// text with "&" before the letter that reaches it from the keyboard (unique
+/// within every menu that holds it). The caption itself when it has none.
+std::string MenuCaption(const std::string& name, const std::string& caption);
+
+/// The keyboard shortcut of a command or menu item in the portable text form
+/// of a key sequence ("Ctrl+S"); empty when it has none.
+std::string CommandShortcut(const std::string& name);
+
 }  // namespace kv

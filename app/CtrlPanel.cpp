@@ -5,15 +5,20 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QListView>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "access/forms/AccessForms.h"
 #include "app/AboutBox.h"
@@ -25,10 +30,15 @@
 #include "platform/qt/X11HotKey.h"
 #include "principals/forms/NewGrFrm.h"
 #include "rules/forms/OptForm.h"
+#include "ui/AppIcons.h"
+#include "ui/DialogLook.h"
 #include "ui/DirView.h"
 #include "ui/DriveView.h"
 #include "ui/FormStorage.h"
+#include "ui/HelpViewer.h"
 #include "ui/ImageList1.h"
+#include "ui/KeyboardMenu.h"
+#include "ui/Placement.h"
 #include "ui/PrincipalTreeView.h"
 #include "ui/TrayIcon.h"
 #include "ui/TrayLogic.h"
@@ -55,10 +65,17 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     QFont font("Sans Serif");
     font.setPointSize(8);
     setFont(font);
-    resize(729, 444);
+    // Sized for the screen it opens on, centred on it; a stored placement
+    // replaces this at the first show.
     if (const QScreen* screen = this->screen()) {
-        move(screen->availableGeometry().center() - rect().center());
+        const QRect available = screen->availableGeometry();
+        resize(ui::FirstWindowSize(available));
+        move(available.center() - rect().center());
+    } else {
+        resize(ui::FirstWindowSize({}));
     }
+    setWindowIcon(ui::ApplicationIcon());
+    ui::TDialogLook::Install();
 
     CreateActions();
     CreatePanes();
@@ -87,6 +104,8 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     idle->start();
     // A change of the focused view changes the protection commands' state at once.
     connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
+    // F1 in a dialog opens the help at the dialog's topic.
+    qApp->installEventFilter(this);
 
     // The program ends when this window closes (Closed), from the tray's Exit or
     // by a termination signal; never because a prompt or a box shown while the
@@ -108,6 +127,7 @@ TSecFrm::~TSecFrm() {
     // Hiding the window while it is destroyed moves the focus; the members the
     // update reads are gone by then.
     disconnect(qApp, nullptr, this, nullptr);
+    qApp->removeEventFilter(this);
     // The panes call into the principal tree and the protection controller:
     // they go before those members do.
     delete takeCentralWidget();
@@ -115,21 +135,28 @@ TSecFrm::~TSecFrm() {
 
 void TSecFrm::CreateActions() {
     for (const CommandInfo& command : CommandTable()) {
-        auto* action = new QAction(QString::fromUtf8(command.caption), this);
+        auto* action =
+            new QAction(QString::fromStdString(MenuCaption(command.name, command.caption)), this);
         action->setObjectName(command.name);
+        action->setShortcut(QKeySequence(QString::fromStdString(CommandShortcut(command.name))));
         action->setToolTip(QString::fromStdString(ShortHint(command.hint)));
         action->setStatusTip(QString::fromStdString(LongHint(command.hint)));
         action->setData(command.tag);
         action->setProperty("category", QString::fromUtf8(command.category));
         action->setIcon(ui::ImageList1(command.image));
         action->setIconVisibleInMenu(true);
+        // The window holds every command, so that each shortcut works
+        // wherever the command is shown (the protection commands only on the toolbar).
+        addAction(action);
         actions_.insert(command.name, action);
     }
 }
 
 QAction* TSecFrm::AddItem(const QString& name, const QString& caption, const QString& hint) {
-    auto* item = new QAction(caption, this);
+    auto* item = new QAction(
+        QString::fromStdString(MenuCaption(name.toStdString(), caption.toStdString())), this);
     item->setObjectName(name);
+    item->setShortcut(QKeySequence(QString::fromStdString(CommandShortcut(name.toStdString()))));
     item->setToolTip(QString::fromStdString(ShortHint(hint.toStdString())));
     item->setStatusTip(QString::fromStdString(LongHint(hint.toStdString())));
     items_.insert(name, item);
@@ -187,7 +214,8 @@ void TSecFrm::CreateToolBar() {
 
 QMenu* TSecFrm::AddMenu(QWidget* parent, const QString& name, const QString& title,
                         const QStringList& entries) {
-    auto* menu = new QMenu(title, parent);
+    auto* menu = new QMenu(
+        QString::fromStdString(MenuCaption(name.toStdString(), title.toStdString())), parent);
     menu->setObjectName(name);
     menu->setToolTipsVisible(false);
     for (const QString& entry : entries) {
@@ -257,6 +285,8 @@ void TSecFrm::CreateContextMenus() {
     connect(userGroups_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         menus_.value("PopupMenu1")->popup(userGroups_->viewport()->mapToGlobal(at));
     });
+    // The context-menu key and Shift+F10 open the same menus as a right click.
+    new ui::TKeyboardMenu(userGroups_, menus_.value("PopupMenu1"));
 }
 
 void TSecFrm::CreatePanes() {
@@ -308,7 +338,7 @@ void TSecFrm::CreateProtection() {
     IOptionsDialogRunner* options = services_.optionsDialog;
     if (!options) {
         ownOptionsDialog_ = std::make_unique<TOptFormRunner>(
-            this, [](const std::string& topic) { platform::OpenHelpTopic(topic); });
+            this, [this](const std::string& topic) { OpenHelp(topic); });
         options = ownOptionsDialog_.get();
     }
     protection_ = std::make_unique<TProtectionController>(
@@ -319,6 +349,9 @@ void TSecFrm::CreateProtection() {
     });
     driveView_->SetContextMenu(menus_.value("DriveMenu"));
     dirView_->SetContextMenu(menus_.value("DirListMenu"));
+    new ui::TKeyboardMenu(driveView_, menus_.value("DriveMenu"));
+    new ui::TKeyboardMenu(dirView_->ListWidget(), menus_.value("DirListMenu"));
+    new ui::TKeyboardMenu(dirView_->ReportWidget(), menus_.value("DirListMenu"));
 }
 
 void TSecFrm::CreateEnforcement() {
@@ -342,6 +375,7 @@ void TSecFrm::Show(ProtectionState state) {
                          : state == ProtectionState::Testing  ? "ToolButton18"
                                                               : "ToolButton19";
     buttons_.value(button)->setChecked(true);
+    trayHost_->RxTrayIcon1().SetProtected(state != ProtectionState::Stopped);
 }
 
 bool TSecFrm::AutomaticChecked() const {
@@ -415,14 +449,16 @@ void TSecFrm::BindHandlers() {
     connect(items_.value("cmdShowMain"), &QAction::triggered, this,
             [this] { tray_->cmdShowMainClick(); });
     connect(items_.value("Exit2"), &QAction::triggered, this, [this] { tray_->Exit2Click(); });
-    connect(items_.value("Help2"), &QAction::triggered, this,
-            [] { platform::OpenDocument(platform::HelpFilePath()); });
+    connect(items_.value("Help2"), &QAction::triggered, this, [this] { OpenHelp(""); });
     for (const char* page : {"KVHomePage1", "KVSupportPage1"}) {
         QAction* item = items_.value(page);
         // The item's hint holds its web address.
         connect(item, &QAction::triggered, this,
-                [item] { platform::OpenDocument(item->statusTip().toStdString()); });
+                [this, item] { OpenWebPage(item->statusTip().toStdString()); });
     }
+    // Without a window manager nothing else turns Alt+F4 into a close.
+    auto* altF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+    connect(altF4, &QShortcut::activated, this, &QWidget::close);
     connect(items_.value("About1"), &QAction::triggered, this, [this] {
         TAboutBox box(this);
         box.exec();
@@ -509,8 +545,63 @@ void TSecFrm::ApplyHotKey() {
 void TSecFrm::OpenHelp(const std::string& topic) {
     if (services_.openHelp) {
         services_.openHelp(topic);
-    } else {
-        platform::OpenHelpTopic(topic);
+        return;
+    }
+    // A viewer opened over a modal dialog belongs to it, or the dialog would
+    // keep it from taking any input.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner)
+        owner = this;
+    if (!helpViewer_ || helpViewer_->parentWidget() != owner) {
+        helpViewer_ = new ui::THelpViewer(
+            QString::fromStdString(platform::HelpFilePath()),
+            [this](const QUrl& url) { OpenWebPage(url.toString().toStdString()); }, owner);
+    }
+    if (!helpViewer_->ShowTopic(topic)) {
+        services_.prompts.Message(kHelpMissingText + platform::HelpFilePath(), "Kestrava",
+                                  Buttons::Ok, MessageIcon::Warning);
+    }
+}
+
+std::string DialogHelpTopic(const QWidget& focus) {
+    const QWidget* dialog = focus.window();
+    const QString name = dialog->objectName();
+    if (name == "OptForm") {
+        // The pattern fields are explained where their labels lead.
+        for (const char* field : {"IncFiles", "ExFiles", "Proc", "ExProc"}) {
+            if (focus.objectName() == field)
+                return kPatternsHelpTopic;
+        }
+        return dialog->property("helpTopic").toString().toStdString();
+    }
+    if (name == "PrOptFrm")
+        return kProgramOptionsHelpTopic;
+    if (name == "PasFrm" || name == "SecurFrm")
+        return kPasswordHelpTopic;
+    if (name == "NewGrFrm")
+        return kGroupsHelpTopic;
+    return {};
+}
+
+bool TSecFrm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier && widget &&
+            widget->window() != this && qobject_cast<QDialog*>(widget->window())) {
+            OpenHelp(DialogHelpTopic(*widget));
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TSecFrm::OpenWebPage(const std::string& address) {
+    const bool opened =
+        services_.openUrl ? services_.openUrl(address) : platform::OpenDocument(address);
+    if (!opened) {
+        services_.prompts.Message(kWebPageFailedText + address, "Kestrava", Buttons::Ok,
+                                  MessageIcon::Warning);
     }
 }
 

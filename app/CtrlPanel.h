@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 #include "enforce/AI.h"
@@ -19,6 +20,7 @@
 #include "principals/UserDirectory.h"
 #include "rules/ProtectionController.h"
 #include "settings/Encript.h"
+#include "ui/HelpViewer.h"
 
 class QAction;
 class QActionGroup;
@@ -37,6 +39,7 @@ class X11HotKeyRegistrar;
 
 namespace ui {
 class TDirView;
+class THelpViewer;
 class TQtTrayHost;
 class TTrayLogic;
 class TDriveView;
@@ -59,9 +62,25 @@ struct TSecFrmServices {
     /// Runs the program options dialog with the window's hooks; null: the
     /// window's own dialog. True on OK.
     std::function<bool(ProgramOptionsHooks&)> programOptions = {};
-    /// Opens the help at a topic; null: the help file with the desktop's browser.
+    /// Opens the help at a topic; null: the program's own help viewer.
     std::function<void(const std::string& topic)> openHelp = {};
+    /// Opens a web address with the desktop; false when it could not. Null:
+    /// the desktop's default program.
+    std::function<bool(const std::string& address)> openUrl = {};
 };
+
+/// Help topics of the dialogs that name none of their own.
+inline constexpr char kProgramOptionsHelpTopic[] = "ProgramOptions";
+inline constexpr char kPasswordHelpTopic[] = "Password";
+inline constexpr char kGroupsHelpTopic[] = "Groups";
+/// The topic F1 opens over a dialog, by the dialog's form name and the
+/// focused control; empty: the top of the help.
+std::string DialogHelpTopic(const QWidget& focus);
+
+/// Shown, followed by the address, when a web page could not be opened.
+inline constexpr char kWebPageFailedText[] = "The web page could not be opened:\n";
+/// Shown, followed by its path, when the help file cannot be read.
+inline constexpr char kHelpMissingText[] = "The help file could not be opened:\n";
 
 /// The settings window: owner of the panes, the toolbar, the menus, the
 /// action list with every command, and the components the commands use.
@@ -95,7 +114,12 @@ public:
     /// The hot key of the settings to the hot key component.
     void ApplyHotKey();
     THardening& Hardening() { return hardening_; }
+    /// Opens the help at a topic ("Topic160"; empty: the top of the help).
     void OpenHelp(const std::string& topic);
+    /// Opens a web address with the desktop; a failure is shown in a message box.
+    void OpenWebPage(const std::string& address);
+    /// The help viewer once the help has been opened; null before.
+    ui::THelpViewer* HelpViewer() const { return helpViewer_; }
 
     // Enforcement.
     void cmdAutorunExecute() { control_->cmdAutorunExecute(); }
@@ -151,6 +175,8 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    /// F1 in a modal dialog: the help at the dialog's topic.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     /// The placement is restored at the first show, once the panes have a size.
     void showEvent(QShowEvent* event) override;
 
@@ -210,6 +236,7 @@ private:
     ui::TQtTrayHost* trayHost_ = nullptr;
     std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    QPointer<ui::THelpViewer> helpViewer_;
 };
 
 }  // namespace kv

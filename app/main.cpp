@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,18 +13,17 @@
 #include "platform/Registry.h"
 #include "platform/qt/Display.h"
 #include "platform/qt/InstanceGuard.h"
-#include "platform/qt/Shell.h"
 #include "platform/qt/TerminationSignals.h"
 #include "settings/Encript.h"
 #include "ui/QtPrompts.h"
 
 namespace {
 
-// Scripted runs (tests, CI) never open a browser at the first start.
-void OpenHelpUnlessScripted(const std::string& topic) {
+// Scripted runs (tests, CI) never open the help at the first start.
+std::function<void(const std::string&)> HelpOpener() {
     if (kv::NonInteractive())
-        return;
-    kv::platform::OpenHelpTopic(topic);
+        return [](const std::string&) {};
+    return {};  // the window's own help viewer
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
                         .placementFile = QString::fromStdString(
                             machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI"),
                         .machineDir = machine,
-                        .openHelp = OpenHelpUnlessScripted});
+                        .openHelp = HelpOpener()});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });
     // Closing the main window ends the program.

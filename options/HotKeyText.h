@@ -18,8 +18,9 @@ inline constexpr std::uint8_t kVkF24 = 0x87;
 inline constexpr std::uint8_t kVkNumpad0 = 0x60;
 inline constexpr std::uint8_t kVkNumpad9 = 0x69;
 
-/// The "HotKey" setting's default.
-inline constexpr char kDefaultHotKeyText[] = "Ctrl+A";
+/// The "HotKey" setting's default. Ctrl+A would take Select All away from
+/// every other program of the desktop; a stored value is used as it is.
+inline constexpr char kDefaultHotKeyText[] = "Ctrl+Alt+K";
 
 /// The name of a virtual key: "A".."Z", "0".."9" (the keypad digits too),
 /// "F1".."F24", "BkSp", "Tab", "Enter", "Esc", "Space", "PgUp", "PgDn", "End",

@@ -61,7 +61,7 @@ public:
     virtual void SetHotKey(std::uint16_t code) = 0;
 };
 
-/// Reads "HotKey" (default "Ctrl+A") and hands its code (0 when the text does
+/// Reads "HotKey" (default "Ctrl+Alt+K") and hands its code (0 when the text does
 /// not parse) to `applyHotKey`. Returns the code.
 std::uint16_t ApplyHotKey(const TEncriptor& store,
                           const std::function<void(std::uint16_t)>& applyHotKey);

@@ -58,7 +58,7 @@ private:
 ///   fisHotKey1.OnHotKey = [this](TfisHotKey&) { ShowMainWindow(); };  // fisHotKey1HotKey
 ///   fisHotKey1.Loaded();                                // at the end of the constructor
 /// Its Key comes from the settings through ApplyHotKey (program options):
-/// ReadString("HotKey", "Ctrl+A") converted to the 16-bit code, then
+/// ReadString("HotKey", "Ctrl+Alt+K") converted to the 16-bit code, then
 /// `fisHotKey1.SetKey(code)`; called at startup before the command line is
 /// examined and after the program options dialog's OK.
 class TfisHotKey {

@@ -15,6 +15,7 @@
 
 #include "platform/Folders.h"
 #include "ui/DriveView.h"
+#include "ui/KeyboardMenu.h"
 #include "ui/MarkerImages.h"
 #include "ui/NameOrder.h"
 
@@ -186,7 +187,7 @@ QAbstractItemView* TDirView::CurrentView() const {
 }
 
 bool TDirView::HasFocus() const {
-    const QWidget* focus = window()->focusWidget();
+    const QWidget* focus = KeyboardFocus(*window());
     return focus == list_ || focus == report_ || focus == list_->viewport() ||
            focus == report_->viewport() || focus == this;
 }

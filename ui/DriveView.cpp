@@ -8,6 +8,7 @@
 
 #include "platform/Folders.h"
 #include "rules/PathStyle.h"
+#include "ui/KeyboardMenu.h"
 #include "ui/MarkerImages.h"
 #include "ui/NameOrder.h"
 
@@ -90,7 +91,7 @@ QIcon TDriveView::IconFor(int marker) const {
 }
 
 bool TDriveView::HasFocus() const {
-    const QWidget* focus = window()->focusWidget();
+    const QWidget* focus = KeyboardFocus(*window());
     return focus == this || focus == viewport();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/FormStorage.h"
 
+#include "ui/DialogLook.h"
+
 #include <QMainWindow>
 #include <QSettings>
 #include <QSplitter>
@@ -15,8 +17,12 @@ void TFormStorage::Restore(QMainWindow& window, QSplitter& panes) const {
     QSettings ini(iniPath_, QSettings::IniFormat);
     ini.beginGroup("SecFrm");
     const QByteArray geometry = ini.value("Placement").toByteArray();
-    if (!geometry.isEmpty())
+    if (!geometry.isEmpty()) {
         window.restoreGeometry(geometry);
+        // Stored on another screen, or on a larger one: brought inside this one.
+        if (!window.isMaximized() && !window.isFullScreen())
+            FitWindowToScreen(window);
+    }
     QList<int> sizes = panes.sizes();
     bool any = false;
     for (int i = 0; i < sizes.size() && i < 3; ++i) {

@@ -14,7 +14,8 @@ class TFormStorage {
 public:
     explicit TFormStorage(QString iniPath) : iniPath_(std::move(iniPath)) {}
 
-    /// Restores what was stored; leaves the window as it is when nothing was.
+    /// Restores what was stored, brought inside the screen; leaves the window
+    /// as it is when nothing was.
     void Restore(QMainWindow& window, QSplitter& panes) const;
     void Store(const QMainWindow& window, const QSplitter& panes) const;
 

@@ -1,6 +1,7 @@
 #include "ui/ImageList1.h"
 
 #include "ui/MarkerImages.h"
+#include "ui/PaintedIcon.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -13,20 +14,15 @@ namespace kv::ui {
 
 namespace {
 
-constexpr int kSize = 20;
 const QColor kInk(0x30, 0x3a, 0x4a);
 const QColor kBlue(0x2f, 0x6f, 0xc0);
 const QColor kRed(0xc8, 0x28, 0x28);
 const QColor kGreen(0x22, 0x8b, 0x3a);
 const QColor kAmber(0xd8, 0x9a, 0x1c);
 
-QPixmap Canvas(const std::function<void(QPainter&)>& draw) {
-    QPixmap pixmap(kSize, kSize);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
-    draw(p);
-    return pixmap;
+// Our own pictures are drawn in a 20 x 20 box and painted at every size asked for.
+QIcon Canvas(const std::function<void(QPainter&)>& draw) {
+    return PaintedIcon(draw);
 }
 
 void Person(QPainter& p, QPointF at, double scale, const QColor& color) {
@@ -120,11 +116,12 @@ void WithGear(QPainter& p, const std::function<void(QPainter&, QRectF)>& sign) {
     Gear(p, QPointF(14.5, 14.5), 4.2);
 }
 
-QPixmap Standard(QStyle::StandardPixmap which) {
-    return QApplication::style()->standardIcon(which).pixmap(kSize, kSize);
+// The desktop theme's picture where it has one, else the style's.
+QIcon Standard(const char* themeName, QStyle::StandardPixmap which) {
+    return ThemeIcon(themeName, QApplication::style()->standardIcon(which));
 }
 
-QPixmap Draw(int index) {
+QIcon Draw(int index) {
     switch (index) {
         case kImgGroup:
             return Canvas([](QPainter& p) { Group(p); });
@@ -161,11 +158,11 @@ QPixmap Draw(int index) {
                 p.drawText(QRectF(5, 11, 10, 8), Qt::AlignCenter, "?");
             });
         case kImgSave:
-            return Standard(QStyle::SP_DialogSaveButton);
+            return Standard("document-save", QStyle::SP_DialogSaveButton);
         case kImgMinimize:
-            return Standard(QStyle::SP_TitleBarMinButton);
+            return Standard("window-minimize", QStyle::SP_TitleBarMinButton);
         case kImgIconView:
-            return Standard(QStyle::SP_FileDialogContentsView);
+            return Standard("view-list-icons", QStyle::SP_FileDialogContentsView);
         case kImgSmallIconView:
             return Canvas([](QPainter& p) {
                 p.setPen(Qt::NoPen);
@@ -176,17 +173,17 @@ QPixmap Draw(int index) {
                 }
             });
         case kImgListView:
-            return Standard(QStyle::SP_FileDialogListView);
+            return Standard("view-list-text", QStyle::SP_FileDialogListView);
         case kImgReportView:
-            return Standard(QStyle::SP_FileDialogDetailedView);
+            return Standard("view-list-details", QStyle::SP_FileDialogDetailedView);
         case kImgFull:
             return Canvas([](QPainter& p) { Padlock(p, QRectF(1, 1, 18, 18)); });
         case kImgStart:
-            return Standard(QStyle::SP_MediaPlay);
+            return Standard("media-playback-start", QStyle::SP_MediaPlay);
         case kImgTest:
-            return Standard(QStyle::SP_MediaSeekForward);
+            return Standard("media-seek-forward", QStyle::SP_MediaSeekForward);
         case kImgStop:
-            return Standard(QStyle::SP_MediaStop);
+            return Standard("media-playback-stop", QStyle::SP_MediaStop);
         case kImgReadOnlyOptions:
             return Canvas([](QPainter& p) { WithGear(p, ReadOnlySign); });
         case kImgFullOptions:
@@ -200,7 +197,7 @@ QPixmap Draw(int index) {
         case kImgReset:
             return Canvas([](QPainter& p) { ResetSign(p, QRectF(2, 2, 16, 16)); });
         case kImgRefresh:
-            return Standard(QStyle::SP_BrowserReload);
+            return Standard("view-refresh", QStyle::SP_BrowserReload);
         case kImgPassword:
             return Canvas([](QPainter& p) {
                 p.setPen(QPen(kAmber.darker(130), 2.2, Qt::SolidLine, Qt::RoundCap));
@@ -211,11 +208,11 @@ QPixmap Draw(int index) {
                 p.drawLine(QPointF(18, 10), QPointF(18, 13));
             });
         case kImgExit:
-            return Standard(QStyle::SP_DialogCloseButton);
+            return Standard("application-exit", QStyle::SP_DialogCloseButton);
         case kImgHelp:
-            return Standard(QStyle::SP_DialogHelpButton);
+            return Standard("help-contents", QStyle::SP_DialogHelpButton);
         case kImgAbout:
-            return Standard(QStyle::SP_MessageBoxInformation);
+            return Standard("help-about", QStyle::SP_MessageBoxInformation);
         case kImgProgramOptions:
             return Canvas([](QPainter& p) { Gear(p, QPointF(10, 10), 7); });
         default:
@@ -226,10 +223,9 @@ QPixmap Draw(int index) {
 }  // namespace
 
 QIcon ImageList1(int index) {
-    // Drawn at each call: a few dozen small pictures per window, and no cache
+    // Made at each call: a few dozen small pictures per window, and no cache
     // that would outlive the application object.
-    const QPixmap pixmap = Draw(index);
-    return pixmap.isNull() ? QIcon() : QIcon(pixmap);
+    return Draw(index);
 }
 
 }  // namespace kv::ui

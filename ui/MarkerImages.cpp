@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 
 namespace kv::ui {
 
@@ -107,17 +108,58 @@ QIcon TMarkerImages::Marked(const QIcon& base, int size, int marker) const {
     const auto it = cache_.constFind(key);
     if (it != cache_.constEnd())
         return *it;
-    QPixmap pixmap(MarkedWidth(size), size);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter p(&pixmap);
-        if (marker > 0)
-            p.drawPixmap(0, (size - kImageSize) / 2, images_[marker]);
-        p.drawPixmap(kImageSize + kGap, 0, base.pixmap(size, size));
-    }
-    QIcon icon(pixmap);
+    QIcon icon = marker < 0 ? base : QIcon(new TMarkedIconEngine(base, marker));
     cache_.insert(key, icon);
     return icon;
+}
+
+void PaintEmblem(QPainter& p, int marker, const QRectF& box) {
+    if (marker < 1 || marker >= TMarkerImages::kCount)
+        return;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    // A white disc under the sign keeps it readable over any icon.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 255, 255, 235));
+    p.drawEllipse(box);
+    const double inset = box.width() * 0.06;
+    const QRectF sign = box.adjusted(inset, inset, -inset, -inset);
+    p.translate(sign.topLeft());
+    p.scale(sign.width() / TMarkerImages::kImageSize, sign.height() / TMarkerImages::kImageSize);
+    PaintMarker(p, marker);
+    p.restore();
+}
+
+QPixmap TMarkedIconEngine::pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) {
+    return Render(size, mode, state);
+}
+
+QPixmap TMarkedIconEngine::scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                                        qreal) {
+    return Render(size, mode, state);
+}
+
+void TMarkedIconEngine::paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+                              QIcon::State state) {
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    QPixmap pixmap = Render(rect.size() * ratio, mode, state);
+    pixmap.setDevicePixelRatio(ratio);
+    painter->drawPixmap(rect, pixmap);
+}
+
+QPixmap TMarkedIconEngine::Render(const QSize& size, QIcon::Mode mode, QIcon::State state) const {
+    if (size.isEmpty())
+        return {};
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    // The item's own picture fills the box; the emblem covers its lower right.
+    const QPixmap item = base_.pixmap(size, 1.0, mode, state);
+    p.drawPixmap(QRect(QPoint(0, 0), size), item);
+    const double side = std::min(size.width(), size.height()) * TMarkerImages::kEmblemShare;
+    PaintEmblem(p, marker_, QRectF(size.width() - side, size.height() - side, side, side));
+    return pixmap;
 }
 
 }  // namespace kv::ui

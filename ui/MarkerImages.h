@@ -2,7 +2,9 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QIconEngine>
 #include <QPixmap>
+#include <QRectF>
 
 class QPainter;
 
@@ -13,6 +15,29 @@ namespace kv::ui {
 /// other sizes. Other markers paint nothing.
 void PaintMarker(QPainter& p, int marker);
 
+/// Paints the sign of a marker as an emblem into `box`: the sign on a white
+/// disc, so that it reads over any picture. Markers without a sign paint nothing.
+void PaintEmblem(QPainter& p, int marker, const QRectF& box);
+
+/// An item's icon with a marker's emblem over it, painted at every size.
+class TMarkedIconEngine : public QIconEngine {
+public:
+    TMarkedIconEngine(QIcon base, int marker) : base_(std::move(base)), marker_(marker) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
+                         qreal scale) override;
+    QIconEngine* clone() const override { return new TMarkedIconEngine(base_, marker_); }
+    QString key() const override { return QStringLiteral("KestravaMarked"); }
+
+private:
+    QPixmap Render(const QSize& size, QIcon::Mode mode, QIcon::State state) const;
+
+    QIcon base_;
+    int marker_;
+};
+
 /// `ImageList2`: the state images of the protection markers, 10 x 10 pixels.
 /// Image 1 is ReadOnly (a green R in a red ring), 2 Full (a padlock), 3 Custom
 /// (an empty red ring); image 0 repeats image 1. Marker -1 draws nothing.
@@ -20,18 +45,19 @@ class TMarkerImages {
 public:
     static constexpr int kImageSize = 10;
     static constexpr int kCount = 4;
-    /// Space between the state image and the item's own icon.
-    static constexpr int kGap = 2;
 
     static const TMarkerImages& Instance();
 
     /// Image `index` (0 to 3); a null pixmap for any other index.
     QPixmap Image(int index) const;
-    /// The item's icon at `size` with the marker's state image to its left
-    /// (an empty slot for -1), cached per icon, size and marker.
+    /// The item's icon with the marker's sign as an emblem over its lower
+    /// right corner (the icon itself for -1), painted at every size asked for;
+    /// cached per icon, size and marker.
     QIcon Marked(const QIcon& base, int size, int marker) const;
-    /// Width of a marked icon of `size`.
-    static int MarkedWidth(int size) { return kImageSize + kGap + size; }
+    /// Width of a marked icon of `size`: the emblem takes no room of its own.
+    static int MarkedWidth(int size) { return size; }
+    /// Share of the icon's side that the emblem covers.
+    static constexpr double kEmblemShare = 0.62;
 
 private:
     TMarkerImages();

@@ -1,5 +1,7 @@
 #include "ui/TrayIcon.h"
 
+#include "ui/AppIcons.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QStyle>
@@ -11,13 +13,20 @@ namespace kv::ui {
 TRxTrayIcon::TRxTrayIcon(QMenu* popupMenu, QObject* parent)
     : QObject(parent), icon_(new QSystemTrayIcon(this)) {
     icon_->setToolTip(QStringLiteral("Kestrava"));
-    icon_->setIcon(QApplication::style()->standardIcon(QStyle::SP_DriveHDIcon));
+    icon_->setIcon(TrayPicture(false));
     icon_->setContextMenu(popupMenu);
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::DoubleClick)
                     emit DblClick();
             });
+}
+
+void TRxTrayIcon::SetProtected(bool on) {
+    if (protected_ == on)
+        return;
+    protected_ = on;
+    icon_->setIcon(TrayPicture(on));
 }
 
 bool TRxTrayIcon::Available() {

@@ -24,6 +24,9 @@ public:
     [[nodiscard]] bool Active() const;
     void SetActive(bool active);
     [[nodiscard]] QSystemTrayIcon& Icon() { return *icon_; }
+    /// The picture follows the displayed protection state (the tooltip stays).
+    void SetProtected(bool on);
+    [[nodiscard]] bool Protected() const { return protected_; }
 
 signals:
     /// OnDblClick: the lead connects it to cmdShowMainClick.
@@ -31,6 +34,7 @@ signals:
 
 private:
     QSystemTrayIcon* icon_;
+    bool protected_ = false;
 };
 
 /// ITrayHost over the main window, RxTrayIcon1 and the FindShell timer

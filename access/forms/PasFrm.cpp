@@ -1,5 +1,6 @@
 #include "access/forms/PasFrm.h"
 
+#include <QBoxLayout>
 #include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,41 +12,57 @@
 namespace kv {
 
 TPasFrm::TPasFrm(TPasFrmLogic& logic, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), logic_(logic) {
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      logic_(logic) {
     setObjectName("PasFrm");
     setWindowTitle(kPasFrmCaption);
-    setFixedSize(250, 156);
 
+    // Top to bottom in the order the keyboard visits them: the two fields,
+    // the mask switch that belongs to them, then the buttons.
     label1_ = new QLabel("Set the Administrator's Password  :", this);
     label1_->setObjectName("Label1");
-    label1_->setGeometry(12, 8, 226, 16);
-    password_ = MakeField("Password", 26);
-
+    password_ = MakeField("Password");
+    label1_->setBuddy(password_);
     label2_ = new QLabel("Confirm the password :", this);
     label2_->setObjectName("Label2");
-    label2_->setGeometry(12, 54, 226, 16);
-    confirm_ = MakeField("Confirm", 72);
+    confirm_ = MakeField("Confirm");
+    label2_->setBuddy(confirm_);
+
+    checkBox1_ = new QCheckBox("Use a char mask to show password", this);
+    checkBox1_->setObjectName("CheckBox1");
+    checkBox1_->setChecked(true);
 
     button1_ = new QPushButton("OK", this);
     button1_->setObjectName("Button1");
-    button1_->setGeometry(40, 102, 75, 25);
     button2_ = new QPushButton("Cancel", this);
     button2_->setObjectName("Button2");
-    button2_->setGeometry(135, 102, 75, 25);
     for (QPushButton* b : {button1_, button2_}) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
 
-    checkBox1_ = new QCheckBox("Use a char mask to show password", this);
-    checkBox1_->setObjectName("CheckBox1");
-    checkBox1_->setChecked(true);
-    checkBox1_->setGeometry(8, 132, 240, 18);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label1_);
+    layout->addWidget(password_);
+    layout->addWidget(label2_);
+    layout->addWidget(confirm_);
+    layout->addWidget(checkBox1_);
+    layout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(button1_);
+    buttons->addWidget(button2_);
+    layout->addLayout(buttons);
 
     setTabOrder(password_, confirm_);
-    setTabOrder(confirm_, button1_);
+    setTabOrder(confirm_, checkBox1_);
+    setTabOrder(checkBox1_, button1_);
     setTabOrder(button1_, button2_);
-    setTabOrder(button2_, checkBox1_);
+
+    // The designed client area is the least it takes.
+    setMinimumSize(QSize(250, 156).expandedTo(layout->sizeHint()));
+    resize(minimumSize());
 
     connect(button1_, &QPushButton::clicked, this, [this] { logic_.Button1Click(); });
     connect(button2_, &QPushButton::clicked, this, [this] { logic_.Button2Click(); });
@@ -58,12 +75,11 @@ TPasFrm::~TPasFrm() {
     WipeFields();
 }
 
-QLineEdit* TPasFrm::MakeField(const char* name, int y) {
+QLineEdit* TPasFrm::MakeField(const char* name) {
     auto* field = new QLineEdit(this);
     field->setObjectName(name);
     field->setEchoMode(QLineEdit::Password);
     MaskWithAsterisks(field);
-    field->setGeometry(12, y, 226, 22);
     // Every letter typed becomes upper case; text put in by the program is kept.
     connect(field, &QLineEdit::textEdited, this, [field](const QString& text) {
         const QString upper = text.toUpper();

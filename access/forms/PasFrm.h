@@ -36,7 +36,7 @@ protected:
     void reject() override;
 
 private:
-    QLineEdit* MakeField(const char* name, int y);
+    QLineEdit* MakeField(const char* name);
     bool KeyPreview(QKeyEvent* event);
 
     TPasFrmLogic& logic_;

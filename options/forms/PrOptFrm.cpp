@@ -46,8 +46,9 @@ QLabel* MakeLabel(QWidget* panel, const char* name, const char* text, int x, int
 }  // namespace
 
 TPrOptFrm::TPrOptFrm(TPrOptFrmLogic& logic, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
       logic_(logic) {
     setObjectName("PrOptFrm");
     setWindowTitle(kPrOptFrmCaption);

@@ -1,5 +1,6 @@
 #include "principals/forms/NewGrFrm.h"
 
+#include <QBoxLayout>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,35 +9,41 @@
 
 namespace kv {
 
-TNewGrFrm::TNewGrFrm(QWidget* parent) : QDialog(parent) {
+TNewGrFrm::TNewGrFrm(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
     setObjectName("NewGrFrm");
-    setWindowFlag(Qt::Tool);
     setWindowTitle("New Users Group");
-    setFixedSize(223, 102);
 
     infolab_ = new QLabel("Enter New Group Name :", this);
     infolab_->setObjectName("Infolab");
-    infolab_->move(8, 8);
 
     groupName_ = new QLineEdit(this);
     groupName_->setObjectName("GroupName");
-    groupName_->setGeometry(8, 32, 209, 22);
 
     usGr_ = new QComboBox(this);
     usGr_->setObjectName("UsGr");
     usGr_->setEditable(true);
-    usGr_->setGeometry(8, 32, 209, 22);
     usGr_->hide();
 
     okBtn_ = new QPushButton("OK", this);
     okBtn_->setObjectName("OKBtn");
-    okBtn_->setGeometry(96, 72, 59, 25);
     connect(okBtn_, &QPushButton::clicked, this, &QDialog::accept);
 
     cancelBtn_ = new QPushButton("Cancel", this);
     cancelBtn_->setObjectName("CancelBtn");
-    cancelBtn_->setGeometry(160, 72, 59, 25);
     connect(cancelBtn_, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(infolab_);
+    layout->addWidget(groupName_);
+    layout->addWidget(usGr_);
+    layout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(okBtn_);
+    buttons->addWidget(cancelBtn_);
+    layout->addLayout(buttons);
 
     for (QWidget* w : {static_cast<QWidget*>(groupName_), static_cast<QWidget*>(usGr_),
                        static_cast<QWidget*>(okBtn_), static_cast<QWidget*>(cancelBtn_)}) {
@@ -45,8 +52,12 @@ TNewGrFrm::TNewGrFrm(QWidget* parent) : QDialog(parent) {
     if (usGr_->lineEdit())
         usGr_->lineEdit()->installEventFilter(this);
 
-    setTabOrder(groupName_, okBtn_);
+    setTabOrder(groupName_, usGr_);
+    setTabOrder(usGr_, okBtn_);
     setTabOrder(okBtn_, cancelBtn_);
+    // The designed client area is the least it takes.
+    setMinimumSize(QSize(223, 102).expandedTo(layout->sizeHint()));
+    resize(minimumSize());
     groupName_->setFocus();
 }
 
@@ -54,7 +65,6 @@ void TNewGrFrm::Prepare(const GroupDialogRequest& request) {
     choose_ = request.choose;
     setWindowTitle(QString::fromStdString(request.caption));
     infolab_->setText(QString::fromStdString(request.label));
-    infolab_->adjustSize();
     groupName_->setVisible(!request.choose);
     usGr_->setVisible(request.choose);
     if (request.choose) {

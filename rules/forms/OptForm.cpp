@@ -33,7 +33,8 @@ TOptForm::TOptForm(QWidget* parent, HelpOpener openHelp)
     : QDialog(parent), openHelp_(std::move(openHelp)) {
     setObjectName("OptForm");
     setWindowTitle(kInitialOptionsCaption);
-    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
     resize(498, 354);
 
     auto* layout = new QVBoxLayout(this);
@@ -76,6 +77,11 @@ TOptForm::TOptForm(QWidget* parent, HelpOpener openHelp)
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     for (TCoolLabel* label : labels_)
         connect(label, &TCoolLabel::clicked, this, [this] { OpenHelp(kPatternsHelpTopic); });
+    // After the page's controls the keyboard reaches the bottom panel.
+    setTabOrder(subFolders_, setDefault_);
+    setTabOrder(setDefault_, help);
+    setTabOrder(help, ok);
+    setTabOrder(ok, cancel);
 
     InstallKeyPreview();
 }
@@ -206,6 +212,8 @@ void TOptForm::LoadOptions(const OptionsDialogState& state) {
     setDefault_->setVisible(state.setDefaultVisible);
     setWindowTitle(QString::fromStdString(state.caption));
     helpTopic_ = state.helpTopic;
+    // F1 anywhere in the dialog opens the same topic as its Help button.
+    setProperty("helpTopic", QString::fromStdString(helpTopic_));
     LockFixedOptions(state.mode);
 }
 

@@ -53,8 +53,13 @@ TEST_F(PasFrmTest, FormHasItsFieldsInTabOrder) {
     TPasFrmLogic logic(prompts);
     TPasFrm form(logic);
     EXPECT_EQ(form.windowTitle(), "Administrator's Password");
-    EXPECT_EQ(form.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
-    EXPECT_EQ(form.size(), QSize(250, 156));
+    // A modal dialog: a title and a close button, nothing to minimise or maximise.
+    EXPECT_EQ(form.windowFlags() & Qt::WindowType_Mask, Qt::Dialog);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(form.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    EXPECT_GE(form.width(), 250);
+    EXPECT_GE(form.height(), 156);
     EXPECT_EQ(form.findChild<QLabel*>("Label1")->text(), "Set the Administrator's Password  :");
     EXPECT_EQ(form.findChild<QLabel*>("Label2")->text(), "Confirm the password :");
     auto* mask = form.findChild<QCheckBox*>("CheckBox1");
@@ -69,7 +74,8 @@ TEST_F(PasFrmTest, FormHasItsFieldsInTabOrder) {
                   '*')
             << name;
     }
-    const char* order[] = {"Password", "Confirm", "Button1", "Button2", "CheckBox1"};
+    // The mask switch follows the fields it masks, on screen and for the keyboard.
+    const char* order[] = {"Password", "Confirm", "CheckBox1", "Button1", "Button2"};
     QWidget* w = form.findChild<QWidget*>(order[0]);
     for (int i = 1; i < 5; ++i) {
         do {
@@ -77,6 +83,15 @@ TEST_F(PasFrmTest, FormHasItsFieldsInTabOrder) {
         } while (!(w->focusPolicy() & Qt::TabFocus));
         EXPECT_EQ(w->objectName(), order[i]);
     }
+    form.show();
+    int above = -1;
+    for (const char* name : order) {
+        const int y = form.findChild<QWidget*>(name)->geometry().top();
+        EXPECT_GE(y, above) << name;
+        above = y;
+    }
+    for (const char* name : order)
+        EXPECT_TRUE(form.rect().contains(form.findChild<QWidget*>(name)->geometry())) << name;
 }
 
 TEST_F(PasFrmTest, ThePasswordSetIsUpperCaseAskedAtOnceAndSavedOnlyByFlush) {

@@ -1,33 +1,46 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <deque>
 #include <filesystem>
+#include <set>
 
+#include "access/forms/PasFrm.h"
 #include "access/forms/SecUn.h"
+#include "app/AboutBox.h"
 #include "app/CtrlPanel.h"
 #include "app/Double.h"
 #include "app/Startup.h"
 #include "options/forms/PrOptFrm.h"
+#include "principals/forms/NewGrFrm.h"
+#include "rules/forms/OptForm.h"
 #include "tests/access_forms/ModalScript.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedGroupDialog.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
 #include "ui/DirView.h"
+#include "ui/DriveView.h"
+#include "ui/HelpViewer.h"
+#include "ui/Placement.h"
 #include "ui/PrincipalTreeView.h"
+#include "ui/TrayIcon.h"
 
 namespace kv {
 namespace {
@@ -93,12 +106,23 @@ QStringList Entries(const QList<QAction*>& actions) {
         if (a->isSeparator()) {
             out << "-";
         } else if (a->menu()) {
-            out << "[" + a->menu()->title() + "]";
+            out << "[" + QString(a->menu()->title()).remove('&') + "]";
         } else {
             out << a->objectName();
         }
     }
     return out;
+}
+
+/// The caption a menu shows, without the "&" that marks its keyboard letter.
+std::string Caption(QString text) {
+    return text.remove('&').toStdString();
+}
+
+/// The letter after "&" in a menu text, in upper case; 0 when there is none.
+QChar Mnemonic(const QString& text) {
+    const qsizetype at = text.indexOf('&');
+    return at < 0 || at + 1 >= text.size() ? QChar() : text.at(at + 1).toUpper();
 }
 
 class Window : public ::testing::Test {
@@ -146,7 +170,7 @@ TEST_F(Window, EveryCommandCarriesItsCaptionHintTagAndCategory) {
     for (const Expected& e : kCommands) {
         QAction* a = w->Action(e.name);
         ASSERT_NE(a, nullptr) << e.name;
-        EXPECT_EQ(a->text().toStdString(), e.caption) << e.name;
+        EXPECT_EQ(Caption(a->text()), e.caption) << e.name;
         EXPECT_EQ(a->toolTip().toStdString(), e.tip) << e.name;
         EXPECT_EQ(a->statusTip().toStdString(), e.status) << e.name;
         EXPECT_EQ(a->data().toInt(), e.tag) << e.name;
@@ -176,11 +200,11 @@ TEST_F(Window, ToolbarAndMenusFollowTheLayout) {
 
     QStringList titles;
     for (QAction* a : w->menuBar()->actions())
-        titles << a->text();
+        titles << QString::fromStdString(Caption(a->text()));
     EXPECT_EQ(titles, (QStringList{"File", "Edit", "View", "Actions", "Options", "Help"}));
     EXPECT_EQ(Entries(w->Menu("File")->actions()),
               (QStringList{"cmdSave", "-", "cmdMinimize", "Exit1"}));
-    EXPECT_EQ(w->MenuItem("Exit1")->text(), "Exit   Alt+F4");
+    EXPECT_EQ(Caption(w->MenuItem("Exit1")->text()), "Exit   Alt+F4");
     EXPECT_EQ(Entries(w->Menu("View")->actions()),
               (QStringList{"cmdRefresh", "-", "cmdicon", "cmdSmIcon", "cmdList", "cmdReport"}));
     EXPECT_EQ(Entries(w->Menu("Options")->actions()),
@@ -470,6 +494,13 @@ TEST_F(Window, ProtectionCommandsFollowTheFocusedViewWhenIdle) {
     w->ActionList1Update();  // as the application's idle update does
     EXPECT_TRUE(w->Action("cmdReadOnly")->isEnabled());
     EXPECT_TRUE(w->ToolButton("tb_cmdReadOnly")->isEnabled());
+    // The Actions menu opened from the keyboard keeps the list's commands.
+    QTest::keyClick(list, Qt::Key_A, Qt::AltModifier);
+    QMenu* actions = w->Menu("Actions");
+    ASSERT_TRUE(actions->isVisible());
+    w->ActionList1Update();
+    EXPECT_TRUE(w->Action("cmdReadOnly")->isEnabled());
+    actions->hide();
     w->UserGroups()->setFocus();
     EXPECT_FALSE(w->Action("cmdReset")->isEnabled());
 }
@@ -481,6 +512,224 @@ TEST_F(Window, ViewStyleCommandsPressTheirButton) {
     EXPECT_FALSE(w->ToolButton("btnList")->isChecked());
     w->ToolButton("btnIcons")->click();
     EXPECT_TRUE(w->ToolButton("btnIcons")->isChecked());
+}
+
+TEST_F(Window, EveryMenuHasOneKeyboardLetterPerEntry) {
+    auto w = Make(store_);
+    std::vector<QMenu*> menus;
+    QStringList bar;
+    for (QAction* a : w->menuBar()->actions()) {
+        menus.push_back(a->menu());
+        bar << a->text();
+    }
+    for (const char* name : {"PopupMenu1", "DriveMenu", "DirListMenu", "PopupMenu2"})
+        menus.push_back(w->Menu(name));
+    auto unique = [](const QStringList& texts, const QString& where) {
+        std::set<QChar> seen;
+        for (const QString& text : texts) {
+            const QChar letter = Mnemonic(text);
+            EXPECT_FALSE(letter.isNull()) << where.toStdString() << ": " << text.toStdString();
+            EXPECT_TRUE(seen.insert(letter).second)
+                << where.toStdString() << ": " << text.toStdString();
+        }
+    };
+    unique(bar, "menu bar");
+    for (QMenu* menu : menus) {
+        ASSERT_NE(menu, nullptr);
+        QStringList texts;
+        for (QAction* a : menu->actions()) {
+            if (!a->isSeparator())
+                texts << a->text();
+        }
+        unique(texts, menu->objectName());
+    }
+    // The letters only underline: the captions stay as they are.
+    EXPECT_EQ(w->MenuItem("Exit1")->text(), "E&xit   Alt+F4");
+    EXPECT_EQ(w->Action("cmdPassword")->text(), "Ad&ministrator's Password");
+    EXPECT_EQ(Caption(w->MenuItem("StopFileProtection1")->text()), "Stop Files Protection");
+}
+
+TEST_F(Window, StandardKeysReachTheCommandsTheMenusDoNotShow) {
+    auto w = Make(store_);
+    const std::pair<const char*, const char*> keys[] = {
+        {"cmdSave", "Ctrl+S"}, {"cmdRefresh", "F5"}, {"cmdAutorun", "F9"},
+        {"cmdStart", "F8"},    {"cmdStop", "F7"},    {"cmdMinimize", "Ctrl+M"}};
+    for (const auto& [name, key] : keys)
+        EXPECT_EQ(w->Action(name)->shortcut().toString().toStdString(), key) << name;
+    EXPECT_EQ(w->MenuItem("Help2")->shortcut().toString(), "F1");
+    // The protection commands stand only on the toolbar: the window holds them,
+    // so their keys work.
+    RunStartup(*w, StartSwitch::None);
+    w->show();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    int started = 0;
+    QObject::connect(w->Action("cmdStart"), &QAction::triggered, [&started] { ++started; });
+    w->ActionList1Update();
+    QTest::keyClick(w->UserGroups(), Qt::Key_F8);
+    EXPECT_EQ(started, 1);
+    QTest::keyClick(w->UserGroups(), Qt::Key_F1);
+    EXPECT_EQ(helpTopics_.back(), "");
+}
+
+TEST_F(Window, ShiftF10OpensThePaneMenusFromTheKeyboard) {
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    w->show();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    const std::pair<QWidget*, const char*> panes[] = {
+        {w->UserGroups(), "PopupMenu1"},
+        {static_cast<QWidget*>(w->DriveView1()), "DriveMenu"},
+        {w->DirView1()->CurrentView(), "DirListMenu"}};
+    for (const auto& [pane, menu] : panes) {
+        pane->setFocus();
+        QTest::keyClick(pane, Qt::Key_F10, Qt::ShiftModifier);
+        EXPECT_TRUE(w->Menu(menu)->isVisible()) << menu;
+        w->Menu(menu)->hide();
+    }
+}
+
+TEST_F(Window, ModalDialogsHaveACloseButtonAndNoMinimizeOrMaximize) {
+    TPasFrmLogic pasLogic(prompts_);
+    TModifiedFlag modified;
+    ProgramOptionsHooks hooks;
+    TPrOptFrmLogic prOptLogic(store_, prompts_, modified, hooks);
+    TPasFrm pasFrm(pasLogic);
+    TPrOptFrm prOptFrm(prOptLogic);
+    TNewGrFrm newGrFrm;
+    TAboutBox about;
+    TOptForm optForm;
+    for (QDialog* dialog :
+         std::initializer_list<QDialog*>{&pasFrm, &prOptFrm, &newGrFrm, &about, &optForm}) {
+        const Qt::WindowFlags flags = dialog->windowFlags();
+        EXPECT_EQ(flags & Qt::WindowType_Mask, Qt::Dialog) << dialog->objectName().toStdString();
+        EXPECT_TRUE(flags & Qt::WindowCloseButtonHint) << dialog->objectName().toStdString();
+        EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint))
+            << dialog->objectName().toStdString();
+    }
+}
+
+TEST_F(Window, F1InADialogOpensTheDialogsTopic) {
+    auto w = Make(store_);
+    TPasFrmLogic pasLogic(prompts_);
+    TPasFrm pasFrm(pasLogic);
+    EXPECT_EQ(DialogHelpTopic(*pasFrm.findChild<QWidget*>("Confirm")), "Password");
+    TNewGrFrm newGrFrm;
+    EXPECT_EQ(DialogHelpTopic(newGrFrm), "Groups");
+    TModifiedFlag modified;
+    ProgramOptionsHooks hooks;
+    TPrOptFrmLogic prOptLogic(store_, prompts_, modified, hooks);
+    TPrOptFrm prOptFrm(prOptLogic);
+    EXPECT_EQ(DialogHelpTopic(*prOptFrm.findChild<QWidget*>("HotKey1")), "ProgramOptions");
+    TOptForm optForm;
+    OptionsDialogState full;
+    full.mode = 2;
+    full.caption = "Full Protection Options";
+    full.helpTopic = "Topic150";
+    optForm.LoadOptions(full);
+    EXPECT_EQ(DialogHelpTopic(*optForm.findChild<QWidget*>("Proc")), "Topic200");
+    EXPECT_EQ(DialogHelpTopic(*optForm.findChild<QWidget*>("OKButton")), "Topic150");
+
+    // The key itself, pressed in a shown dialog.
+    pasFrm.show();
+    QTest::keyClick(pasFrm.findChild<QWidget*>("Password"), Qt::Key_F1);
+    ASSERT_FALSE(helpTopics_.empty());
+    EXPECT_EQ(helpTopics_.back(), "Password");
+}
+
+TEST_F(Window, HelpAndWebPagesOpenFromTheHelpMenuAndAFailureIsShown) {
+    std::vector<std::string> addresses;
+    auto w = std::make_unique<TSecFrm>(
+        TSecFrmServices{.store = store_,
+                        .prompts = prompts_,
+                        .registry = registry_,
+                        .groupDialog = &dialog_,
+                        .devicePath = dir_.File("VEVUZ"),
+                        .installPaths = {dir_.File("program"), dir_.File("autostart")},
+                        .machineDir = dir_.File("machine"),
+                        .programOptions = [](ProgramOptionsHooks&) { return true; },
+                        .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); },
+                        .openUrl =
+                            [&addresses](const std::string& address) {
+                                addresses.push_back(address);
+                                return addresses.size() == 1;  // the second one fails
+                            }});
+    w->MenuItem("Help2")->trigger();
+    EXPECT_EQ(helpTopics_, std::vector<std::string>{""});
+    w->MenuItem("KVHomePage1")->trigger();
+    EXPECT_TRUE(prompts_.shown.empty());
+    w->MenuItem("KVSupportPage1")->trigger();
+    ASSERT_EQ(addresses.size(), 2u);
+    EXPECT_EQ(addresses[1], w->MenuItem("KVSupportPage1")->statusTip().toStdString());
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, kWebPageFailedText + addresses[1]);
+    EXPECT_EQ(prompts_.shown[0].title, "Kestrava");
+}
+
+TEST_F(Window, HelpOpensInTheProgramsOwnViewerAtTheTopicAlsoOverADialog) {
+    auto w = std::make_unique<TSecFrm>(
+        TSecFrmServices{.store = store_,
+                        .prompts = prompts_,
+                        .registry = registry_,
+                        .groupDialog = &dialog_,
+                        .devicePath = dir_.File("VEVUZ"),
+                        .installPaths = {dir_.File("program"), dir_.File("autostart")},
+                        .machineDir = dir_.File("machine"),
+                        .programOptions = [](ProgramOptionsHooks&) { return true; }});
+    w->show();
+    w->OpenHelp("Topic160");
+    ui::THelpViewer* viewer = w->HelpViewer();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_EQ(viewer->Browser()->source().fragment(), "Topic160");
+    EXPECT_EQ(viewer->parentWidget(), w.get());
+    EXPECT_TRUE(prompts_.shown.empty());
+
+    // Over a modal dialog the viewer belongs to the dialog, which would
+    // otherwise keep it from any input.
+    TNewGrFrm dialog(w.get());
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &dialog);
+    QTest::keyClick(dialog.findChild<QWidget*>("GroupName"), Qt::Key_F1);
+    ASSERT_NE(w->HelpViewer(), nullptr);
+    EXPECT_EQ(w->HelpViewer()->parentWidget(), &dialog);
+    EXPECT_EQ(w->HelpViewer()->Browser()->source().fragment(), "Groups");
+    EXPECT_TRUE(w->HelpViewer()->isVisible());
+    dialog.hide();
+}
+
+TEST_F(Window, TheFirstWindowFitsItsScreenAndAStoredPlacementIsBroughtInside) {
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    {
+        auto w = Make(store_);
+        EXPECT_EQ(w->size(), ui::FirstWindowSize(screen));
+        w->show();
+        // Stored while it was larger than this screen and partly off it.
+        w->resize(screen.width() + 400, screen.height() + 300);
+        w->move(screen.right() - 50, screen.bottom() - 50);
+        w->StorePlacement();
+    }
+    auto w = Make(store_);
+    w->show();
+    EXPECT_TRUE(screen.contains(w->frameGeometry()))
+        << w->frameGeometry().x() << "," << w->frameGeometry().y() << " "
+        << w->frameGeometry().width() << "x" << w->frameGeometry().height();
+}
+
+TEST_F(Window, TheTrayPictureFollowsTheProtectionState) {
+    auto w = Make(store_);
+    ui::TRxTrayIcon& tray = w->TrayHost().RxTrayIcon1();
+    EXPECT_FALSE(tray.Protected());
+    w->Show(ProtectionState::Protecting);
+    EXPECT_TRUE(tray.Protected());
+    w->Show(ProtectionState::Testing);
+    EXPECT_TRUE(tray.Protected());
+    w->Show(ProtectionState::Stopped);
+    EXPECT_FALSE(tray.Protected());
+    EXPECT_EQ(tray.Icon().toolTip(), "Kestrava");
+    EXPECT_FALSE(w->windowIcon().isNull());
 }
 
 }  // namespace

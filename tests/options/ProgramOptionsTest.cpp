@@ -134,7 +134,7 @@ TEST_F(ProgramOptions, EmptySettingsOpenWithDefaultsAndCancelOnlyClearsFirstTime
     EXPECT_EQ(seen.password, "");  // "stale" was replaced by the load step
     for (const auto& [box, checked] : seen.boxes)
         EXPECT_TRUE(checked) << static_cast<int>(box);
-    EXPECT_EQ(seen.hotKey, 0x4041);
+    EXPECT_EQ(seen.hotKey, 0xC04B);  // Ctrl+Alt+K
     EXPECT_TRUE(seen.miniEnabled);
     EXPECT_TRUE(shown.wiped);
     EXPECT_EQ(shown.result, ModalResult::Cancel);
@@ -181,9 +181,25 @@ TEST_F(ProgramOptions, AStoredHotKeyThatDoesNotParseShowsAndAppliesZero) {
     std::uint16_t applied = 0xFFFF;
     EXPECT_EQ(ApplyHotKey(store, [&](std::uint16_t code) { applied = code; }), 0);
     EXPECT_EQ(applied, 0);
-    TEncriptor empty(dir.File("other.dat"), true);
-    EXPECT_EQ(ApplyHotKey(empty, [&](std::uint16_t code) { applied = code; }), 0x4041);
+}
+
+TEST_F(ProgramOptions, AnAbsentHotKeyIsCtrlAltKAndAStoredOneIsKept) {
+    // Ctrl+A would take Select All away from every other program.
+    std::uint16_t applied = 0;
+    EXPECT_EQ(ApplyHotKey(store, [&](std::uint16_t code) { applied = code; }), 0xC04B);
+    EXPECT_EQ(applied, 0xC04B);
+    Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
+        EXPECT_EQ(f.hotKey, 0xC04B);
+        logic.CNCLButtonClick();
+    });
+    store.WriteString("HotKey", "Ctrl+A");
+    EXPECT_EQ(ApplyHotKey(store, [&](std::uint16_t code) { applied = code; }), 0x4041);
     EXPECT_EQ(applied, 0x4041);
+    Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
+        EXPECT_EQ(f.hotKey, 0x4041);
+        logic.CNCLButtonClick();
+    });
+    EXPECT_EQ(store.ReadString("HotKey", ""), "Ctrl+A");
 }
 
 TEST_F(ProgramOptions, OkLeavesTheFlagSetWhileGroupEditsAreUnsaved) {
@@ -273,7 +289,7 @@ TEST_F(ProgramOptions, EmptyPasswordsRemoveTheStoredOne) {
     });
     EXPECT_EQ(shown.result, ModalResult::Ok);
     EXPECT_EQ(OnDisk("Password"), "<none>");
-    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+A");
+    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+Alt+K");
     EXPECT_EQ(log.front(), "boot on 1");  // rewritten even when untouched
 }
 

@@ -219,7 +219,7 @@ TEST_F(PrOptFrmTest, AMismatchKeepsTheFormOpenAndEscapeCancels) {
         auto* hotKey = Child<THotKeyField>(form, "HotKey1");
         hotKey->setFocus();
         QTest::keyClick(hotKey, Qt::Key_Escape);
-        EXPECT_EQ(hotKey->text(), "Ctrl+A");
+        EXPECT_EQ(hotKey->text(), "Ctrl+Alt+K");
     });
     EXPECT_FALSE(Run());
     EXPECT_TRUE(stillOpen);
@@ -233,7 +233,7 @@ TEST_F(PrOptFrmTest, AMismatchKeepsTheFormOpenAndEscapeCancels) {
 TEST_F(PrOptFrmTest, EnterOnTheFormIsOkAndCancelStoresNothing) {
     WhenModal<TPrOptFrm>([](TPrOptFrm* form) { QTest::keyClick(form, Qt::Key_Return); });
     EXPECT_TRUE(Run());
-    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+A");
+    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+Alt+K");
     EXPECT_EQ(OnDisk("Password"), "<none>");
 
     store.WriteBool("Minimize", true);

@@ -127,18 +127,25 @@ TEST_F(OptFormTest, NineteenBoxesInFiveFramedGroups) {
     EXPECT_LT(form.Box("Time_Get_C")->x(), form.Box("Time_Set_C")->x());
 }
 
-TEST_F(OptFormTest, GeneralPageTabOrder) {
+TEST_F(OptFormTest, GeneralPageTabOrderReachesTheButtons) {
     TOptForm form;
+    form.show();
     QWidget* w = Find<QLineEdit>(form, "IncFiles");
     std::vector<std::string> order;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 9; ++i) {
         order.push_back(w->objectName().toStdString());
         do {
             w = w->nextInFocusChain();
-        } while (!(w->focusPolicy() & Qt::TabFocus));
+        } while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible());
     }
     EXPECT_EQ(order,
-              (std::vector<std::string>{"IncFiles", "ExFiles", "Proc", "ExProc", "SubFolders"}));
+              (std::vector<std::string>{"IncFiles", "ExFiles", "Proc", "ExProc", "SubFolders",
+                                        "SetDefault", "HelpButton", "OKButton", "CancelButton"}));
+    // A modal dialog: a title and a close button, nothing to minimise or maximise.
+    EXPECT_EQ(form.windowFlags() & Qt::WindowType_Mask, Qt::Dialog);
+    EXPECT_TRUE(form.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(form.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
 }
 
 TEST_F(OptFormTest, ModeOneShowsTheReadOnlyBoxesLockedAndEnterStoresTheDefaults) {

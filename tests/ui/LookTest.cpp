@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QMenu>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <set>
+
+#include "tests/support/TempDir.h"
+#include "ui/AppIcons.h"
+#include "ui/DialogLook.h"
+#include "ui/HelpViewer.h"
+#include "ui/ImageList1.h"
+#include "ui/KeyboardMenu.h"
+#include "ui/MarkerImages.h"
+#include "ui/PaintedIcon.h"
+#include "ui/Placement.h"
+#include "ui/TrayIcon.h"
+
+namespace kv::ui {
+namespace {
+
+// --- Placement (no widgets) ---------------------------------------------
+
+TEST(Placement, TheFirstWindowIsSizedForItsScreen) {
+    EXPECT_EQ(FirstWindowSize(QRect(0, 0, 1024, 768)), QSize(768, 576));
+    EXPECT_EQ(FirstWindowSize(QRect(0, 0, 2560, 1440)), QSize(1920, 1080));
+    // Never below the designed size while the screen holds it, never above the screen.
+    EXPECT_EQ(FirstWindowSize(QRect(0, 0, 800, 480)), QSize(729, 444));
+    EXPECT_EQ(FirstWindowSize(QRect(0, 0, 640, 400)), QSize(640, 400));
+    EXPECT_EQ(FirstWindowSize(QRect()), QSize(729, 444));
+}
+
+TEST(Placement, AFrameThatDoesNotFitIsBroughtInside) {
+    const QRect screen(0, 0, 1024, 768);
+    const QRect fits(100, 50, 700, 500);
+    EXPECT_EQ(FitToScreen(fits, screen), fits);
+    // Stored on a larger screen: shrunk to this one and moved in.
+    EXPECT_EQ(FitToScreen(QRect(300, 200, 1900, 1000), screen), screen);
+    // Past the right and bottom edges, and on a screen that is gone to the left.
+    EXPECT_EQ(FitToScreen(QRect(900, 700, 400, 300), screen), QRect(624, 468, 400, 300));
+    EXPECT_EQ(FitToScreen(QRect(-1500, -20, 400, 300), screen), QRect(0, 0, 400, 300));
+    // A second screen beside the first, with a panel at its top.
+    const QRect right(1920, 32, 1280, 992);
+    EXPECT_EQ(FitToScreen(QRect(100, 100, 800, 600), right), QRect(1920, 100, 800, 600));
+    EXPECT_EQ(FitToScreen(QRect(2000, 0, 800, 1200), right), QRect(2000, 32, 800, 992));
+    EXPECT_EQ(FitToScreen(fits, QRect()), fits);
+}
+
+TEST(Placement, TitleWidthLeavesRoomForTheTitleBarButtons) {
+    EXPECT_GT(TitleWidth(200, 16), 200 + 3 * 16);
+    EXPECT_LT(TitleWidth(200, 16), TitleWidth(200, 32));
+    EXPECT_LT(TitleWidth(200, 16), TitleWidth(300, 16));
+}
+
+// --- Dialogs -------------------------------------------------------------
+
+TEST(DialogLook, AShownDialogIsWideEnoughForItsTitleAndInsideTheScreen) {
+    TDialogLook::Install();
+    TDialogLook::Install();  // once only
+    QDialog dialog;
+    dialog.setFixedSize(250, 100);
+    dialog.setWindowTitle("Custom Protection Options for \"/home/alice/Documents/Letters\"");
+    dialog.show();
+    QFont bold = dialog.font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int needed =
+        TitleWidth(metrics.horizontalAdvance(dialog.windowTitle()), metrics.height());
+    EXPECT_GE(dialog.width(), needed);
+    const QRect screen = dialog.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(dialog.frameGeometry())) << dialog.frameGeometry().x();
+
+    // A longer title set while it is shown widens it again, never past the screen.
+    dialog.setWindowTitle(QString(400, 'W'));
+    QApplication::processEvents();
+    EXPECT_LE(dialog.frameGeometry().width(), screen.width());
+    EXPECT_GT(dialog.width(), needed);
+    EXPECT_TRUE(screen.contains(dialog.frameGeometry()));
+}
+
+TEST(DialogLook, AWindowLargerThanTheScreenIsFittedIntoIt) {
+    QWidget window;
+    const QRect screen = window.screen()->availableGeometry();
+    window.resize(screen.width() + 500, screen.height() + 300);
+    window.move(screen.right() - 100, screen.bottom() - 100);
+    window.show();
+    FitWindowToScreen(window);
+    EXPECT_TRUE(screen.contains(window.frameGeometry()));
+}
+
+// --- Keyboard context menus ---------------------------------------------
+
+TEST(KeyboardMenu, MenuKeyAndShiftF10PopUpTheMenuUnderTheCurrentItem) {
+    QTreeWidget tree;
+    for (const char* name : {"one", "two", "three"})
+        tree.addTopLevelItem(new QTreeWidgetItem(QStringList{name}));
+    QMenu menu;
+    menu.addAction("Item");
+    new TKeyboardMenu(&tree, &menu);
+    tree.resize(300, 200);
+    tree.show();
+    tree.setCurrentItem(tree.topLevelItem(1));
+    const QRect item = tree.visualItemRect(tree.topLevelItem(1));
+
+    QTest::keyClick(&tree, Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(menu.isVisible());
+    const QPoint at = tree.viewport()->mapFromGlobal(menu.pos());
+    EXPECT_GE(at.y(), item.top());
+    EXPECT_LE(at.y(), item.bottom() + 1);
+    menu.hide();
+
+    QTest::keyClick(&tree, Qt::Key_Menu);
+    EXPECT_TRUE(menu.isVisible());
+    menu.hide();
+    // F10 alone and other keys are the tree's.
+    QTest::keyClick(&tree, Qt::Key_F10);
+    QTest::keyClick(&tree, Qt::Key_Down);
+    EXPECT_FALSE(menu.isVisible());
+    EXPECT_EQ(tree.currentItem(), tree.topLevelItem(2));
+}
+
+// --- Help viewer ---------------------------------------------------------
+
+class HelpViewerTest : public ::testing::Test {
+protected:
+    HelpViewerTest() {
+        QString html =
+            "<html><body><h1><a name=\"Contents\"></a>Help</h1>"
+            "<p><a href=\"#Second\">second</a> <a href=\"https://example.org/x\">web</a>"
+            "</p>";
+        for (const char* topic : {"First", "Second", "Third"}) {
+            html += QString("<h2><a name=\"%1\"></a>%1</h2>").arg(topic);
+            for (int i = 0; i < 80; ++i)
+                html += QString("<p>%1 line %2</p>").arg(topic).arg(i);
+        }
+        html += "</body></html>";
+        QFile file(QString::fromStdString(dir.File("help.html")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(html.toUtf8());
+    }
+
+    test::TempDir dir;
+    std::vector<QUrl> opened;
+};
+
+TEST_F(HelpViewerTest, OpensAtTheTopicWithBackAndForward) {
+    THelpViewer viewer(QString::fromStdString(dir.File("help.html")),
+                       [this](const QUrl& url) { opened.push_back(url); });
+    ASSERT_TRUE(viewer.ShowTopic("Second"));
+    EXPECT_TRUE(viewer.isVisible());
+    EXPECT_EQ(viewer.Browser()->source().fragment(), "Second");
+    QApplication::processEvents();
+    const int second = viewer.Browser()->verticalScrollBar()->value();
+    EXPECT_GT(second, 0) << "scrolled to the anchor";
+
+    ASSERT_TRUE(viewer.ShowTopic("Third"));
+    QApplication::processEvents();
+    EXPECT_GT(viewer.Browser()->verticalScrollBar()->value(), second);
+    EXPECT_TRUE(viewer.BackAction()->isEnabled());
+    EXPECT_FALSE(viewer.ForwardAction()->isEnabled());
+    viewer.BackAction()->trigger();
+    EXPECT_EQ(viewer.Browser()->source().fragment(), "Second");
+    EXPECT_TRUE(viewer.ForwardAction()->isEnabled());
+    viewer.ForwardAction()->trigger();
+    EXPECT_EQ(viewer.Browser()->source().fragment(), "Third");
+
+    viewer.ContentsAction()->trigger();
+    QApplication::processEvents();
+    EXPECT_EQ(viewer.Browser()->verticalScrollBar()->value(), 0);
+
+    // A link into the help stays in the viewer; a web link goes to the desktop.
+    emit viewer.Browser()->anchorClicked(QUrl("#First"));
+    EXPECT_EQ(viewer.Browser()->source().fragment(), "First");
+    emit viewer.Browser()->anchorClicked(QUrl("https://example.org/x"));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0].toString(), "https://example.org/x");
+    EXPECT_EQ(viewer.Browser()->source().fragment(), "First");
+}
+
+TEST_F(HelpViewerTest, AMissingHelpFileIsReported) {
+    THelpViewer viewer(QString::fromStdString(dir.File("none.html")), {});
+    EXPECT_FALSE(viewer.ShowTopic("Second"));
+    EXPECT_FALSE(viewer.isVisible());
+}
+
+TEST(HelpFile, CoversEveryTopicTheProgramOpens) {
+    QFile file(KV_HELP_FILE);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(file.readAll());
+    std::set<QString> anchors;
+    const QRegularExpression name("<a name=\"([^\"]+)\"");
+    for (auto it = name.globalMatch(html); it.hasNext();)
+        anchors.insert(it.next().captured(1));
+    for (const char* topic : {"Contents", "Topic70", "Topic140", "Topic150", "Topic160", "Topic200",
+                              "MainWindow", "Groups", "Protection", "TestStart", "ProgramOptions",
+                              "Password", "Tray", "CommandLine", "Keyboard"}) {
+        EXPECT_TRUE(anchors.count(topic)) << topic;
+    }
+    // Every link inside the help leads to an anchor that exists.
+    const QRegularExpression link("href=\"#([^\"]+)\"");
+    for (auto it = link.globalMatch(html); it.hasNext();) {
+        const QString target = it.next().captured(1);
+        EXPECT_TRUE(anchors.count(target)) << target.toStdString();
+    }
+    EXPECT_TRUE(html.contains("Unknown User"));
+}
+
+// --- Pictures ------------------------------------------------------------
+
+QImage At(const QIcon& icon, int size, double ratio, QIcon::Mode mode = QIcon::Normal) {
+    return icon.pixmap(QSize(size, size), ratio, mode).toImage();
+}
+
+int Opaque(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixelColor(x, y).alpha() > 128;
+    return count;
+}
+
+TEST(Pictures, OurIconsArePaintedAtTheScaleTheyAreShownAt) {
+    for (int index : {kImgGroup, kImgUser, kImgUnknownUser, kImgReadOnly, kImgFull, kImgCustom,
+                      kImgProgramOptions}) {
+        const QIcon icon = ImageList1(index);
+        const QImage one = At(icon, 20, 1.0);
+        const QImage two = At(icon, 20, 2.0);
+        EXPECT_EQ(one.size(), QSize(20, 20)) << index;
+        EXPECT_EQ(two.size(), QSize(40, 40)) << index;
+        // Drawn at 40 pixels, not 20 pixels blown up: four times the ink, and
+        // not a copy of the small picture scaled.
+        EXPECT_NEAR(Opaque(two), 4 * Opaque(one), Opaque(one)) << index;
+        EXPECT_NE(two, one.scaled(40, 40)) << index;
+        EXPECT_NE(At(icon, 20, 1.0, QIcon::Disabled), one) << index;
+    }
+}
+
+TEST(Pictures, MarkersAreEmblemsOverTheItemsIcon) {
+    const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    const TMarkerImages& images = TMarkerImages::Instance();
+    EXPECT_EQ(TMarkerImages::MarkedWidth(16), 16);
+    const QImage plain = At(folder, 32, 1.0);
+    std::vector<QImage> marked;
+    for (int marker : {1, 2, 3}) {
+        const QImage image = At(images.Marked(folder, 32, marker), 32, 1.0);
+        EXPECT_EQ(image.size(), QSize(32, 32));
+        // The upper left quarter is the folder's; the emblem covers the lower right.
+        EXPECT_EQ(image.copy(0, 0, 12, 12), plain.copy(0, 0, 12, 12)) << marker;
+        EXPECT_NE(image.copy(16, 16, 16, 16), plain.copy(16, 16, 16, 16)) << marker;
+        marked.push_back(image);
+    }
+    EXPECT_NE(marked[0], marked[1]);
+    EXPECT_NE(marked[1], marked[2]);
+    EXPECT_NE(marked[0], marked[2]);
+    EXPECT_EQ(At(images.Marked(folder, 32, -1), 32, 1.0), plain);
+    // At twice the scale the emblem is drawn twice as large, not blown up.
+    EXPECT_EQ(At(images.Marked(folder, 16, 2), 16, 2.0).size(), QSize(32, 32));
+}
+
+TEST(Pictures, TheTrayShowsWhetherProtectionIsOnAndKeepsItsTooltip) {
+    TRxTrayIcon tray(nullptr);
+    const QImage off = At(tray.Icon().icon(), 22, 1.0);
+    EXPECT_FALSE(tray.Protected());
+    tray.SetProtected(true);
+    EXPECT_TRUE(tray.Protected());
+    const QImage on = At(tray.Icon().icon(), 22, 1.0);
+    EXPECT_NE(on, off);
+    EXPECT_EQ(tray.Icon().toolTip(), "Kestrava");
+    tray.SetProtected(false);
+    EXPECT_EQ(At(tray.Icon().icon(), 22, 1.0), off);
+    EXPECT_EQ(tray.Icon().toolTip(), "Kestrava");
+    EXPECT_FALSE(ApplicationIcon().isNull());
+    EXPECT_NE(At(ApplicationIcon(), 22, 1.0), on);
+}
+
+}  // namespace
+}  // namespace kv::ui

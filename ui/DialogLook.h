@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+
+class QWidget;
+
+namespace kv::ui {
+
+/// Fits every dialog of the application as it is shown: wide enough for its
+/// whole title (the window manager cuts a title that does not fit) and inside
+/// the free area of its screen. Installed once on the application.
+class TDialogLook : public QObject {
+    Q_OBJECT
+public:
+    /// Installs the one instance on the application; later calls do nothing.
+    static void Install();
+    /// Fits one shown dialog now.
+    static void Fit(QWidget& dialog);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    using QObject::QObject;
+};
+
+/// Brings a top-level window inside the free area of the screen that holds
+/// its centre (the primary screen when none does).
+void FitWindowToScreen(QWidget& window);
+
+}  // namespace kv::ui

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QRect>
+#include <QSize>
+
+namespace kv::ui {
+
+/// The main window's size at its first start on a screen whose free area is
+/// `available`: three quarters of it each way, never below the designed
+/// 729 x 444 unless the screen itself is smaller.
+QSize FirstWindowSize(const QRect& available);
+
+/// A window frame brought inside the free area of its screen: a frame wider
+/// or taller than the area shrinks to it, and a frame that reaches past an
+/// edge moves back in. A frame that fits is returned unchanged.
+QRect FitToScreen(const QRect& frame, const QRect& available);
+
+/// The width a dialog needs so that the window manager can show its whole
+/// title: the title's text width plus room for the icon and the buttons of
+/// the title bar, which grows with the font's line height.
+int TitleWidth(int textWidth, int lineHeight);
+
+}  // namespace kv::ui
