@@ -4,13 +4,14 @@
 #include "driver/mounts/ProtectionFs.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/eventfd.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,6 +34,20 @@ unsigned long MountFlags(int folderFd) {
             flags |= MS_RDONLY;
     }
     return flags;
+}
+
+/// Interrupts a serving thread's blocking read (installed without SA_RESTART).
+void Wake(int) {}
+
+void InstallWakeSignal() {
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_handler = Wake;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(Mount::kWakeSignal, &action, nullptr);
+        return true;
+    }();
+    (void)installed;
 }
 
 }  // namespace
@@ -84,27 +99,21 @@ std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedP
         mount->session_ = nullptr;
         return nullptr;
     }
-    ::fcntl(device, F_SETFL, ::fcntl(device, F_GETFL) | O_NONBLOCK);
-    mount->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    for (int i = 0; i < kThreads; ++i)
-        mount->threads_.emplace_back([m = mount.get()] { m->Serve(); });
+    InstallWakeSignal();
+    mount->running_ = kThreads;
+    for (int i = 0; i < kThreads; ++i) {
+        mount->threads_.emplace_back([m = mount.get()] {
+            m->Serve();
+            --m->running_;
+        });
+    }
     return mount;
 }
 
 void Mount::Serve() {
+    // Each request wakes one blocked reader, so idle threads cost nothing.
     fuse_buf buffer{};
-    const int fd = fuse_session_fd(session_);
     while (!stopping_.load() && !fuse_session_exited(session_)) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[1].revents)
-            break;
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
-            break;
         const int n = fuse_session_receive_buf(session_, &buffer);
         if (n == -EINTR || n == -EAGAIN)
             continue;
@@ -126,9 +135,12 @@ void Mount::Unmount() {
             ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
     }
     stopping_ = true;
-    if (stopFd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(stopFd_, &one, sizeof one);
+    // A thread may be about to block when the signal comes: signal again
+    // until every thread has seen the stop.
+    while (running_.load() > 0) {
+        for (std::thread& t : threads_)
+            ::pthread_kill(t.native_handle(), kWakeSignal);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     for (std::thread& t : threads_)
         t.join();
@@ -138,9 +150,6 @@ void Mount::Unmount() {
         fuse_session_destroy(session_);  // closes the device: the connection ends
         session_ = nullptr;
     }
-    if (stopFd_ >= 0)
-        ::close(stopFd_);
-    stopFd_ = -1;
 }
 
 Mount::~Mount() {

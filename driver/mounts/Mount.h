@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <atomic>
 #include <memory>
 #include <string>
@@ -21,6 +23,8 @@ class ProtectionFs;
 class Mount {
 public:
     static constexpr int kThreads = 4;
+    /// Interrupts a serving thread's blocking read when the mount stops.
+    static constexpr int kWakeSignal = SIGUSR2;
 
     /// Null with a reason when the folder cannot be opened or mounted over.
     static std::unique_ptr<Mount> Create(const std::string& folder, const PublishedPolicy& policy,
@@ -42,8 +46,8 @@ private:
     std::string device_;
     std::unique_ptr<ProtectionFs> fs_;
     fuse_session* session_ = nullptr;
-    int stopFd_ = -1;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> running_{0};
     std::vector<std::thread> threads_;
 };
 

@@ -7,7 +7,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -31,6 +33,45 @@ struct ProcPath {
     char text[40];
 };
 
+/// The supplementary groups of a request's caller. The kernel gives them only
+/// through /proc (a costly read), so each serving thread keeps those of the
+/// last few processes for a moment, keyed by process, uid and gid: a process
+/// that changes its groups without changing uid or gid (which needs
+/// privilege) is seen with the new ones at most kGroupsFresh later.
+constexpr auto kGroupsFresh = std::chrono::milliseconds(500);
+
+const std::vector<gid_t>& GroupsOf(fuse_req_t req, const fuse_ctx* ctx) {
+    struct Known {
+        pid_t pid = 0;
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::chrono::steady_clock::time_point read;
+        std::vector<gid_t> groups;
+    };
+    thread_local std::array<Known, 8> known;
+    thread_local std::size_t next = 0;
+    const auto now = std::chrono::steady_clock::now();
+    for (Known& k : known) {
+        if (k.pid == ctx->pid && k.uid == ctx->uid && k.gid == ctx->gid && k.pid != 0 &&
+            now - k.read < kGroupsFresh)
+            return k.groups;
+    }
+    Known& slot = known[next++ % known.size()];
+    slot.groups.resize(64);
+    int count = fuse_req_getgroups(req, 64, slot.groups.data());
+    if (count > 64) {
+        slot.groups.resize(static_cast<std::size_t>(count));
+        count = fuse_req_getgroups(req, count, slot.groups.data());
+    }
+    // A process that is gone acts with its own uid and gid only.
+    slot.groups.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    slot.pid = count >= 0 ? ctx->pid : 0;
+    slot.uid = ctx->uid;
+    slot.gid = ctx->gid;
+    slot.read = now;
+    return slot.groups;
+}
+
 /// One request: its caller, the policy snapshot it is decided with, and the
 /// caller's identity to act with.
 class Call {
@@ -45,20 +86,12 @@ public:
     const Policy& policy() const { return *policy_; }
     uid_t uid() const { return ctx_->uid; }
 
-    /// Acts as the caller; false (with the request answered) when the
+    /// Acts as the caller; null (with the request answered) when the
     /// caller's identity cannot be taken.
     std::unique_ptr<ActAs> Act() {
-        gid_t groups[64];
-        int count = fuse_req_getgroups(req_, 64, groups);
-        std::vector<gid_t> more;
-        if (count > 64) {
-            more.resize(static_cast<std::size_t>(count));
-            count = fuse_req_getgroups(req_, count, more.data());
-        }
-        if (count < 0)
-            count = 0;  // the process is gone: its own uid and gid only
-        auto as = std::make_unique<ActAs>(ctx_->uid, ctx_->gid, more.empty() ? groups : more.data(),
-                                          count);
+        const std::vector<gid_t>& groups = GroupsOf(req_, ctx_);
+        auto as = std::make_unique<ActAs>(ctx_->uid, ctx_->gid, groups.data(),
+                                          static_cast<int>(groups.size()));
         if (!as->Ok()) {
             as.reset();
             fuse_reply_err(req_, EPERM);

@@ -51,6 +51,8 @@ TEST_F(ServiceLife, AUsersLogonStartProtectsThatUsersOwnOperations) {
     MakeFolder(ro, {"f"});
     MakeFolder(full, {"f"});
     MakeFolder(custom, {"a.txt", "b.log"});
+    const std::string hide = Work("hide");
+    MakeFolder(hide, {"hidden-plan", "visible"});
     {
         TEncriptor settings(program + "/kv.dat", true);
         settings.WriteInteger("u_Unknown User_P_" + ro, 1);
@@ -59,6 +61,9 @@ TEST_F(ServiceLife, AUsersLogonStartProtectsThatUsersOwnOperations) {
         settings.WriteInteger("u_Unknown User_P_" + custom + "_dwOperation", 0x20 | 0x80);
         settings.WriteString("u_Unknown User_P_" + custom + "_Processes", "rm;sh;dash;bash");
         settings.WriteString("u_Unknown User_P_" + custom + "_ExcludeFiles", "b.log");
+        settings.WriteInteger("u_Unknown User_P_" + hide, 3);
+        settings.WriteInteger("u_Unknown User_P_" + hide + "_dwOperation", 0x200);
+        settings.WriteString("u_Unknown User_P_" + hide + "_IncludeFiles", "hidden*");
         ASSERT_TRUE(settings.Flush(true));
     }
     ASSERT_EQ(::chmod((program + "/kv.dat").c_str(), 0644), 0);
@@ -78,6 +83,10 @@ TEST_F(ServiceLife, AUsersLogonStartProtectsThatUsersOwnOperations) {
     EXPECT_TRUE(RunAs(kUser, "rm " + custom + "/a.txt").Denied());
     EXPECT_EQ(RunAs(kUser, "cp " + custom + "/a.txt " + custom + "/c.txt").exit, 0)
         << "cp is not among the rule's processes";
+    EXPECT_EQ(RunAs(kUser, "rm " + custom + "/b.log").exit, 0) << "b.log is excluded by name";
+    EXPECT_EQ(RunAs(kUser, "ls " + hide).output, "visible\n") << "Hide leaves it out";
+    EXPECT_TRUE(RunAs(kUser, "cat " + hide + "/hidden-plan").Absent());
+    EXPECT_EQ(RunAs(kOther, "ls " + hide).output, "hidden-plan\nvisible\n");
     EXPECT_EQ(RunAs(kOther, "rm " + ro + "/f && cat " + full + "/f").exit, 0)
         << "another user is untouched";
 }

@@ -61,6 +61,8 @@ const BitCase kCases[] = {
     {"Full-read", 0x400, "", "cat {F}/f", ""},
     {"Full-stat", 0x400, "", "stat {F}/f", ""},
     {"Full-delete", 0x400, "touch {F}/f; chmod 666 {F}/f", "rm {F}/f", ""},
+    {"Full-list-folder", 0x400, "", "ls {F}", ""},
+    {"Attr_Set-folder-itself", 0x100000, "chown {U} {F}", "chmod 750 {F}", ""},
 };
 
 std::string Fill(std::string text, const std::string& folder, uid_t uid) {
