@@ -152,7 +152,7 @@ void ReplyEntry(fuse_req_t req, ProtectionFs& fs, ProtectionFs::Inode& parent, c
         fuse_reply_err(req, errno);
         return;
     }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st, -1);
+    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
     if (!inode) {
         fuse_reply_err(req, errno);
         return;
@@ -182,7 +182,6 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     if (const int refused = call.gate().Check(0, fs.ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
     struct stat st;
-    int fd = -1;
     {
         auto as = call.Act();
         if (!as)
@@ -191,7 +190,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
         if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st, fd);
+    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
     if (!inode)
         return (void)fuse_reply_err(req, errno);
     fuse_entry_param e{};
@@ -416,9 +415,9 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
         if (::renameat2(parent.fd, name, newParent.fd, newName, flags) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    fs.Moved(parent, name, newParent, newName, source.st_dev, source.st_ino);
+    fs.Moved(newParent, newName, source.st_dev, source.st_ino);
     if ((flags & RENAME_EXCHANGE) && targetExists)
-        fs.Moved(newParent, newName, parent, name, target.st_dev, target.st_ino);
+        fs.Moved(parent, name, target.st_dev, target.st_ino);
     fuse_reply_err(req, 0);
 }
 
@@ -477,7 +476,7 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
         ::close(file->fd);
         return (void)fuse_reply_err(req, error);
     }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st, -1);
+    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
     if (!inode) {
         const int error = errno;
         ::close(file->fd);
@@ -819,43 +818,53 @@ std::string ProtectionFs::ChildPath(const Inode& parent, const char* name) {
     return PathOf(parent) + "/" + name;
 }
 
-ProtectionFs::Inode* ProtectionFs::Remember(Inode& parent, const char* name, const struct stat& st,
-                                            int fd) {
+std::shared_ptr<ProtectionFs::Inode> ProtectionFs::RefOf(const Inode& inode) {
+    if (&inode == root_.get())
+        return root_;
+    const auto it = inodes_.find({inode.dev, inode.ino});
+    return it == inodes_.end() ? nullptr : it->second;
+}
+
+ProtectionFs::Inode* ProtectionFs::Remember(Inode& parent, const char* name,
+                                            const struct stat& st) {
     const Key key{st.st_dev, st.st_ino};
-    std::shared_ptr<Inode> parentRef;
-    {
-        std::shared_lock lock(mutex_);
-        parentRef = &parent == root_.get()                    ? root_
-                    : inodes_.count({parent.dev, parent.ino}) ? inodes_.at({parent.dev, parent.ino})
-                                                              : nullptr;
-    }
     if (key == Key{root_->dev, root_->ino}) {
         errno = ELOOP;  // the folder itself seen through a link inside it
-        if (fd >= 0)
-            ::close(fd);
         return nullptr;
     }
-    if (fd < 0) {
-        fd = ::openat(parent.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    std::shared_ptr<Inode> found;
+    {
+        std::unique_lock lock(mutex_);
+        if (const auto it = inodes_.find(key); it != inodes_.end()) {
+            found = it->second;
+            ++found->lookups;
+        }
+    }
+    if (!found) {
+        // Opened outside the lock; another thread may have made it meanwhile.
+        const int fd = ::openat(parent.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             return nullptr;
+        std::unique_lock lock(mutex_);
+        auto& slot = inodes_[key];
+        if (!slot) {
+            slot = std::make_shared<Inode>();
+            slot->fd = fd;
+            slot->dev = st.st_dev;
+            slot->ino = st.st_ino;
+        } else {
+            ::close(fd);
+        }
+        ++slot->lookups;
+        found = slot;
     }
     std::unique_lock lock(mutex_);
-    auto& slot = inodes_[key];
-    if (!slot) {
-        slot = std::make_shared<Inode>();
-        slot->fd = fd;
-        slot->dev = st.st_dev;
-        slot->ino = st.st_ino;
-    } else {
-        ::close(fd);
+    std::shared_ptr<Inode> parentRef = RefOf(parent);
+    if (parentRef && (found->parent != parentRef || found->name != name)) {
+        found->parent = std::move(parentRef);
+        found->name = name;
     }
-    ++slot->lookups;
-    if (parentRef && (slot->parent != parentRef || slot->name != name)) {
-        slot->parent = parentRef;
-        slot->name = name;
-    }
-    return slot.get();
+    return found.get();
 }
 
 void ProtectionFs::Forget(fuse_ino_t ino, std::uint64_t count) {
@@ -868,23 +877,14 @@ void ProtectionFs::Forget(fuse_ino_t ino, std::uint64_t count) {
         inodes_.erase({inode.dev, inode.ino});
 }
 
-void ProtectionFs::Moved(Inode& parent, const char* name, Inode& newParent, const char* newName,
-                         dev_t dev, ino_t ino) {
-    (void)parent;
-    (void)name;
+void ProtectionFs::Moved(Inode& newParent, const char* newName, dev_t dev, ino_t ino) {
     std::unique_lock lock(mutex_);
     const auto it = inodes_.find({dev, ino});
-    if (it == inodes_.end())
+    std::shared_ptr<Inode> newParentRef = RefOf(newParent);
+    if (it == inodes_.end() || !newParentRef)
         return;
-    std::shared_ptr<Inode> newParentRef;
-    if (&newParent == root_.get())
-        newParentRef = root_;
-    else if (const auto p = inodes_.find({newParent.dev, newParent.ino}); p != inodes_.end())
-        newParentRef = p->second;
-    if (newParentRef) {
-        it->second->parent = newParentRef;
-        it->second->name = newName;
-    }
+    it->second->parent = std::move(newParentRef);
+    it->second->name = newName;
 }
 
 }  // namespace kv::driver::mounts

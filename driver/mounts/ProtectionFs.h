@@ -50,16 +50,18 @@ public:
     std::string PathOf(const Inode& inode);
     /// The path of `name` inside the folder `parent`.
     std::string ChildPath(const Inode& parent, const char* name);
-    /// Finds or makes the inode of `st`, counting one lookup, and records
-    /// where it was found. `fd` is an O_PATH handle on it, or -1 to open one
-    /// from `parent` and `name`. Returns null with errno set on failure.
-    Inode* Remember(Inode& parent, const char* name, const struct stat& st, int fd);
+    /// Finds or makes the inode of `st` (found as `name` in `parent`),
+    /// counting one lookup, and records where it was found. Null with errno
+    /// set on failure.
+    Inode* Remember(Inode& parent, const char* name, const struct stat& st);
     void Forget(fuse_ino_t ino, std::uint64_t count);
-    /// Records that `name` in `parent` is now `newName` in `newParent`.
-    void Moved(Inode& parent, const char* name, Inode& newParent, const char* newName, dev_t dev,
-               ino_t ino);
+    /// Records that the item `dev`/`ino` is now `newName` in `newParent`.
+    void Moved(Inode& newParent, const char* newName, dev_t dev, ino_t ino);
 
 private:
+    /// The shared reference of a known inode (the caller holds the lock), or null.
+    std::shared_ptr<Inode> RefOf(const Inode& inode);
+
     struct Key {
         dev_t dev;
         ino_t ino;

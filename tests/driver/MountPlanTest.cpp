@@ -1,0 +1,81 @@
+// Which folders get a protection mount, and reading the kernel's mount list.
+#include <gtest/gtest.h>
+
+#include "driver/Policy.h"
+#include "driver/mounts/MountInfo.h"
+#include "driver/mounts/MountSet.h"
+
+namespace kv::driver::mounts {
+namespace {
+
+NotMounted AllExist(const std::string&) {
+    return NotMounted::kMounted;
+}
+
+TEST(MountPlanTest, NestedFoldersShareTheOuterMountAndSystemFoldersGetNone) {
+    const MountPlan plan = PlanMounts(
+        {"/srv/data/a/b", "/srv/data", "/srv/data2", "/srv/data", "/", "/usr/share/x", "/etc",
+         "/var", "/var/www", "/home", "/home/ann", "/proc/1", "relative", "/bad\nname"},
+        {}, AllExist);
+    EXPECT_EQ(plan.folders,
+              (std::vector<std::string>{"/home/ann", "/srv/data", "/srv/data2", "/var/www"}))
+        << "a folder whose name merely begins like another's gets its own mount";
+    EXPECT_EQ(plan.skipped.at("/srv/data/a/b"), NotMounted::kInside);
+    for (const char* system : {"/", "/usr/share/x", "/etc", "/var", "/home", "/proc/1"})
+        EXPECT_EQ(plan.skipped.at(system), NotMounted::kSystemFolder) << system;
+    EXPECT_EQ(plan.skipped.at("relative"), NotMounted::kNotCanonical);
+    EXPECT_EQ(plan.skipped.at("/bad\nname"), NotMounted::kNotCanonical);
+}
+
+TEST(MountPlanTest, TheServicesOwnFoldersAndEveryFolderAboveThemAreLeftAlone) {
+    const MountPlan plan = PlanMounts({"/opt/kestrava", "/work/tree", "/work/tree/build/driver",
+                                       "/work/tree/src", "/work/treeish"},
+                                      {"/work/tree/build/driver"}, [](const std::string& folder) {
+                                          return folder == "/work/tree/src" ? NotMounted::kMissing
+                                                                            : NotMounted::kMounted;
+                                      });
+    EXPECT_EQ(plan.folders, (std::vector<std::string>{"/opt/kestrava", "/work/treeish"}));
+    EXPECT_EQ(plan.skipped.at("/work/tree"), NotMounted::kReserved);
+    EXPECT_EQ(plan.skipped.at("/work/tree/build/driver"), NotMounted::kReserved);
+    EXPECT_EQ(plan.skipped.at("/work/tree/src"), NotMounted::kMissing);
+}
+
+TEST(MountPlanTest, EntriesNameTheFolderOfTheirLiteralPart) {
+    EXPECT_EQ(EntryFolder("/srv/ro/*"), "/srv/ro");
+    EXPECT_EQ(EntryFolder("/srv/ro/f.txt"), "/srv/ro");
+    EXPECT_EQ(EntryFolder("/srv/ro/a*/b"), "/srv/ro");
+    EXPECT_EQ(EntryFolder("/*"), "/");
+    EXPECT_EQ(EntryFolder("*kv.dat"), "");
+    EXPECT_EQ(EntryFolder("C:\\Work\\*"), "") << "no folder of this system";
+}
+
+TEST(MountPlanTest, MovingAFolderIsRefusedWhenItHoldsAProtectedFolder) {
+    const Policy policy({}, {"/srv/a/b", "/srv/c", "/srv/a/b"}, 1);
+    EXPECT_TRUE(policy.HoldsProtected("/srv/a"));
+    EXPECT_TRUE(policy.HoldsProtected("/srv/a/b"));
+    EXPECT_TRUE(policy.HoldsProtected("/srv"));
+    EXPECT_TRUE(policy.HoldsProtected("/"));
+    EXPECT_FALSE(policy.HoldsProtected("/srv/a/bb")) << "a name that merely begins alike";
+    EXPECT_FALSE(policy.HoldsProtected("/srv/a/b/c")) << "inside the folder: its own bits decide";
+    EXPECT_FALSE(policy.HoldsProtected("/sr"));
+    EXPECT_FALSE(Policy().HoldsProtected("/"));
+}
+
+TEST(MountInfoTest, LinesAreReadWithTheirEscapesAndOptionalFields) {
+    const std::string text =
+        "22 1 0:21 / /proc rw,nosuid shared:5 - proc proc rw\n"
+        "45 27 0:40 / /tmp/a\\040b rw,relatime shared:1 master:2 - fuse.kestrava kestrava rw\n"
+        "garbage line\n"
+        "46 27 0:41 / /tmp/a\\040b rw - fuse.kestrava kestrava rw\n";
+    const std::vector<MountLine> mounts = ParseMountInfo(text);
+    ASSERT_EQ(mounts.size(), 3u);
+    EXPECT_EQ(mounts[1].mountPoint, "/tmp/a b");
+    EXPECT_EQ(mounts[1].fsType, "fuse.kestrava");
+    EXPECT_EQ(mounts[1].device, "0:40");
+    EXPECT_EQ(TopMountAt(mounts, "/tmp/a b")->device, "0:41") << "the last one is on top";
+    EXPECT_EQ(FindMount(mounts, "0:40")->mountPoint, "/tmp/a b");
+    EXPECT_EQ(FindMount(mounts, "0:21"), nullptr) << "only protection mounts are ours";
+}
+
+}  // namespace
+}  // namespace kv::driver::mounts
