@@ -171,5 +171,6 @@ int main(int argc, char** argv) {
     service.Run();
     g_service = nullptr;
     mounts.reset();
+    guard.Stop();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,7 +78,17 @@ bool MountGuard::Start(std::string* error) {
     }
     ::close(fds[0]);
     fd_ = fds[1];
+    pid_ = pid;
     return true;
+}
+
+void MountGuard::Stop() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    if (pid_ > 0)
+        ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
 }
 
 void MountGuard::Send(const std::string& line) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace kv::driver::mounts {
@@ -17,10 +19,13 @@ public:
     void Made(const std::string& device, const std::string& folder);
     void Removed(const std::string& device);
     bool Running() const { return fd_ >= 0; }
+    /// Lets the guard go (it detaches what is still recorded) and waits for it.
+    void Stop();
 
 private:
     void Send(const std::string& line);
     int fd_ = -1;
+    pid_t pid_ = -1;
 };
 
 }  // namespace kv::driver::mounts

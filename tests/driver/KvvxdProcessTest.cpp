@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,11 +17,17 @@ namespace {
 /// kvvxd --foreground on a temporary socket; Start returns once it printed "ready".
 class Kvvxd {
 public:
-    Kvvxd(const std::string& socket, const std::string& state) : socket_(socket), state_(state) {}
+    Kvvxd(const std::string& socket, const std::string& state) : socket_(socket), state_(state) {
+        // A service run as root leaves a mount guard that ends just after it;
+        // this process reaps it rather than the machine's init.
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    }
     ~Kvvxd() {
         if (pid_ > 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
+        }
+        while (::waitpid(-1, nullptr, 0) > 0) {
         }
     }
 

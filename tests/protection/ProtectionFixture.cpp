@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -72,6 +73,8 @@ std::vector<std::string> MountsUnder(const std::string& folder) {
 void ProtectionTest::SetUp() {
     if (::geteuid() != 0)
         GTEST_SKIP() << "protection mounts need root";
+    // The service's mount guard outlives a killed service; it is reaped here.
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
     socket_ = dir_.File("VEVUZ");
     work_ = dir_.File("work");
@@ -84,6 +87,8 @@ void ProtectionTest::TearDown() {
     if (service_ > 0)
         StopService(SIGTERM);
     EXPECT_TRUE(WaitForNoMounts()) << "a protection mount was left behind";
+    while (::waitpid(-1, nullptr, 0) > 0) {
+    }
 }
 
 bool ProtectionTest::StartService() {
