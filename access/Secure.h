@@ -7,6 +7,7 @@ namespace kv {
 
 /// The password prompt's comparison: equal after upper-casing the letters "a"
 /// to "z" only (every other byte must match as it is); nothing is trimmed.
+/// Takes the same time for every guess of a given length.
 bool PasswordsMatch(std::string_view typed, std::string_view expected);
 
 /// Overwrites the bytes of `text` in a way the compiler may not drop, then empties it.

@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "access/Secure.h"
 #include "access/forms/AccessForms.h"
 #include "app/AboutBox.h"
 #include "app/CommandTable.h"
@@ -360,6 +361,8 @@ void TSecFrm::CreateEnforcement() {
     control_ = std::make_unique<TProtectionControl>(
         services_.store, *ais_, *compiler_, services_.prompts, static_cast<IProtectionView&>(*this),
         [this] { return directory_.CurrentUserName(); }, [this] { ApplyAutostart(); });
+    // A user other than root has the service load the logon rules.
+    control_->SetServiceLoadsRules(!platform::RunsAsRoot());
 }
 
 ProtectionState TSecFrm::Shown() const {
@@ -394,8 +397,16 @@ void TSecFrm::AutomaticFilesProtection1Click() {
     ApplyAutostart();
 }
 
+bool TSecFrm::PassGate(GateCaller caller) {
+    if (!PassPasswordGate(caller, services_.store, services_.prompts, this))
+        return false;
+    if (TWipedString password(services_.store.ReadString("Password", "")); !password.str().empty())
+        ais_->SetPassword(password.str());
+    return true;
+}
+
 void TSecFrm::StopFileProtection1Click() {
-    if (!PassPasswordGate(GateCaller::TrayStop, services_.store, services_.prompts, this))
+    if (!PassGate(GateCaller::TrayStop))
         return;
     control_->cmdStopExecute();
 }
@@ -505,12 +516,8 @@ void TSecFrm::CreateTrayAndHotKey() {
     trayHost_ = new ui::TQtTrayHost(*this, menus_.value("PopupMenu2"), this);
     ui::TrayCallbacks callbacks;
     callbacks.promptOpen = [] { return TPasswordGate::PromptOpen(); };
-    callbacks.passShowGate = [this] {
-        return PassPasswordGate(GateCaller::ShowWindow, services_.store, services_.prompts, this);
-    };
-    callbacks.passExitGate = [this] {
-        return PassPasswordGate(GateCaller::TrayExit, services_.store, services_.prompts, this);
-    };
+    callbacks.passShowGate = [this] { return PassGate(GateCaller::ShowWindow); };
+    callbacks.passExitGate = [this] { return PassGate(GateCaller::TrayExit); };
     callbacks.modified = [this] { return modified_.Get(); };
     callbacks.save = [this] { cmdSaveExecute(); };
     tray_ = std::make_unique<ui::TTrayLogic>(*trayHost_, services_.prompts, std::move(callbacks));

@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <memory>
 
+#include "access/PasswordGate.h"
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
@@ -134,6 +135,10 @@ public:
     void AutomaticFilesProtection1Click();
     void ApplyAutostart();
     TDodiInterceptor& AIS() { return *ais_; }
+    /// The password gate for `caller`. Once passed, the interceptor's
+    /// requests carry the administrator's password: the service lets a user
+    /// other than root weaken protection only with it.
+    bool PassGate(GateCaller caller);
     TAutostart& Autostart() { return autostart_; }
     TProtectionControl& Control() { return *control_; }
     ProtectionState Shown() const override;

@@ -55,9 +55,8 @@ bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output)
 }
 
 bool PrepareUninstall(TSecFrm& window) {
-    if (!PassPasswordGate(GateCaller::Uninstall, window.Store(), window.Prompts(), &window)) {
+    if (!window.PassGate(GateCaller::Uninstall))
         return false;
-    }
     window.StopProtection();
     window.MenuItem("AutomaticFilesProtection1")->setChecked(false);
     window.Hardening().ApplyMsDosModePolicy(false);
@@ -78,7 +77,7 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     const bool asks =
         start == StartSwitch::None || start == StartSwitch::Stop || start == StartSwitch::Other;
     if (asks && !store.ReadString("Password", "").empty() &&
-        !PassPasswordGate(GateCaller::Startup, store, window.Prompts(), &window)) {
+        !window.PassGate(GateCaller::Startup)) {
         return StartupOutcome::Terminate;
     }
     window.ApplyHotKey();

@@ -5,8 +5,7 @@
 namespace kv::driver {
 
 /// Control codes of the interceptor device. The first five are the requests
-/// the program sends; the last three are the service's own additions, used by
-/// kvctl and the guard.
+/// the program sends; the others are the service's own additions.
 namespace code {
 inline constexpr std::uint32_t kAddEntry = 0x83000004;
 inline constexpr std::uint32_t kActivate = 0x8300000C;
@@ -28,6 +27,15 @@ inline constexpr std::uint32_t kSelectUid = 0x8300008C;
 /// No input. Output: the folders under protection mounts, each
 /// NUL-terminated. Returned value: their number.
 inline constexpr std::uint32_t kGetMounts = 0x83000090;
+/// Input: a principal pointer (4 bytes; null for the caller's own principal).
+/// The service compiles that principal's rules from the settings it keeps,
+/// replaces the table with them and activates it. Returned value: the number
+/// of entries. Another principal than one's own needs the administrator's
+/// password from a caller other than root.
+inline constexpr std::uint32_t kLoadRules = 0x83000094;
+/// No input. Succeeds when the request's password is the administrator's, or
+/// when no password is set; wrong tries are answered ever later.
+inline constexpr std::uint32_t kCheckPassword = 0x83000098;
 }  // namespace code
 
 /// Returned value of a check whose operation is allowed.

@@ -14,11 +14,8 @@ namespace kv::driver {
 std::string DefaultDevicePath() {
     if (const char* env = std::getenv("KESTRAVA_DEVICE"); env && *env)
         return env;
-    if (::geteuid() == 0)
-        return "/run/kestrava/VEVUZ";
-    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
-        return std::string(xdg) + "/kestrava/VEVUZ";
-    return "/tmp/kestrava-" + std::to_string(::getuid()) + "/VEVUZ";
+    // One service for the machine: every user's program talks to it.
+    return "/run/kestrava/VEVUZ";
 }
 
 DeviceClient::~DeviceClient() {

@@ -6,9 +6,8 @@
 
 namespace kv::driver {
 
-/// The device socket: `$KESTRAVA_DEVICE`, else /run/kestrava/VEVUZ for root,
-/// else `$XDG_RUNTIME_DIR/kestrava/VEVUZ` (/tmp/kestrava-<uid>/VEVUZ without
-/// a runtime folder).
+/// The device socket: `$KESTRAVA_DEVICE`, else /run/kestrava/VEVUZ, the one
+/// service of the machine, for every user.
 std::string DefaultDevicePath();
 
 /// A blocking connection to the interceptor service. Each request waits for

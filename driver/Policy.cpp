@@ -7,8 +7,11 @@
 namespace kv::driver {
 
 Policy::Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::string> folders,
-               std::uint64_t generation)
-    : users_(std::move(users)), folders_(std::move(folders)), generation_(generation) {
+               std::uint64_t generation, std::string program)
+    : users_(std::move(users)),
+      folders_(std::move(folders)),
+      generation_(generation),
+      program_(std::move(program)) {
     std::sort(folders_.begin(), folders_.end());
     folders_.erase(std::unique(folders_.begin(), folders_.end()), folders_.end());
 }
@@ -16,6 +19,12 @@ Policy::Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::stri
 const UserRules* Policy::For(uid_t uid) const {
     const auto it = users_.find(uid);
     return it == users_.end() ? nullptr : &it->second;
+}
+
+std::string Policy::ProcessOf(std::string path) const {
+    if (ProcessBaseName(path) == kProgramProcess && (program_.empty() || path != program_))
+        return kProgramImpostor;
+    return path;
 }
 
 bool Policy::HoldsProtected(std::string_view folder) const {
@@ -42,7 +51,8 @@ std::string EntryFolder(std::string_view fileMask) {
     return slash == 0 ? std::string("/") : std::string(literal.substr(0, slash));
 }
 
-std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation) {
+std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation,
+                                          const std::string& program) {
     std::unordered_map<uid_t, UserRules> users;
     std::vector<std::string> folders;
     for (auto& [uid, table] : tables.All()) {
@@ -62,7 +72,8 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         rules.hide = std::make_shared<const MatchIndex>(hiding);
         users.emplace(uid, std::move(rules));
     }
-    return std::make_shared<const Policy>(std::move(users), std::move(folders), generation);
+    return std::make_shared<const Policy>(std::move(users), std::move(folders), generation,
+                                          program);
 }
 
 }  // namespace kv::driver

@@ -19,6 +19,12 @@ class TableSet;
 
 inline constexpr std::uint32_t kHideBit = 0x200;  // "List": left out of listings
 
+/// The program's own process name, which the compiled entries exclude.
+inline constexpr char kProgramProcess[] = "kv";
+/// The name decisions use for a process whose executable is named like the
+/// program but is another file: it must not pass for the program.
+inline constexpr char kProgramImpostor[] = "kv (not the program)";
+
 /// The compiled rules of one uid whose table is active.
 struct UserRules {
     /// Every entry of the table.
@@ -35,7 +41,7 @@ class Policy {
 public:
     Policy() = default;
     Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::string> folders,
-           std::uint64_t generation);
+           std::uint64_t generation, std::string program = {});
 
     /// The rules of `uid`, or null when its table is not active.
     const UserRules* For(uid_t uid) const;
@@ -46,12 +52,17 @@ public:
     /// renaming it would move that item out of its entry's reach.
     bool HoldsProtected(std::string_view folder) const;
     std::uint64_t Generation() const { return generation_; }
+    /// The process name decisions use for the executable `path`: the path
+    /// itself, unless it is named like the program without being the
+    /// program's file (kProgramImpostor then).
+    std::string ProcessOf(std::string path) const;
     bool Empty() const { return users_.empty(); }
 
 private:
     std::unordered_map<uid_t, UserRules> users_;
     std::vector<std::string> folders_;
     std::uint64_t generation_ = 0;
+    std::string program_;  ///< the program's executable; empty: none is trusted
 };
 
 /// The folder named by the literal part of a FileMask: the text before the
@@ -60,7 +71,9 @@ private:
 std::string EntryFolder(std::string_view fileMask);
 
 /// The policy of the active tables of `tables` (their indexes compiled).
-std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation);
+/// `program` is the path of the program's executable.
+std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation,
+                                          const std::string& program = {});
 
 class PublishedPolicy {
 public:

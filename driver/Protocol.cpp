@@ -27,11 +27,13 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kCount:
         case code::kGetActive:
         case code::kGetMounts:
+        case code::kCheckPassword:
             return 0;
         case code::kCheck:
             return 12;
         case code::kGetEntry:
         case code::kSelectUid:
+        case code::kLoadRules:
             return 4;
         default:
             return std::nullopt;
@@ -138,6 +140,9 @@ std::string EncodeRequest(const Request& request) {
         case code::kSelectUid:
             builder.Word(request.uid);
             break;
+        case code::kLoadRules:
+            builder.Text(request.principal);
+            break;
         default:
             break;
     }
@@ -205,6 +210,9 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
         case code::kSelectUid:
             request->uid = GetU32(input, 0);
             return true;
+        case code::kLoadRules:
+            return ReadText(body, textStart, GetU32(input, 0), "principal", &request->principal,
+                            error);
         default:
             return true;
     }

@@ -50,12 +50,13 @@ struct Request {
     std::uint32_t code = 0;
     std::optional<std::string> password;
     std::uint32_t outputSize = 0;
-    EntryRecordTexts record;      // add entry
-    std::uint32_t operation = 0;  // check
-    std::string path;             // check
-    std::string process;          // check
-    std::uint32_t index = 0;      // get entry
-    std::uint32_t uid = 0;        // select uid
+    EntryRecordTexts record;               // add entry
+    std::uint32_t operation = 0;           // check
+    std::string path;                      // check
+    std::string process;                   // check
+    std::uint32_t index = 0;               // get entry
+    std::uint32_t uid = 0;                 // select uid
+    std::optional<std::string> principal;  // load rules
 };
 
 /// A request of `code` with no input (activate, deactivate, clear, count, ...).

@@ -144,7 +144,7 @@ void Service::RequestStop() {
 }
 
 void Service::PublishPolicy() {
-    policy_.Publish(BuildPolicy(tables_, ++generation_));
+    policy_.Publish(BuildPolicy(tables_, ++generation_, options_.programPath));
     policyStale_ = false;
     if (options_.policyChanged)
         options_.policyChanged(policy_.Current());
@@ -196,6 +196,14 @@ Reply Service::Handle(const Request& request, uid_t caller, uid_t* target) {
         case code::kCheck:
             return Success(
                 table.Index()->Decide(request.operation, request.path, request.process).entry);
+        case code::kLoadRules:
+            return LoadRules(request, uid, table);
+        case code::kCheckPassword: {
+            // Only reached once the password was found right (or none is set).
+            const bool set = options_.authority && options_.authority->Check(request.password) !=
+                                                       IAuthority::Password::None;
+            return Success(set ? 1 : 0);
+        }
         case code::kGetMounts: {
             const std::vector<std::string> folders =
                 options_.mountedFolders ? options_.mountedFolders() : std::vector<std::string>{};
@@ -219,6 +227,85 @@ Reply Service::Handle(const Request& request, uid_t caller, uid_t* target) {
         default:
             return Failure();
     }
+}
+
+Reply Service::LoadRules(const Request& request, uid_t uid, EntryTable& table) {
+    if (!options_.authority) {
+        Log("cannot load rules for uid " + std::to_string(uid) + ": the service keeps no settings");
+        return Failure();
+    }
+    std::string error;
+    std::string principal = request.principal.value_or("");
+    if (principal.empty())
+        principal = options_.authority->PrincipalOf(uid, &error);
+    std::vector<Entry> entries;
+    if (principal.empty() || !options_.authority->Compile(principal, &entries, &error)) {
+        Log("cannot load rules for uid " + std::to_string(uid) + ": " + error);
+        return Failure();
+    }
+    table.Clear();
+    for (const Entry& entry : entries) {
+        if (!table.Add(entry, &error))
+            Log(error);
+    }
+    table.SetActive(true);
+    PublishPolicy();
+    Log("loaded " + std::to_string(table.Count()) + " entries of " + principal + " for uid " +
+        std::to_string(uid));
+    return Success(table.Count());
+}
+
+bool Service::NeedsPassword(const Request& request, const Client& client) {
+    if (client.uid == 0 || !options_.authority)
+        return false;
+    const uid_t uid = client.target == static_cast<uid_t>(-1) ? client.uid : client.target;
+    const EntryTable* table = tables_.Find(uid);
+    const bool active = table && table->Active();
+    switch (request.code) {
+        case code::kClear:
+            return active && table->Count() > 0;
+        case code::kDeactivate:
+            return active;
+        case code::kLoadRules: {
+            if (!request.principal || request.principal->empty())
+                return false;
+            std::string error;
+            return *request.principal != options_.authority->PrincipalOf(uid, &error);
+        }
+        case code::kCheckPassword:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Service::PasswordAllows(const Request& request, Client& client, bool* consumed) {
+    *consumed = false;
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto next = throttle_.NextTry(client.uid); now < next) {
+        client.holdUntil = next;
+        client.lastProgress = next;
+        return false;
+    }
+    switch (options_.authority->Check(request.password)) {
+        case IAuthority::Password::None:
+            return true;
+        case IAuthority::Password::Right:
+            throttle_.Right(client.uid);
+            return true;
+        case IAuthority::Password::Unknown:
+            Log("the settings cannot be read: a request of uid " + std::to_string(client.uid) +
+                " that needs the administrator's password is refused");
+            break;
+        case IAuthority::Password::Wrong:
+            Log("wrong administrator's password from uid " + std::to_string(client.uid));
+            break;
+    }
+    client.holdUntil = throttle_.Wrong(client.uid, now);
+    client.lastProgress = client.holdUntil;
+    client.out += EncodeReply(Failure());
+    *consumed = true;
+    return false;
 }
 
 Reply Service::HandleBody(std::string_view body, uid_t uid) {
@@ -288,6 +375,8 @@ bool Service::HasFrame(const Client& client) {
 }
 
 void Service::Process(Client& client) {
+    if (Held(client, std::chrono::steady_clock::now()))
+        return;
     for (int frames = 0; frames < kFramesPerTurn && HasFrame(client); ++frames) {
         const std::uint32_t length = GetU32(client.in, 0);
         if (length > kMaxFrameBody) {
@@ -302,6 +391,12 @@ void Service::Process(Client& client) {
         std::string error;
         Reply reply;
         if (DecodeRequest(body, &request, &error)) {
+            bool consumed = false;
+            if (NeedsPassword(request, client) && !PasswordAllows(request, client, &consumed)) {
+                if (consumed)
+                    client.in.erase(0, 4 + std::size_t{length});
+                return;
+            }
             reply = Handle(request, client.uid, &client.target);
         } else {
             reply = Failure();
@@ -342,6 +437,7 @@ void Service::Run() {
     bool stopping = false;
     std::string error;
     while (!stopping) {
+        const auto now = std::chrono::steady_clock::now();
         fds.clear();
         fds.push_back({stopPipe_[0], POLLIN, 0});
         fds.push_back({listenFd_, POLLIN, 0});
@@ -350,16 +446,21 @@ void Service::Run() {
             if (!c.closing && !c.eof && c.out.size() < kMaxPendingOutput &&
                 c.in.size() < 4 + kMaxFrameBody)
                 events |= POLLIN;
-            if (!c.out.empty())
+            if (!c.out.empty() && !Held(c, now))
                 events |= POLLOUT;
             fds.push_back({c.fd, events, 0});
         }
-        const auto now = std::chrono::steady_clock::now();
         int timeout = static_cast<int>(std::min<std::int64_t>(1000, options_.stallTimeout.count()));
         if (tables_.IndexStale() || policyStale_)
             timeout = std::min(timeout, kIndexDelayMs);
-        if (std::any_of(clients_.begin(), clients_.end(), HasFrame))
-            timeout = 0;
+        for (const Client& c : clients_) {
+            if (Held(c, now)) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(c.holdUntil - now);
+                timeout = std::min<int>(timeout, static_cast<int>(wait.count()));
+            } else if (HasFrame(c)) {
+                timeout = 0;
+            }
+        }
         if (const int save = tables_.MillisecondsUntilSave(now); save >= 0)
             timeout = std::min(timeout, save);
         const int ready = ::poll(fds.data(), fds.size(), timeout);
@@ -393,7 +494,7 @@ void Service::Run() {
             Log(error);
         const auto after = std::chrono::steady_clock::now();
         for (Client& c : clients_) {
-            if (!c.out.empty())
+            if (!c.out.empty() && !Held(c, after))
                 WriteTo(c);
             const bool stalled =
                 (!c.in.empty() || !c.out.empty()) && after - c.lastProgress > options_.stallTimeout;

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/Authority.h"
 #include "driver/EntryTable.h"
+#include "driver/PasswordThrottle.h"
 #include "driver/Policy.h"
 #include "driver/Protocol.h"
 
@@ -28,6 +30,12 @@ struct ServiceOptions {
     std::function<void(const std::shared_ptr<const Policy>&)> policyChanged;
     /// The folders the engines protect with mounts now (for kvctl status).
     std::function<std::vector<std::string>()> mountedFolders;
+    /// The administrator's settings. Null: no password is known, so every
+    /// request is open to every caller, and no rules can be loaded.
+    IAuthority* authority = nullptr;
+    /// The program's executable: the only file whose processes count as the
+    /// program's own. Empty: no process does.
+    std::string programPath;
 };
 
 /// Options with a socket and a state file and nothing else.
@@ -46,6 +54,12 @@ inline ServiceOptions OptionsFor(std::string socketPath, std::string statePath) 
 /// kMaxFrameBody is answered with failure and the connection closed (it
 /// cannot be skipped safely); any other malformed request is answered with
 /// failure and the connection kept.
+///
+/// A caller other than root cannot weaken its own protection without the
+/// administrator's password: clearing or deactivating an active table, and
+/// loading another principal's rules, need it. A wrong password holds that
+/// caller's connection (its reply and its later frames) for a growing delay,
+/// while every other client is served as before.
 class Service {
 public:
     static constexpr std::size_t kMaxClients = 512;
@@ -86,7 +100,20 @@ private:
         std::chrono::steady_clock::time_point lastProgress;
         uid_t uid = static_cast<uid_t>(-1);     // from the kernel (SO_PEERCRED)
         uid_t target = static_cast<uid_t>(-1);  // whose table the requests act on
+        /// Neither answered nor written to before this time (a wrong password).
+        std::chrono::steady_clock::time_point holdUntil;
     };
+    /// Whether `request` of `client` would weaken a protection and so needs the
+    /// administrator's password.
+    bool NeedsPassword(const Request& request, const Client& client);
+    /// Checks the password of such a request. True when it may go on; false
+    /// when its failure reply was queued (and the client held), or when the
+    /// client must wait for its next try (nothing consumed).
+    bool PasswordAllows(const Request& request, Client& client, bool* consumed);
+    Reply LoadRules(const Request& request, uid_t uid, EntryTable& table);
+    static bool Held(const Client& client, std::chrono::steady_clock::time_point now) {
+        return now < client.holdUntil;
+    }
     /// Answers `request` of `client` (its uid and selected table).
     Reply Handle(const Request& request, uid_t caller, uid_t* target);
     /// Publishes the policy of the active tables and tells the engines.
@@ -105,6 +132,7 @@ private:
     ServiceOptions options_;
     TableSet tables_;
     PublishedPolicy policy_;
+    PasswordThrottle throttle_;
     std::uint64_t generation_ = 0;
     /// A table that is active changed and its policy is not published yet.
     bool policyStale_ = false;

@@ -17,6 +17,7 @@
 #include "driver/Service.h"
 #include "driver/mounts/MountGuard.h"
 #include "driver/mounts/MountSet.h"
+#include "enforce/SettingsAuthority.h"
 
 namespace {
 
@@ -28,11 +29,18 @@ void OnStopSignal(int) {
 }
 
 const char kUsage[] =
-    "usage: kvvxd [--socket PATH] [--state PATH] [--foreground | --daemon]\n"
-    "  --socket PATH  the device socket (default: $KESTRAVA_DEVICE, else\n"
-    "                 /run/kestrava/VEVUZ for root, else $XDG_RUNTIME_DIR/kestrava/VEVUZ)\n"
-    "  --state PATH   the state file (default: /var/lib/kestrava/kvvxd.state for root,\n"
-    "                 else $XDG_STATE_HOME/kestrava/kvvxd.state)\n"
+    "usage: kvvxd [--socket PATH] [--state PATH] [--settings PATH] [--program PATH]\n"
+    "             [--foreground | --daemon]\n"
+    "  --socket PATH    the device socket (default: $KESTRAVA_DEVICE, else\n"
+    "                   /run/kestrava/VEVUZ)\n"
+    "  --state PATH     the state file (default: /var/lib/kestrava/kvvxd.state for root,\n"
+    "                   else $XDG_STATE_HOME/kestrava/kvvxd.state)\n"
+    "  --settings PATH  the administrator's settings (kv.dat): their password guards\n"
+    "                   every request that would weaken a user's protection, and\n"
+    "                   users' logon starts load their rules from them. Without it\n"
+    "                   every request is open to every user.\n"
+    "  --program PATH   the program's executable, the one file whose processes count\n"
+    "                   as the program (default: kv beside kvvxd)\n"
     "  --foreground   stay attached and log to stderr (the default); prints \"ready\"\n"
     "                 on stdout once the socket accepts connections\n"
     "  --daemon       detach and log to the system log once the socket is ready\n";
@@ -52,19 +60,29 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+std::string OwnExecutable() {
+    char exe[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    return n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
+}
+
+/// The canonical form of `path`, or `path` itself when it does not resolve.
+std::string Canonical(const std::string& path) {
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
 /// Folders the service itself needs: its own program folder, the folder of
 /// its socket and of its state file. No protection mount covers them.
-std::vector<std::string> ReservedFolders(const kv::driver::ServiceOptions& options) {
+std::vector<std::string> ReservedFolders(const kv::driver::ServiceOptions& options,
+                                         const std::string& settingsPath) {
     std::vector<std::string> folders;
-    char exe[4096];
-    if (const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1); n > 0)
-        folders.push_back(FolderOf(std::string(exe, static_cast<std::size_t>(n))));
-    for (const std::string& path : {options.socketPath, options.statePath}) {
-        if (path.empty())
-            continue;
-        char resolved[PATH_MAX];
-        const std::string folder = FolderOf(path);
-        folders.push_back(::realpath(folder.c_str(), resolved) ? std::string(resolved) : folder);
+    if (const std::string exe = OwnExecutable(); !exe.empty())
+        folders.push_back(FolderOf(exe));
+    for (const std::string& path :
+         {options.socketPath, options.statePath, settingsPath, options.programPath}) {
+        if (!path.empty())
+            folders.push_back(Canonical(FolderOf(path)));
     }
     return folders;
 }
@@ -75,11 +93,17 @@ int main(int argc, char** argv) {
     kv::driver::ServiceOptions options;
     options.socketPath = kv::driver::DefaultDevicePath();
     options.statePath = DefaultStatePath();
+    options.programPath = FolderOf(OwnExecutable()) + "/kv";
+    std::string settingsPath;
     bool daemon = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if ((arg == "--socket" || arg == "--state") && i + 1 < argc) {
             (arg == "--socket" ? options.socketPath : options.statePath) = argv[++i];
+        } else if (arg == "--settings" && i + 1 < argc) {
+            settingsPath = Canonical(argv[++i]);
+        } else if (arg == "--program" && i + 1 < argc) {
+            options.programPath = argv[++i];
         } else if (arg == "--foreground") {
             daemon = false;
         } else if (arg == "--daemon") {
@@ -119,6 +143,15 @@ int main(int argc, char** argv) {
         options.log = [](const std::string& line) { std::cerr << "kvvxd: " << line << std::endl; };
     }
 
+    // Processes show the canonical path of their executable.
+    options.programPath = Canonical(options.programPath);
+    std::unique_ptr<kv::TSettingsAuthority> authority;
+    if (!settingsPath.empty()) {
+        authority = std::make_unique<kv::TSettingsAuthority>(settingsPath);
+        options.authority = authority.get();
+        options.log("keeping the settings " + settingsPath);
+    }
+
     ::umask(022);
     ::signal(SIGPIPE, SIG_IGN);
 
@@ -131,7 +164,8 @@ int main(int argc, char** argv) {
         if (!guard.Start(&guardError))
             options.log("cannot start the mount guard: " + guardError);
         mounts = std::make_unique<kv::driver::mounts::MountSet>(
-            ReservedFolders(options), guard.Running() ? &guard : nullptr, options.log);
+            ReservedFolders(options, settingsPath), guard.Running() ? &guard : nullptr,
+            options.log);
         options.policyChanged = [&mounts](const std::shared_ptr<const kv::driver::Policy>& p) {
             mounts->Apply(p);
         };

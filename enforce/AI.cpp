@@ -68,6 +68,18 @@ bool TDodiInterceptor::ClearEntries() {
     return ok;
 }
 
+bool TDodiInterceptor::LoadOwnRules() {
+    const bool ok = Send(code::kLoadRules, nullptr, 0, &returned_);
+    if (ok)
+        active_ = true;
+    return ok;
+}
+
+bool TDodiInterceptor::CheckPassword(const std::string& password) {
+    std::uint32_t returned = 0;
+    return device_.Request(code::kCheckPassword, password, nullptr, 0, &returned);
+}
+
 bool TDodiInterceptor::GetEntryCount(std::uint32_t& count) {
     const bool ok = Send(code::kCount, nullptr, 4, &count);
     if (!ok)

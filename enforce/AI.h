@@ -9,11 +9,23 @@
 
 namespace kv {
 
+/// Where compiled entries go: the interceptor component, or a table the
+/// service fills itself.
+class IEntryLoader {
+public:
+    virtual ~IEntryLoader() = default;
+    virtual bool ClearEntries() = 0;
+    /// The index of the new entry, or -1 when the add failed.
+    virtual int AddEntry(std::uint32_t dwOperation, const std::string& FileMask,
+                         const std::string& ExcludeFiles, const std::string& Processes,
+                         const std::string& ExcludeProc) = 0;
+};
+
 /// The interceptor component: opens the interceptor's control device at
 /// construction and sends it the five requests (add an entry, clear, activate,
 /// deactivate, count). It never throws: failures show in `Success`, in the
 /// operation's result and through the optional error event.
-class TDodiInterceptor {
+class TDodiInterceptor : public IEntryLoader {
 public:
     /// Error types of the error event.
     enum ErrorType : std::uint32_t {
@@ -29,15 +41,22 @@ public:
     /// Opens the device at `devicePath` (the default device when empty).
     explicit TDodiInterceptor(const std::string& devicePath = {}, TOnError onError = {});
     /// Clears the entries first when `ClearOnDestroy` is set, then closes the device.
-    ~TDodiInterceptor();
+    ~TDodiInterceptor() override;
     TDodiInterceptor(const TDodiInterceptor&) = delete;
     TDodiInterceptor& operator=(const TDodiInterceptor&) = delete;
 
     /// Appends one entry; the index of the new entry, or -1 when the add failed.
     int AddEntry(std::uint32_t dwOperation, const std::string& FileMask,
                  const std::string& ExcludeFiles, const std::string& Processes,
-                 const std::string& ExcludeProc);
-    bool ClearEntries();
+                 const std::string& ExcludeProc) override;
+    bool ClearEntries() override;
+    /// Asks the service to compile the caller's own rules from the settings
+    /// it keeps, load them in place of the caller's entries and activate
+    /// them. False when it cannot (it keeps no settings, or is not there).
+    bool LoadOwnRules();
+    /// Asks the service whether `password` is the administrator's; true also
+    /// when no password is set. A wrong one is answered after a delay.
+    bool CheckPassword(const std::string& password);
     /// Asks for the number of entries; false when the request failed.
     bool GetEntryCount(std::uint32_t& count);
     /// The number of entries, 0xFFFFFFFF when the request failed.

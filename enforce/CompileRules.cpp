@@ -15,7 +15,7 @@ std::string Remove(const std::string& text, std::size_t count) {
 
 }  // namespace
 
-TRuleCompiler::TRuleCompiler(const TEncriptor& store, TDodiInterceptor& interceptor,
+TRuleCompiler::TRuleCompiler(const TEncriptor& store, IEntryLoader& interceptor,
                              const IPrincipalSelection& selection, const PathStyle& style)
     : store_(store), interceptor_(interceptor), selection_(selection), style_(style) {}
 

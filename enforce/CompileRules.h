@@ -8,7 +8,7 @@
 namespace kv {
 
 class IPrincipalSelection;
-class TDodiInterceptor;
+class IEntryLoader;
 class TEncriptor;
 
 /// Turns the protection keys of one principal into interceptor entries and
@@ -16,7 +16,7 @@ class TEncriptor;
 /// entries that protect the program's own files. It never activates.
 class TRuleCompiler {
 public:
-    TRuleCompiler(const TEncriptor& store, TDodiInterceptor& interceptor,
+    TRuleCompiler(const TEncriptor& store, IEntryLoader& interceptor,
                   const IPrincipalSelection& selection,
                   const PathStyle& style = PathStyle::Native());
 
@@ -37,7 +37,7 @@ private:
     bool IsSubFoldersOption(const std::string& key) const;
 
     const TEncriptor& store_;
-    TDodiInterceptor& interceptor_;
+    IEntryLoader& interceptor_;
     const IPrincipalSelection& selection_;
     const PathStyle& style_;
 };

@@ -22,14 +22,18 @@ TProtectionControl::TProtectionControl(const TEncriptor& store, TDodiInterceptor
       currentUserName_(std::move(currentUserName)),
       applyAutostart_(std::move(applyAutostart)) {}
 
+std::string PrincipalOfUser(const TEncriptor& store, const std::string& userName) {
+    const std::string group = store.ReadString(userName + kGroupNameSuffix, "");
+    return group.empty() ? std::string(kUserPrefix) + userName : std::string(kGroupPrefix) + group;
+}
+
 std::string TProtectionControl::CurrentUserPrincipal() const {
-    const std::string user = currentUserName_();
-    const std::string group = store_.ReadString(user + kGroupNameSuffix, "");
-    return group.empty() ? std::string(kUserPrefix) + user : std::string(kGroupPrefix) + group;
+    return PrincipalOfUser(store_, currentUserName_());
 }
 
 void TProtectionControl::StartUserProtection() {
-    compiler_.CompileRules(CurrentUserPrincipal());
+    if (!serviceLoadsRules_ || !interceptor_.LoadOwnRules())
+        compiler_.CompileRules(CurrentUserPrincipal());
     std::uint32_t count = 0;
     if (interceptor_.GetEntryCount(count) && count > 0) {
         interceptor_.SetClearOnDestroy(false);

@@ -39,8 +39,14 @@ public:
     std::string CurrentUserPrincipal() const;
 
     /// Compiles the current user's protection and activates it when the
-    /// interceptor reports entries; kept after the program ends.
+    /// interceptor reports entries; kept after the program ends. With
+    /// `SetServiceLoadsRules`, the service compiles them from the settings it
+    /// keeps (compiled here only when it cannot).
     void StartUserProtection();
+    /// For a program run by a user other than the administrator: the logon
+    /// start asks the service for the user's rules, so that it needs neither
+    /// the settings file nor the right to clear the user's table.
+    void SetServiceLoadsRules(bool value) { serviceLoadsRules_ = value; }
     /// Deactivates and empties the interceptor; nothing is kept at exit.
     void StopProtection();
 
@@ -60,7 +66,13 @@ private:
     IProtectionView& view_;
     std::function<std::string()> currentUserName_;
     std::function<void()> applyAutostart_;
+    bool serviceLoadsRules_ = false;
 };
+
+/// The principal prefix that protects the user `userName` under the settings
+/// of `store`: "g_" + the user's group when the settings give one, else
+/// "u_" + the name.
+std::string PrincipalOfUser(const TEncriptor& store, const std::string& userName);
 
 inline constexpr char kNoProtectionMessage[] = "You have not set any folder protection !";
 inline constexpr char kNotStartedMessage[] =

@@ -2,7 +2,9 @@
 
 #include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
@@ -90,6 +92,22 @@ std::vector<Account> AccountsFromPasswdFile(const std::string& path) {
                                       std::string(fields[6])});
     }
     return LoginAccounts(entries);
+}
+
+std::string AccountNameOf(uid_t uid) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    if (!found || !found->pw_name)
+        return uid == 0 ? "root" : "";
+    return found->pw_name;
+}
+
+bool RunsAsRoot() {
+    return ::geteuid() == 0;
 }
 
 }  // namespace kv::platform

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,5 +36,12 @@ std::vector<Account> SystemAccounts();
 
 /// The profiles from a file in passwd format; none when it cannot be read.
 std::vector<Account> AccountsFromPasswdFile(const std::string& path);
+
+/// The login name of `uid` from the account database; "root" for uid 0 when
+/// the database does not say, else empty when it has no such account.
+std::string AccountNameOf(uid_t uid);
+
+/// Whether the process runs as root (its effective uid).
+bool RunsAsRoot();
 
 }  // namespace kv::platform

@@ -23,8 +23,7 @@ public:
     InterceptorDevice(const InterceptorDevice&) = delete;
     InterceptorDevice& operator=(const InterceptorDevice&) = delete;
 
-    /// The device path: `$KESTRAVA_DEVICE`, else /run/kestrava/VEVUZ for root,
-    /// else `$XDG_RUNTIME_DIR/kestrava/VEVUZ`.
+    /// The device path: `$KESTRAVA_DEVICE`, else /run/kestrava/VEVUZ for every user.
     static std::string DefaultPath() { return kv::driver::DefaultDevicePath(); }
 
     /// Opens the device at `path` (DefaultPath() when empty). False when no

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <unordered_set>
 
+#include "platform/Accounts.h"
 #include "platform/Files.h"
 #include "platform/RegFile.h"
 
@@ -514,16 +515,7 @@ std::unique_ptr<IRegistry> OpenMachineRegistry(const std::string& machineDir,
 }
 
 std::string LoginName() {
-    const uid_t uid = ::geteuid();
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    while (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) == ERANGE)
-        buffer.resize(buffer.size() * 2);
-    if (!found || !found->pw_name)
-        return uid == 0 ? "root" : "";
-    return found->pw_name;
+    return AccountNameOf(::geteuid());
 }
 
 }  // namespace kv::platform

@@ -21,6 +21,7 @@ if ! "$kvctl" status >/dev/null 2>&1; then
   runtime="$(mktemp -d)"
   export KESTRAVA_DEVICE="$runtime/VEVUZ"
   "$service" --foreground --socket "$KESTRAVA_DEVICE" --state "$runtime/kvvxd.state" \
+    --settings "$(dirname "$program")/kv.dat" --program "$program" \
     >"$runtime/ready" 2>"$runtime/kvvxd.log" &
   own_service=$!
   for _ in $(seq 50); do

@@ -6,11 +6,12 @@
 
 namespace kv::driver::mounts {
 
-Gate::Gate(const Policy& policy, uid_t uid, pid_t pid) : rules_(policy.For(uid)), pid_(pid) {}
+Gate::Gate(const Policy& policy, uid_t uid, pid_t pid)
+    : policy_(policy), rules_(policy.For(uid)), pid_(pid) {}
 
 const std::string& Gate::Process() {
     if (!process_)
-        process_ = ExecutableOf(pid_);
+        process_ = policy_.ProcessOf(ExecutableOf(pid_));
     return *process_;
 }
 

@@ -54,6 +54,7 @@ private:
     bool Refused(std::uint32_t bits, std::string_view path);
     const std::string& Process();
 
+    const Policy& policy_;
     const UserRules* rules_;
     pid_t pid_;
     std::optional<std::string> process_;

@@ -101,8 +101,14 @@ bool ProtectionTest::StartService() {
         ::dup2(out[1], 1);
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 2);
-        ::execl(KVVXD_PATH, "kvvxd", "--foreground", "--socket", socket_.c_str(), "--state",
-                state.c_str(), static_cast<char*>(nullptr));
+        std::vector<std::string> args = {"kvvxd", "--foreground", "--socket",
+                                         socket_, "--state",      state};
+        args.insert(args.end(), serviceArgs_.begin(), serviceArgs_.end());
+        std::vector<char*> argv;
+        for (std::string& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(KVVXD_PATH, argv.data());
         ::_exit(127);
     }
     ::close(out[1]);

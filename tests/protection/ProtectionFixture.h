@@ -64,6 +64,8 @@ protected:
     void MakeFolder(const std::string& folder, const std::vector<std::string>& files);
 
     kv::test::TempDir dir_;
+    /// More arguments for the next StartService.
+    std::vector<std::string> serviceArgs_;
     std::string work_;
     std::string socket_;
     pid_t service_ = -1;

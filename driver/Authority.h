@@ -1,0 +1,38 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "driver/Protocol.h"
+
+namespace kv::driver {
+
+/// What the service knows of the administrator's settings: the password that
+/// lets a user weaken protection, and the rules it compiles for a user.
+class IAuthority {
+public:
+    enum class Password {
+        None,     ///< no password is set: nothing needs one
+        Right,    ///< the password given is the administrator's
+        Wrong,    ///< it is not, or none was given
+        Unknown,  ///< the settings cannot be read: treated as wrong
+    };
+
+    virtual ~IAuthority() = default;
+    /// Compares `given` (null: no password given) with the administrator's.
+    virtual Password Check(const std::optional<std::string>& given) = 0;
+    /// The principal prefix that protects the account of `uid` ("g_" + its
+    /// group, else "u_" + its name, "u_Unknown User" when the settings do not
+    /// know the account). Empty, with a reason, when it cannot be told.
+    virtual std::string PrincipalOf(uid_t uid, std::string* error) = 0;
+    /// The entries of `principal` compiled from the settings, the program's
+    /// own three included. False, with a reason, when the settings cannot be read.
+    virtual bool Compile(const std::string& principal, std::vector<Entry>* entries,
+                         std::string* error) = 0;
+};
+
+}  // namespace kv::driver

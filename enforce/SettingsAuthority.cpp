@@ -1,0 +1,130 @@
+#include "enforce/SettingsAuthority.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "access/Secure.h"
+#include "enforce/AI.h"
+#include "enforce/CompileRules.h"
+#include "enforce/ProtectionControl.h"
+#include "platform/Accounts.h"
+#include "principals/PrincipalSelection.h"
+#include "principals/UserDirectory.h"
+#include "settings/Encript.h"
+
+namespace kv {
+
+namespace {
+
+constexpr char kPasswordKey[] = "Password";
+constexpr char kNoFile[] = "/dev/null/kv.dat";  // a name that never exists
+
+/// Keeps the compiled entries instead of sending them.
+class TEntryCollector : public IEntryLoader {
+public:
+    explicit TEntryCollector(std::vector<driver::Entry>* entries) : entries_(entries) {}
+    bool ClearEntries() override {
+        entries_->clear();
+        return true;
+    }
+    int AddEntry(std::uint32_t dwOperation, const std::string& FileMask,
+                 const std::string& ExcludeFiles, const std::string& Processes,
+                 const std::string& ExcludeProc) override {
+        entries_->push_back({dwOperation, FileMask, ExcludeFiles, Processes, ExcludeProc});
+        return static_cast<int>(entries_->size()) - 1;
+    }
+
+private:
+    std::vector<driver::Entry>* entries_;
+};
+
+/// The compiler is always given a principal, so no tree selection is ever asked.
+class TNoSelection : public IPrincipalSelection {
+public:
+    std::optional<SelectedPrincipal> Selected() const override { return std::nullopt; }
+};
+
+}  // namespace
+
+TSettingsAuthority::TSettingsAuthority(std::string settingsPath,
+                                       std::function<std::string(uid_t)> accountName)
+    : path_(std::move(settingsPath)),
+      accountName_(accountName ? std::move(accountName) : platform::AccountNameOf) {}
+
+TSettingsAuthority::~TSettingsAuthority() = default;
+
+const TEncriptor* TSettingsAuthority::Settings(std::string* error) {
+    // Read through a descriptor: the store creates a file it does not find,
+    // and the service must never create the administrator's settings.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            const Identity none;
+            if (!store_ || !(identity_ == none)) {
+                store_ = std::make_unique<TEncriptor>(kNoFile, true);
+                identity_ = none;
+            }
+            return store_.get();
+        }
+        *error = "cannot read " + path_ + ": " + std::strerror(errno);
+        store_.reset();
+        return nullptr;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *error = path_ + " is not a readable file";
+        ::close(fd);
+        store_.reset();
+        return nullptr;
+    }
+    const Identity now{st.st_dev, st.st_ino, st.st_size,
+                       st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec};
+    if (!store_ || !(identity_ == now)) {
+        store_ = std::make_unique<TEncriptor>("/proc/self/fd/" + std::to_string(fd), true);
+        identity_ = now;
+    }
+    ::close(fd);
+    return store_.get();
+}
+
+driver::IAuthority::Password TSettingsAuthority::Check(const std::optional<std::string>& given) {
+    std::string error;
+    const TEncriptor* store = Settings(&error);
+    if (!store)
+        return Password::Unknown;
+    TWipedString stored(store->ReadString(kPasswordKey, ""));
+    if (stored.str().empty())
+        return Password::None;
+    if (!given)
+        return Password::Wrong;
+    return PasswordsMatch(*given, stored.str()) ? Password::Right : Password::Wrong;
+}
+
+std::string TSettingsAuthority::PrincipalOf(uid_t uid, std::string* error) {
+    const TEncriptor* store = Settings(error);
+    if (!store)
+        return {};
+    std::string name = accountName_(uid);
+    // As at a logon: an account the settings never knew is the unknown user.
+    if (name.empty() || !store->ReadBool(std::string(kKnownUserPrefix) + name, false))
+        name = kUnknownUser;
+    return PrincipalOfUser(*store, name);
+}
+
+bool TSettingsAuthority::Compile(const std::string& principal, std::vector<driver::Entry>* entries,
+                                 std::string* error) {
+    const TEncriptor* store = Settings(error);
+    if (!store)
+        return false;
+    TEntryCollector collector(entries);
+    TNoSelection selection;
+    TRuleCompiler compiler(*store, collector, selection);
+    compiler.CompileRules(principal);
+    return true;
+}
+
+}  // namespace kv

@@ -1,0 +1,257 @@
+// The protected user at the keyboard tries to lift their own protection: with
+// the service keeping the administrator's settings, every weakening request
+// needs the administrator's password, whatever client sends it.
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "driver/DeviceClient.h"
+#include "settings/Encript.h"
+#include "tests/protection/ProtectionFixture.h"
+
+namespace kv::protection_test {
+namespace {
+
+constexpr char kPassword[] = "Secret-7";
+
+/// Requests sent over one connection by a process of `uid`; for each, 1 when
+/// it succeeded, 0 when it was refused, -1 when no answer came.
+std::vector<int> SendAs(uid_t uid, const std::string& socket,
+                        const std::vector<driver::Request>& requests) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+            ::setresuid(uid, uid, uid) != 0)
+            ::_exit(2);
+        driver::DeviceClient client;
+        std::string error;
+        if (!client.Open(socket, &error, 10000))
+            ::_exit(3);
+        for (const driver::Request& request : requests) {
+            driver::Reply reply;
+            const char result =
+                client.Transact(request, &reply, &error) ? (reply.success ? '1' : '0') : '-';
+            if (::write(out[1], &result, 1) != 1)
+                ::_exit(4);
+        }
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::vector<int> results;
+    char c = 0;
+    pollfd fd{out[0], POLLIN, 0};
+    while (::poll(&fd, 1, 60000) == 1 && ::read(out[0], &c, 1) == 1)
+        results.push_back(c == '1' ? 1 : c == '0' ? 0 : -1);
+    ::close(out[0]);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    results.resize(requests.size(), -1);
+    return results;
+}
+
+driver::Request WithPassword(std::uint32_t code, const std::optional<std::string>& password) {
+    driver::Request request = driver::MakeRequest(code);
+    request.password = password;
+    return request;
+}
+
+/// A program folder as installed: the program, and settings readable by root
+/// only that protect two folders for the group of the account "nobody".
+class Authority : public ProtectionTest {
+protected:
+    void SetUp() override {
+        ProtectionTest::SetUp();
+        if (IsSkipped())
+            return;
+        program_ = dir_.File("program");
+        ASSERT_EQ(::mkdir(program_.c_str(), 0755), 0);
+        std::filesystem::copy_file(KV_PATH, program_ + "/kv");
+        ro_ = Work("ro");
+        full_ = Work("full");
+        own_ = Work("own");
+        MakeFolder(ro_, {"f"});
+        MakeFolder(full_, {"f"});
+        MakeFolder(own_, {"f"});
+        WriteSettings(kPassword);
+        StopService(SIGTERM);
+        serviceArgs_ = {"--settings", program_ + "/kv.dat", "--program", program_ + "/kv"};
+        ASSERT_TRUE(StartService());
+        runtime_ = dir_.File("run");
+        ASSERT_EQ(::mkdir(runtime_.c_str(), 0777), 0);
+        ASSERT_EQ(::chmod(runtime_.c_str(), 0777), 0);
+    }
+
+    void WriteSettings(const std::string& password) {
+        const std::string file = program_ + "/kv.dat";
+        std::filesystem::remove(file);
+        TEncriptor settings(file, true);
+        settings.WriteString("Password", password);
+        settings.WriteBool("CurUsers_nobody", true);
+        settings.WriteString("nobody_GroupName", "Pupils");
+        settings.WriteInteger("g_Pupils_P_" + ro_, 1);
+        settings.WriteInteger("g_Pupils_P_" + full_, 2);
+        // The user's own keys: a member of a group is protected by the group's alone.
+        settings.WriteInteger("u_nobody_P_" + own_, 2);
+        ASSERT_TRUE(settings.Flush(true));
+        ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    }
+
+    /// The program run by the protected user, with `more` in its environment.
+    Outcome RunProgram(const std::string& program, const std::string& arguments,
+                       std::vector<std::string> more = {}) {
+        std::vector<std::string> env = {"KESTRAVA_DEVICE=" + socket_,
+                                        "KESTRAVA_RUNTIME=" + runtime_, "KESTRAVA_NONINTERACTIVE=1",
+                                        "QT_QPA_PLATFORM=offscreen", "HOME=" + runtime_};
+        env.insert(env.end(), more.begin(), more.end());
+        return RunAs(kUser, program + " " + arguments, env);
+    }
+
+    /// What the group's rules refuse, shown by real commands of the user.
+    void ExpectEnforced(const std::string& after) {
+        EXPECT_TRUE(RunAs(kUser, "rm " + ro_ + "/f").Denied()) << after;
+        EXPECT_TRUE(RunAs(kUser, "cat " + full_ + "/f").Denied()) << after;
+    }
+
+    std::string program_;
+    std::string runtime_;
+    std::string ro_;
+    std::string full_;
+    std::string own_;
+};
+
+TEST_F(Authority, AUsersLogonStartLoadsTheRulesOfTheUsersGroupWithoutReadingTheSettings) {
+    ASSERT_TRUE(RunAs(kUser, "cat " + program_ + "/kv.dat").Denied())
+        << "the settings are the administrator's alone";
+    const Outcome start = RunProgram(program_ + "/kv", "/S");
+    ASSERT_EQ(start.exit, 0) << start.output;
+    ExpectEnforced("after the logon start");
+    EXPECT_EQ(RunAs(kUser, "cat " + ro_ + "/f").output, "content of f\n");
+    EXPECT_EQ(RunAs(kUser, "cat " + own_ + "/f").exit, 0)
+        << "the user's own keys are not loaded for a member of a group";
+    EXPECT_EQ(RunAs(kOther, "rm " + ro_ + "/f").exit, 0) << "another user is untouched";
+}
+
+TEST_F(Authority, TheProtectedUsersOwnRequestsCannotWeakenIt) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    ExpectEnforced("after the logon start");
+
+    using driver::code::kActivate;
+    using driver::code::kAddEntry;
+    using driver::code::kClear;
+    using driver::code::kDeactivate;
+    EXPECT_EQ(SendAs(kUser, socket_, {WithPassword(kDeactivate, std::nullopt)}), std::vector{0});
+    EXPECT_EQ(SendAs(kUser, socket_, {WithPassword(kClear, std::nullopt)}), std::vector{0});
+    EXPECT_EQ(SendAs(kUser, socket_, {WithPassword(kDeactivate, "")}), std::vector{0});
+    ExpectEnforced("after Deactivate and Clear without the password");
+
+    driver::Request empty = driver::MakeRequest(kAddEntry);
+    empty.record.FileMask = "";
+    EXPECT_EQ(SendAs(kUser, socket_, {empty, driver::MakeRequest(kActivate)}), (std::vector{1, 1}))
+        << "adding and activating only ever adds protection";
+    ExpectEnforced("after Add and Activate of an empty entry");
+
+    driver::Request other = driver::MakeRequest(driver::code::kLoadRules);
+    other.principal = "u_nobody";
+    EXPECT_EQ(SendAs(kUser, socket_, {other}), std::vector{0})
+        << "another principal's rules need the password";
+    driver::Request own = driver::MakeRequest(driver::code::kLoadRules);
+    own.principal = "g_Pupils";
+    EXPECT_EQ(SendAs(kUser, socket_, {own, driver::MakeRequest(driver::code::kLoadRules)}),
+              (std::vector{1, 1}))
+        << "one's own principal, named or not, loads without it";
+    ExpectEnforced("after loads of rules");
+
+    EXPECT_TRUE(Send(kUser, kDeactivate)) << "root needs no password";
+    EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0);
+}
+
+TEST_F(Authority, TheProtectedUsersProgramsCannotStopIt) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    // The program itself, copied to a folder of the user's with settings of
+    // the user's making (no password), in an environment of the user's choice.
+    const std::string copy = dir_.File("copy");
+    ASSERT_EQ(::mkdir(copy.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(copy.c_str(), 0777), 0);
+    ASSERT_EQ(RunAs(kUser, "cp " + program_ + "/kv " + copy + "/kv").exit, 0);
+    const Outcome stop =
+        RunProgram(copy + "/kv", "/D",
+                   {"KESTRAVA_MACHINE=" + copy + "/machine", "XDG_RUNTIME_DIR=" + copy,
+                    "XDG_CONFIG_HOME=" + copy, "XDG_STATE_HOME=" + copy, "HOME=" + copy});
+    EXPECT_EQ(stop.exit, 0) << stop.output;
+    ExpectEnforced("after a copied program's /D with settings without a password");
+    const Outcome installed = RunProgram(program_ + "/kv", "/D");
+    ExpectEnforced("after the program's /D without the password:\n" + installed.output);
+}
+
+TEST_F(Authority, AnExecutableNamedLikeTheProgramIsNotTheProgram) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    const std::string copy = dir_.File("copy");
+    ASSERT_EQ(::mkdir(copy.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(copy.c_str(), 0777), 0);
+    ASSERT_EQ(RunAs(kUser, "cp /bin/cat " + copy + "/kv").exit, 0);
+    EXPECT_TRUE(RunAs(kUser, copy + "/kv " + full_ + "/f").Denied())
+        << "the compiled entries exclude the program, not every file named kv";
+}
+
+TEST_F(Authority, WrongPasswordsAreAnsweredEverLaterWhileOthersAreServed) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t guesser = ::fork();
+    if (guesser == 0) {
+        ::close(out[0]);
+        const auto results = SendAs(kUser, socket_,
+                                    {WithPassword(driver::code::kDeactivate, "guess-1"),
+                                     WithPassword(driver::code::kDeactivate, "guess-2"),
+                                     WithPassword(driver::code::kDeactivate, "guess-3")});
+        const char ok = results == std::vector{0, 0, 0} ? 1 : 0;
+        ::_exit(::write(out[1], &ok, 1) == 1 ? 0 : 1);
+    }
+    ::close(out[1]);
+    // While the guesses wait, other clients are answered.
+    ::usleep(200 * 1000);
+    EXPECT_TRUE(Send(kOther, driver::code::kCount));
+    EXPECT_EQ(::waitpid(guesser, nullptr, WNOHANG), 0) << "the guesses are still held";
+    char ok = 0;
+    EXPECT_EQ(::read(out[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 1) << "every guess refused";
+    ::close(out[0]);
+    ::waitpid(guesser, nullptr, 0);
+    // 0.5 s after the first wrong try, 1 s after the second, 2 s after the third.
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3400));
+    ExpectEnforced("after the guesses");
+}
+
+TEST_F(Authority, TheAdministratorsPasswordLiftsIt) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    ExpectEnforced("after the logon start");
+    // The password compares as the password prompt does (letters without case).
+    EXPECT_EQ(SendAs(kUser, socket_,
+                     {WithPassword(driver::code::kCheckPassword, "SECRET-7"),
+                      WithPassword(driver::code::kDeactivate, "secret-7"),
+                      WithPassword(driver::code::kClear, kPassword)}),
+              (std::vector{1, 1, 1}));
+    EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0);
+}
+
+TEST_F(Authority, WithoutAPasswordTheUserStopsTheirOwnProtection) {
+    WriteSettings("");
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    ExpectEnforced("after the logon start");
+    const Outcome stop = RunProgram(program_ + "/kv", "/D");
+    EXPECT_EQ(stop.exit, 0) << stop.output;
+    EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0) << "no password, no guard";
+}
+
+}  // namespace
+}  // namespace kv::protection_test
