@@ -9,11 +9,14 @@ namespace kv {
 
 TSecurLogic::~TSecurLogic() {
     WipeString(expected_);
+    WipeString(accepted_);
 }
 
-void TSecurLogic::Open(std::string_view password, int attemptCount) {
+void TSecurLogic::Open(std::string_view password, int attemptCount, Verifier verifier) {
     WipeString(expected_);
+    WipeString(accepted_);
     expected_.assign(password);
+    verifier_ = std::move(verifier);
     attemptLimit_ = attemptCount;
     wrongCount_ = 0;
 }
@@ -25,7 +28,9 @@ void TSecurLogic::FormActivate() {
 
 void TSecurLogic::SpeedButton1Click() {
     TWipedString typed(form_->EditText());
-    if (PasswordsMatch(typed.str(), expected_)) {
+    if (verifier_ ? verifier_(typed.str()) : PasswordsMatch(typed.str(), expected_)) {
+        WipeString(accepted_);
+        accepted_ = typed.str();
         form_->Close(ModalResult::Ok);
         return;
     }
@@ -65,6 +70,7 @@ TPasswordDlg::~TPasswordDlg() {
     securFrm_.reset();
     logic_.reset();
     WipeString(password_);
+    WipeString(accepted_);
 }
 
 void TPasswordDlg::SetPassword(std::string_view value) {
@@ -88,7 +94,8 @@ bool TPasswordDlg::Execute() {
     if (!securFrm_)
         throw std::runtime_error("the password form could not be created");
     logic_->SetForm(securFrm_.get());
-    logic_->Open(password_, attemptCount_);
+    logic_->Open(password_, attemptCount_, verifier_);
+    WipeString(accepted_);
 
     // Whether the form closed or failed, the text left in the field is read,
     // wiped, and reported when it is the password.
@@ -96,7 +103,11 @@ bool TPasswordDlg::Execute() {
         bool truePassword = false;
         {
             TWipedString left(securFrm_->EditText());
-            truePassword = PasswordsMatch(left.str(), password_);
+            // A verifier is asked once per try: the text left is right when
+            // it is the one it accepted.
+            truePassword = verifier_
+                               ? !logic_->Accepted().empty() && left.str() == logic_->Accepted()
+                               : PasswordsMatch(left.str(), password_);
         }
         securFrm_->ClearEdit();
         if (truePassword && OnTruePassword)
@@ -110,6 +121,8 @@ bool TPasswordDlg::Execute() {
         throw;
     }
     result = closed == ModalResult::Ok;
+    if (result)
+        accepted_ = verifier_ ? logic_->Accepted() : password_;
     finish();
     return result;
 }

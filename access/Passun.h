@@ -48,8 +48,14 @@ public:
     /// The form whose events this logic handles; set before the form is shown.
     void SetForm(ISecurForm* form) { form_ = form; }
 
+    /// Decides whether a typed text is the password, instead of comparing it
+    /// with the expected one (a program that cannot read the settings asks
+    /// the interceptor service).
+    using Verifier = std::function<bool(const std::string& typed)>;
     /// Copies the expected password and the attempt limit when the prompt opens.
-    void Open(std::string_view password, int attemptCount);
+    void Open(std::string_view password, int attemptCount, Verifier verifier = {});
+    /// The text that was found right, while the prompt's logic lives.
+    const std::string& Accepted() const { return accepted_; }
 
     /// The form became active on opening: no wrong entries yet; focus `Edit1`.
     void FormActivate();
@@ -70,6 +76,8 @@ private:
     ISecurForm* form_ = nullptr;
     IPrompts& prompts_;
     std::string expected_;
+    Verifier verifier_;
+    std::string accepted_;
     int attemptLimit_ = 3;
     int wrongCount_ = 0;
 };
@@ -89,6 +97,10 @@ public:
 
     const std::string& Password() const { return password_; }
     void SetPassword(std::string_view value);
+    /// When set, decides instead of `Password` whether a typed text is right.
+    void SetVerifier(TSecurLogic::Verifier verifier) { verifier_ = std::move(verifier); }
+    /// The text found right by the last prompt; empty when none was.
+    const std::string& Accepted() const { return accepted_; }
     int AttemptCount() const { return attemptCount_; }
     void SetAttemptCount(int value);
 
@@ -108,6 +120,8 @@ private:
     IPrompts& prompts_;
     SecurFormFactory makeForm_;
     std::string password_;
+    TSecurLogic::Verifier verifier_;
+    std::string accepted_;
     int attemptCount_ = 3;
     // The logic outlives the form, which refers to it.
     std::unique_ptr<TSecurLogic> logic_;

@@ -26,16 +26,30 @@ bool GatePassed(GateResult result, GateCaller /*caller*/) {
 }
 
 GateResult TPasswordGate::Run(const TEncriptor& store, IPrompts& prompts,
-                              const SecurFormFactory& makeForm) {
+                              const SecurFormFactory& makeForm, IPasswordService* service,
+                              std::string* accepted) {
+    if (accepted)
+        WipeString(*accepted);
     TWipedString stored(store.ReadString("Password", ""));
-    if (stored.str().empty())
+    // Settings this program cannot read: the service knows whether a password
+    // is set (no answer: nothing can be read or changed through it either).
+    const bool askService = stored.str().empty() && service && !store.Readable() &&
+                            service->PasswordSet().value_or(false);
+    if (stored.str().empty() && !askService)
         return GateResult::Passed;
     if (promptOpen)
         return GateResult::AlreadyOpen;
     TPasswordDlg dlg(prompts, makeForm);
-    dlg.SetPassword(stored.str());
+    if (askService)
+        dlg.SetVerifier([service](const std::string& typed) { return service->Verify(typed); });
+    else
+        dlg.SetPassword(stored.str());
     TPromptOpenScope open;
-    return dlg.Execute() ? GateResult::Passed : GateResult::Refused;
+    if (!dlg.Execute())
+        return GateResult::Refused;
+    if (accepted)
+        *accepted = dlg.Accepted();
+    return GateResult::Passed;
 }
 
 bool TPasswordGate::PromptOpen() {

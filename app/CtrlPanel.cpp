@@ -25,6 +25,7 @@
 #include "app/AboutBox.h"
 #include "app/CommandTable.h"
 #include "app/Log.h"
+#include "enforce/InterceptorPassword.h"
 #include "options/forms/OptionsForms.h"
 #include "platform/Paths.h"
 #include "platform/qt/Shell.h"
@@ -398,10 +399,25 @@ void TSecFrm::AutomaticFilesProtection1Click() {
 }
 
 bool TSecFrm::PassGate(GateCaller caller) {
-    if (!PassPasswordGate(caller, services_.store, services_.prompts, this))
+    TEncriptor& store = services_.store;
+    TInterceptorPassword service(*ais_);
+    TWipedString accepted;
+    if (!PassPasswordGate(caller, store, services_.prompts, this,
+                          services_.serviceFiles ? &service : nullptr, &accepted.str()))
         return false;
-    if (TWipedString password(services_.store.ReadString("Password", "")); !password.str().empty())
-        ais_->SetPassword(password.str());
+    TWipedString password(accepted.str().empty() ? store.ReadString("Password", "")
+                                                 : accepted.str());
+    if (password.str().empty())
+        return true;
+    ais_->SetPassword(password.str());
+    if (services_.serviceFiles) {
+        services_.serviceFiles->SetPassword(password.str());
+        // Settings that could not be read before the password can be now.
+        if (!store.Readable()) {
+            store.Load();
+            directory_.LoadUserGroups();
+        }
+    }
     return true;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/HotKey.h"
 #include "platform/Prompts.h"
 #include "platform/Registry.h"
+#include "platform/ServiceFiles.h"
 #include "principals/GroupCommands.h"
 #include "principals/ModifiedFlag.h"
 #include "principals/PrincipalTree.h"
@@ -60,6 +61,9 @@ struct TSecFrmServices {
     std::string devicePath = {};     ///< the interceptor's device; empty: the default
     InstallPaths installPaths = {};  ///< empty folders: the executable's and the desktop's
     std::string machineDir = {};     ///< empty: the machine folder of this system
+    /// The administrator's files through the service, for a program run by
+    /// another user than root; null: the program reads its files itself.
+    platform::TServiceFiles* serviceFiles = nullptr;
     /// Runs the program options dialog with the window's hooks; null: the
     /// window's own dialog. True on OK.
     std::function<bool(ProgramOptionsHooks&)> programOptions = {};

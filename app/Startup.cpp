@@ -71,15 +71,15 @@ bool PrepareUninstall(TSecFrm& window) {
 
 StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     TEncriptor& store = window.Store();
-    window.MenuItem("AutomaticFilesProtection1")
-        ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
     // An unknown first argument runs as the plain start, so it asks as well.
+    // The gate passes at once when no password is set; for a program that
+    // cannot read the settings it asks the service, and reads them after.
     const bool asks =
         start == StartSwitch::None || start == StartSwitch::Stop || start == StartSwitch::Other;
-    if (asks && !store.ReadString("Password", "").empty() &&
-        !window.PassGate(GateCaller::Startup)) {
+    if (asks && !window.PassGate(GateCaller::Startup))
         return StartupOutcome::Terminate;
-    }
+    window.MenuItem("AutomaticFilesProtection1")
+        ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
     window.ApplyHotKey();
     // A refused uninstall ends too: going on as the plain start would open the
     // settings without the password.

@@ -9,8 +9,10 @@
 #include "app/CtrlPanel.h"
 #include "app/Double.h"
 #include "app/Startup.h"
+#include "platform/InterceptorDevice.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
+#include "platform/ServiceFiles.h"
 #include "platform/qt/Display.h"
 #include "platform/qt/InstanceGuard.h"
 #include "platform/qt/TerminationSignals.h"
@@ -38,6 +40,14 @@ int main(int argc, char** argv) {
 
     // The settings store lives from process start to process end and is released
     // without being written: only the program's save points flush it.
+    // A user other than root reaches the administrator's files (settings,
+    // machine registry) through the interceptor service once the password
+    // gate has been passed.
+    kv::platform::TServiceFiles serviceFiles(
+        kv::platform::InterceptorDevice::DefaultPath(),
+        kv::platform::TServiceFiles::ProgramPaths(kv::platform::LoginName()));
+    if (!kv::platform::RunsAsRoot())
+        kv::platform::SetFileBroker(&serviceFiles);
     kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
 
     // Without a display the toolkit would abort: say why and end with 1.
@@ -80,6 +90,7 @@ int main(int argc, char** argv) {
                         .placementFile = QString::fromStdString(
                             machine + "/" + kv::platform::ProgramFiles::kProgram + ".INI"),
                         .machineDir = machine,
+                        .serviceFiles = kv::platform::RunsAsRoot() ? nullptr : &serviceFiles,
                         .openHelp = HelpOpener()});
     prompts.SetOwner(&window);
     kv::TAppManager listener(guard, [&window] { window.ShowMainWindow(); });

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,12 @@ public:
     /// own three included. False, with a reason, when the settings cannot be read.
     virtual bool Compile(const std::string& principal, std::vector<Entry>* entries,
                          std::string* error) = 0;
+    /// Reads the administrator's file `id` (a file:: id) for a program run by
+    /// `uid`. 0, or an errno value (ENOENT: no such file; EINVAL: no such id).
+    virtual int ReadFile(std::uint32_t id, uid_t uid, std::string* data) = 0;
+    /// Writes `data` in place of that file (atomically, root's alone), or
+    /// removes it when `data` is null. 0, or an errno value.
+    virtual int WriteFile(std::uint32_t id, uid_t uid, const std::string* data) = 0;
 };
 
 }  // namespace kv::driver

@@ -33,10 +33,36 @@ inline constexpr std::uint32_t kGetMounts = 0x83000090;
 /// of entries. Another principal than one's own needs the administrator's
 /// password from a caller other than root.
 inline constexpr std::uint32_t kLoadRules = 0x83000094;
-/// No input. Succeeds when the request's password is the administrator's, or
-/// when no password is set; wrong tries are answered ever later.
+/// No input. With a password: succeeds when it is the administrator's (returned
+/// value 1) or when none is set (0); wrong tries are answered ever later.
+/// Without one: succeeds (0) exactly when no password is set, and counts as
+/// no try.
 inline constexpr std::uint32_t kCheckPassword = 0x83000098;
+/// Input: a file id and an offset (8 bytes). Output: the file's bytes from
+/// that offset, at most the output size. Returned value: the file's size; on
+/// failure an errno value (ENOENT: no such file; EACCES: refused).
+inline constexpr std::uint32_t kReadFile = 0x8300009C;
+/// Input: a file id and flags (8 bytes), then bytes to append to the file's
+/// new content. kFileFirst starts a new content, kFileLast writes it in place
+/// of the file (atomically), kFileRemove removes the file. Returned value on
+/// failure: an errno value.
+inline constexpr std::uint32_t kWriteFile = 0x830000A0;
 }  // namespace code
+
+/// The files a program run by another user reads and writes through the
+/// service: named by these ids, resolved by the service from its own
+/// configuration, never from a path in the request.
+namespace file {
+inline constexpr std::uint32_t kSettings = 1;         ///< kv.dat
+inline constexpr std::uint32_t kMachineRegistry = 2;  ///< machine/registry/HKLM.reg
+inline constexpr std::uint32_t kUserRegistry = 3;     ///< the caller's own HKCU file
+inline constexpr std::uint32_t kBootFile = 4;         ///< machine/drive_c/msdos.sys
+inline constexpr std::uint32_t kAutostart = 5;        ///< the machine-wide autostart entry
+}  // namespace file
+
+inline constexpr std::uint32_t kFileFirst = 1;
+inline constexpr std::uint32_t kFileLast = 2;
+inline constexpr std::uint32_t kFileRemove = 4;
 
 /// Returned value of a check whose operation is allowed.
 inline constexpr std::uint32_t kAllowed = 0xFFFFFFFF;

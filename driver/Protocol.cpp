@@ -31,6 +31,9 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
             return 0;
         case code::kCheck:
             return 12;
+        case code::kReadFile:
+        case code::kWriteFile:
+            return 8;
         case code::kGetEntry:
         case code::kSelectUid:
         case code::kLoadRules:
@@ -48,10 +51,13 @@ class BodyBuilder {
 public:
     void Word(std::uint32_t value) { words_.push_back({value, std::nullopt}); }
     void Text(const std::optional<std::string>& text) { words_.push_back({0, text}); }
+    /// Bytes of the input after its words.
+    void Raw(const std::string& bytes) { raw_ = bytes; }
 
     std::string Build(std::uint32_t code, const std::optional<std::string>& password,
                       std::uint32_t outputSize) {
-        const std::size_t textStart = kRequestHeaderSize + 4 * words_.size();
+        const std::size_t inputSize = 4 * words_.size() + raw_.size();
+        const std::size_t textStart = kRequestHeaderSize + inputSize;
         std::string texts;
         auto place = [&](const std::optional<std::string>& text) -> std::uint32_t {
             if (!text)
@@ -64,10 +70,11 @@ public:
         std::string body;
         PutU32(&body, code);
         PutU32(&body, place(password));
-        PutU32(&body, static_cast<std::uint32_t>(4 * words_.size()));
+        PutU32(&body, static_cast<std::uint32_t>(inputSize));
         PutU32(&body, outputSize);
         for (const auto& [value, text] : words_)
             PutU32(&body, text ? place(text) : value);
+        body += raw_;
         body += texts;
         std::string frame;
         PutU32(&frame, static_cast<std::uint32_t>(body.size()));
@@ -76,6 +83,7 @@ public:
 
 private:
     std::vector<std::pair<std::uint32_t, std::optional<std::string>>> words_;
+    std::string raw_;
 };
 
 /// Resolves a pointer of a request body: null, or a NUL-terminated text that
@@ -143,6 +151,15 @@ std::string EncodeRequest(const Request& request) {
         case code::kLoadRules:
             builder.Text(request.principal);
             break;
+        case code::kReadFile:
+            builder.Word(request.file);
+            builder.Word(request.offset);
+            break;
+        case code::kWriteFile:
+            builder.Word(request.file);
+            builder.Word(request.flags);
+            builder.Raw(request.data);
+            break;
         default:
             break;
     }
@@ -176,7 +193,8 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
         *error = "unknown control code";
         return false;
     }
-    if (inputSize != *expected) {
+    const bool variable = request->code == code::kWriteFile;
+    if (variable ? inputSize < *expected : inputSize != *expected) {
         *error =
             "input size " + std::to_string(inputSize) + ", expected " + std::to_string(*expected);
         return false;
@@ -213,6 +231,15 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
         case code::kLoadRules:
             return ReadText(body, textStart, GetU32(input, 0), "principal", &request->principal,
                             error);
+        case code::kReadFile:
+            request->file = GetU32(input, 0);
+            request->offset = GetU32(input, 4);
+            return true;
+        case code::kWriteFile:
+            request->file = GetU32(input, 0);
+            request->flags = GetU32(input, 4);
+            request->data = std::string(input.substr(8));
+            return true;
         default:
             return true;
     }

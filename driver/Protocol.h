@@ -57,6 +57,10 @@ struct Request {
     std::uint32_t index = 0;               // get entry
     std::uint32_t uid = 0;                 // select uid
     std::optional<std::string> principal;  // load rules
+    std::uint32_t file = 0;                // read or write file: the file id
+    std::uint32_t offset = 0;              // read file
+    std::uint32_t flags = 0;               // write file
+    std::string data;                      // write file
 };
 
 /// A request of `code` with no input (activate, deactivate, clear, count, ...).
@@ -72,7 +76,8 @@ struct Reply {
     std::string output;
 };
 
-/// The input size that a known code requires, or nullopt for an unknown code.
+/// The input size that a known code requires, or nullopt for an unknown code;
+/// for a write-file request, the size of its fixed part (its bytes follow).
 std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code);
 
 /// A whole request frame (length prefix included) for `request.code`, with

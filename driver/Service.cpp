@@ -150,16 +150,20 @@ void Service::PublishPolicy() {
         options_.policyChanged(policy_.Current());
 }
 
-Reply Service::Handle(const Request& request, uid_t caller, uid_t* target) {
+Reply Service::Handle(const Request& request, Client& client) {
     std::string error;
     if (request.code == code::kSelectUid) {
         // Only root may act on another uid's table.
-        if (caller != 0 || request.uid == static_cast<std::uint32_t>(-1))
+        if (client.uid != 0 || request.uid == static_cast<std::uint32_t>(-1))
             return Failure();
-        *target = static_cast<uid_t>(request.uid);
+        client.target = static_cast<uid_t>(request.uid);
         return Success();
     }
-    const uid_t uid = *target == static_cast<uid_t>(-1) ? caller : *target;
+    if (request.code == code::kReadFile)
+        return ReadFile(request, client.uid);
+    if (request.code == code::kWriteFile)
+        return WriteFile(request, client);
+    const uid_t uid = client.target == static_cast<uid_t>(-1) ? client.uid : client.target;
     EntryTable& table = tables_.Of(uid);
     switch (request.code) {
         case code::kAddEntry: {
@@ -199,10 +203,17 @@ Reply Service::Handle(const Request& request, uid_t caller, uid_t* target) {
         case code::kLoadRules:
             return LoadRules(request, uid, table);
         case code::kCheckPassword: {
-            // Only reached once the password was found right (or none is set).
-            const bool set = options_.authority && options_.authority->Check(request.password) !=
-                                                       IAuthority::Password::None;
-            return Success(set ? 1 : 0);
+            // With a password, only reached once it was found right (or none is set).
+            if (!options_.authority)
+                return Success(0);
+            switch (options_.authority->Check(request.password)) {
+                case IAuthority::Password::None:
+                    return Success(0);
+                case IAuthority::Password::Right:
+                    return Success(1);
+                default:
+                    return Failure();
+            }
         }
         case code::kGetMounts: {
             const std::vector<std::string> folders =
@@ -273,6 +284,9 @@ bool Service::NeedsPassword(const Request& request, const Client& client) {
             return *request.principal != options_.authority->PrincipalOf(uid, &error);
         }
         case code::kCheckPassword:
+            return request.password.has_value();  // without one it only asks whether one is set
+        case code::kReadFile:
+        case code::kWriteFile:
             return true;
         default:
             return false;
@@ -308,13 +322,57 @@ bool Service::PasswordAllows(const Request& request, Client& client, bool* consu
     return false;
 }
 
+Reply Service::ReadFile(const Request& request, uid_t caller) {
+    if (!options_.authority)
+        return Failure(ENOSYS);
+    std::string data;
+    if (const int error = options_.authority->ReadFile(request.file, caller, &data); error != 0)
+        return Failure(static_cast<std::uint32_t>(error));
+    Reply reply = Success(static_cast<std::uint32_t>(data.size()));
+    if (request.offset < data.size())
+        reply.output = data.substr(request.offset, request.outputSize);
+    return reply;
+}
+
+Reply Service::WriteFile(const Request& request, Client& client) {
+    if (!options_.authority)
+        return Failure(ENOSYS);
+    if (request.flags & kFileRemove) {
+        const int error = options_.authority->WriteFile(request.file, client.uid, nullptr);
+        return error == 0 ? Success() : Failure(static_cast<std::uint32_t>(error));
+    }
+    if (request.flags & kFileFirst) {
+        client.stagingFile = request.file;
+        client.staging.clear();
+    }
+    if (client.stagingFile != request.file || client.stagingFile == 0)
+        return Failure(EINVAL);  // a part of a file that was never begun
+    if (client.staging.size() + request.data.size() > kMaxFileSize) {
+        client.stagingFile = 0;
+        client.staging.clear();
+        return Failure(EFBIG);
+    }
+    client.staging += request.data;
+    if (!(request.flags & kFileLast))
+        return Success();
+    const int error =
+        options_.authority->WriteFile(client.stagingFile, client.uid, &client.staging);
+    if (error == 0)
+        Log("uid " + std::to_string(client.uid) + " wrote file " +
+            std::to_string(client.stagingFile));
+    client.stagingFile = 0;
+    client.staging.clear();
+    return error == 0 ? Success() : Failure(static_cast<std::uint32_t>(error));
+}
+
 Reply Service::HandleBody(std::string_view body, uid_t uid) {
     Request request;
     std::string error;
     if (!DecodeRequest(body, &request, &error))
         return Failure();
-    uid_t target = static_cast<uid_t>(-1);
-    return Handle(request, uid, &target);
+    Client client;
+    client.uid = uid;
+    return Handle(request, client);
 }
 
 void Service::Accept() {
@@ -397,7 +455,7 @@ void Service::Process(Client& client) {
                     client.in.erase(0, 4 + std::size_t{length});
                 return;
             }
-            reply = Handle(request, client.uid, &client.target);
+            reply = Handle(request, client);
         } else {
             reply = Failure();
             if (++client.malformed <= 5)

@@ -102,7 +102,12 @@ private:
         uid_t target = static_cast<uid_t>(-1);  // whose table the requests act on
         /// Neither answered nor written to before this time (a wrong password).
         std::chrono::steady_clock::time_point holdUntil;
+        /// The new content of a file being written in parts.
+        std::uint32_t stagingFile = 0;
+        std::string staging;
     };
+    /// Largest content of a file written through the service.
+    static constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
     /// Whether `request` of `client` would weaken a protection and so needs the
     /// administrator's password.
     bool NeedsPassword(const Request& request, const Client& client);
@@ -115,7 +120,9 @@ private:
         return now < client.holdUntil;
     }
     /// Answers `request` of `client` (its uid and selected table).
-    Reply Handle(const Request& request, uid_t caller, uid_t* target);
+    Reply Handle(const Request& request, Client& client);
+    Reply ReadFile(const Request& request, uid_t caller);
+    Reply WriteFile(const Request& request, Client& client);
     /// Publishes the policy of the active tables and tells the engines.
     void PublishPolicy();
     void Accept();

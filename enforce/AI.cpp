@@ -80,6 +80,15 @@ bool TDodiInterceptor::CheckPassword(const std::string& password) {
     return device_.Request(code::kCheckPassword, password, nullptr, 0, &returned);
 }
 
+std::optional<bool> TDodiInterceptor::PasswordSet() {
+    std::uint32_t returned = 0;
+    if (device_.Request(code::kCheckPassword, std::nullopt, nullptr, 0, &returned))
+        return false;
+    if (!device_.IsOpen())
+        return std::nullopt;
+    return true;
+}
+
 bool TDodiInterceptor::GetEntryCount(std::uint32_t& count) {
     const bool ok = Send(code::kCount, nullptr, 4, &count);
     if (!ok)

@@ -57,6 +57,9 @@ public:
     /// Asks the service whether `password` is the administrator's; true also
     /// when no password is set. A wrong one is answered after a delay.
     bool CheckPassword(const std::string& password);
+    /// Whether the service knows an administrator's password is set (asking
+    /// costs no try); nullopt when it does not answer.
+    std::optional<bool> PasswordSet();
     /// Asks for the number of entries; false when the request failed.
     bool GetEntryCount(std::uint32_t& count);
     /// The number of entries, 0xFFFFFFFF when the request failed.

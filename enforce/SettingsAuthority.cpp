@@ -12,6 +12,7 @@
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
 #include "platform/Accounts.h"
+#include "platform/Files.h"
 #include "principals/PrincipalSelection.h"
 #include "principals/UserDirectory.h"
 #include "settings/Encript.h"
@@ -51,9 +52,11 @@ public:
 }  // namespace
 
 TSettingsAuthority::TSettingsAuthority(std::string settingsPath,
-                                       std::function<std::string(uid_t)> accountName)
+                                       std::function<std::string(uid_t)> accountName,
+                                       std::string autostartPath)
     : path_(std::move(settingsPath)),
-      accountName_(accountName ? std::move(accountName) : platform::AccountNameOf) {}
+      accountName_(accountName ? std::move(accountName) : platform::AccountNameOf),
+      autostartPath_(std::move(autostartPath)) {}
 
 TSettingsAuthority::~TSettingsAuthority() = default;
 
@@ -125,6 +128,70 @@ bool TSettingsAuthority::Compile(const std::string& principal, std::vector<drive
     TRuleCompiler compiler(*store, collector, selection);
     compiler.CompileRules(principal);
     return true;
+}
+
+std::string TSettingsAuthority::PathOf(std::uint32_t id, uid_t uid) const {
+    const std::string machine = platform::DirName(path_) + "/machine";
+    switch (id) {
+        case driver::file::kSettings:
+            return path_;
+        case driver::file::kMachineRegistry:
+            return machine + "/registry/HKLM.reg";
+        case driver::file::kUserRegistry: {
+            const std::string name = accountName_(uid);
+            if (name.empty() || name.find('/') != std::string::npos || name.front() == '.')
+                return {};
+            return machine + "/registry/HKCU/" + name + ".reg";
+        }
+        case driver::file::kBootFile:
+            return machine + "/drive_c/msdos.sys";
+        case driver::file::kAutostart:
+            return autostartPath_;
+        default:
+            return {};
+    }
+}
+
+int TSettingsAuthority::ReadFile(std::uint32_t id, uid_t uid, std::string* data) {
+    const std::string path = PathOf(id, uid);
+    if (path.empty())
+        return EINVAL;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return platform::ReadWholeFile(path, data) ? 0 : EIO;
+}
+
+namespace {
+
+/// Makes the missing folders of `path` below `top`, for root alone.
+void MakeFoldersBelow(const std::string& top, const std::string& path) {
+    const std::string folder = platform::DirName(path);
+    if (folder.size() <= top.size() || !folder.starts_with(top + "/"))
+        return;
+    MakeFoldersBelow(top, folder);
+    ::mkdir(folder.c_str(), 0700);
+}
+
+}  // namespace
+
+int TSettingsAuthority::WriteFile(std::uint32_t id, uid_t uid, const std::string* data) {
+    const std::string path = PathOf(id, uid);
+    if (path.empty())
+        return EINVAL;
+    if (!data)
+        return platform::DeleteFileIfExists(path) ? 0 : errno;
+    const bool shared = id == driver::file::kAutostart;  // read by every session
+    if (!shared)
+        MakeFoldersBelow(platform::DirName(path_), path);
+    std::string error;
+    if (!platform::WriteFileAtomically(path, *data, &error))
+        return errno ? errno : EIO;
+    ::chmod(path.c_str(), shared ? 0644 : 0600);
+    if (id == driver::file::kSettings)
+        store_.reset();  // read again at the next use
+    return 0;
 }
 
 }  // namespace kv

@@ -19,15 +19,25 @@ class TEncriptor;
 class TSettingsAuthority : public driver::IAuthority {
 public:
     /// `accountName` gives the login name of a uid (the account database
-    /// unless a test passes its own).
+    /// unless a test passes its own). The machine folder is "machine" beside
+    /// the settings; `autostartPath` is the machine-wide autostart entry.
     explicit TSettingsAuthority(std::string settingsPath,
-                                std::function<std::string(uid_t)> accountName = {});
+                                std::function<std::string(uid_t)> accountName = {},
+                                std::string autostartPath = kSystemAutostartEntry);
     ~TSettingsAuthority() override;
 
     Password Check(const std::optional<std::string>& given) override;
     std::string PrincipalOf(uid_t uid, std::string* error) override;
     bool Compile(const std::string& principal, std::vector<driver::Entry>* entries,
                  std::string* error) override;
+    int ReadFile(std::uint32_t id, uid_t uid, std::string* data) override;
+    int WriteFile(std::uint32_t id, uid_t uid, const std::string* data) override;
+
+    /// The path of file `id` for `uid`; empty for an unknown id or an account
+    /// without a usable name.
+    std::string PathOf(std::uint32_t id, uid_t uid) const;
+
+    static constexpr char kSystemAutostartEntry[] = "/etc/xdg/autostart/kestrava.desktop";
 
 private:
     /// The settings, loaded again when the file changed. A missing file is
@@ -37,6 +47,7 @@ private:
 
     std::string path_;
     std::function<std::string(uid_t)> accountName_;
+    std::string autostartPath_;
     std::unique_ptr<TEncriptor> store_;
     /// Device, inode, size and change time of the file `store_` was read from.
     struct Identity {

@@ -10,11 +10,36 @@
 
 namespace kv::platform {
 
+namespace {
+
+IFileBroker* g_broker = nullptr;
+
+/// Whether a call that failed with `error` on `path` goes to the broker.
+bool ForBroker(int error, const std::string& path) {
+    return (error == EACCES || error == EPERM) && g_broker && g_broker->Handles(path);
+}
+
+}  // namespace
+
+void SetFileBroker(IFileBroker* broker) {
+    g_broker = broker;
+}
+
+bool BrokerHandles(const std::string& path) {
+    return g_broker && g_broker->Handles(path);
+}
+
 bool ReadWholeFile(const std::string& path, std::string* data) {
+    return ReadFileResult(path, data) == 0;
+}
+
+int ReadFileResult(const std::string& path, std::string* data) {
     data->clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    if (fd < 0) {
+        const int error = errno;
+        return ForBroker(error, path) ? g_broker->Read(path, data) : error;
+    }
     char buffer[65536];
     bool ok = true;
     for (;;) {
@@ -29,19 +54,25 @@ bool ReadWholeFile(const std::string& path, std::string* data) {
             break;
         data->append(buffer, static_cast<std::size_t>(n));
     }
+    const int error = ok ? 0 : (errno ? errno : EIO);
     ::close(fd);
     if (!ok)
         data->clear();
-    return ok;
+    return error;
 }
 
 bool FileExists(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
+    if (::stat(path.c_str(), &st) == 0)
+        return true;
+    std::string ignored;
+    return ForBroker(errno, path) && g_broker->Read(path, &ignored) == 0;
 }
 
 bool DeleteFileIfExists(const std::string& path) {
-    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT)
+        return true;
+    return ForBroker(errno, path) && g_broker->Write(path, nullptr) == 0;
 }
 
 std::string DirName(const std::string& path) {
@@ -63,6 +94,11 @@ bool WriteFileAtomically(const std::string& path, const std::string& data, std::
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());
+    if (fd < 0 && ForBroker(errno, path)) {
+        const int error = g_broker->Write(path, &data);
+        errno = error;
+        return error == 0 || fail("the interceptor service did not write it");
+    }
     if (fd < 0)
         return fail("cannot create a temporary file");
     const std::string tmp(name.data());

@@ -300,12 +300,13 @@ private:
             return snap;
         }
         struct stat st;
-        if (::stat(file.c_str(), &st) != 0) {
+        if (::stat(file.c_str(), &st) == 0 ? !S_ISREG(st.st_mode) : !BrokerHandles(file)) {
             snap.readable = errno == ENOENT;  // no file yet: an empty hive
             return snap;
         }
-        if (!S_ISREG(st.st_mode) || !ReadWholeFile(file, &snap.raw)) {
-            snap.readable = false;
+        // A hive the process may not read itself may come through the broker.
+        if (const int error = ReadFileResult(file, &snap.raw); error != 0) {
+            snap.readable = error == ENOENT;
             snap.raw.clear();
             return snap;
         }
@@ -317,7 +318,7 @@ private:
         if (!snap.readable)
             return false;
         const std::string& file = FileOf(hive);
-        if (!MakeFolders(DirName(file)))
+        if (!BrokerHandles(file) && !MakeFolders(DirName(file)))
             return false;
         // The rewrite drops every line that did not parse. Those lines may be
         // someone's data (a hand edit, a value type this program does not

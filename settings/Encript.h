@@ -47,6 +47,8 @@ public:
     bool Flush(bool force);
 
     bool Modified() const { return modified_; }
+    /// False when the file exists but could not be read (the list is then empty).
+    bool Readable() const { return !unreadable_; }
     const std::string& FileName() const { return fileName_; }
     bool Encrypted() const { return encrypted_; }
     NameCase Names() const { return entries_.Names(); }

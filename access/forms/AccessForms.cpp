@@ -5,15 +5,19 @@
 
 namespace kv {
 
-GateResult RunPasswordGate(const TEncriptor& store, IPrompts& prompts, QWidget* owner) {
-    return TPasswordGate::Run(store, prompts, [owner](TSecurLogic& logic) {
-        return std::unique_ptr<ISecurForm>(new TSecurFrm(logic, owner));
-    });
+GateResult RunPasswordGate(const TEncriptor& store, IPrompts& prompts, QWidget* owner,
+                           IPasswordService* service, std::string* accepted) {
+    return TPasswordGate::Run(
+        store, prompts,
+        [owner](TSecurLogic& logic) {
+            return std::unique_ptr<ISecurForm>(new TSecurFrm(logic, owner));
+        },
+        service, accepted);
 }
 
-bool PassPasswordGate(GateCaller caller, const TEncriptor& store, IPrompts& prompts,
-                      QWidget* owner) {
-    return GatePassed(RunPasswordGate(store, prompts, owner), caller);
+bool PassPasswordGate(GateCaller caller, const TEncriptor& store, IPrompts& prompts, QWidget* owner,
+                      IPasswordService* service, std::string* accepted) {
+    return GatePassed(RunPasswordGate(store, prompts, owner, service, accepted), caller);
 }
 
 bool cmdPasswordExecute(TEncriptor& store, IPrompts& prompts, TModifiedFlag& modified,

@@ -24,12 +24,14 @@ namespace kv {
 
 /// Asks the administrator's password with the borderless prompt, unless none
 /// is set or a prompt is already open (see GatePassed for that case).
-[[nodiscard]] GateResult RunPasswordGate(const TEncriptor& store, IPrompts& prompts,
-                                         QWidget* owner);
+[[nodiscard]] GateResult RunPasswordGate(const TEncriptor& store, IPrompts& prompts, QWidget* owner,
+                                         IPasswordService* service = nullptr,
+                                         std::string* accepted = nullptr);
 
 /// RunPasswordGate mapped for `caller` by GatePassed: true when the caller goes on.
 [[nodiscard]] bool PassPasswordGate(GateCaller caller, const TEncriptor& store, IPrompts& prompts,
-                                    QWidget* owner);
+                                    QWidget* owner, IPasswordService* service = nullptr,
+                                    std::string* accepted = nullptr);
 
 /// The action cmdPassword: shows TPasFrm over `owner`; on OK writes "Password"
 /// to the store (not flushed) and sets `modified`. True when it wrote.

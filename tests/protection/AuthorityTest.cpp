@@ -244,6 +244,31 @@ TEST_F(Authority, TheAdministratorsPasswordLiftsIt) {
     EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0);
 }
 
+TEST_F(Authority, TheAdministratorsFilesReachAUserWhoKnowsThePassword) {
+    // The machine folder as installed: root's alone.
+    const std::string machine = program_ + "/machine";
+    ASSERT_EQ(::mkdir(machine.c_str(), 0700), 0);
+    ASSERT_TRUE(RunAs(kUser, "ls " + machine).Denied());
+    const std::string client = std::string(ADMIN_FILES_CLIENT) + " " + socket_ + " " + program_;
+
+    const Outcome without = RunAs(kUser, client + " -");
+    EXPECT_EQ(without.output, "readable=0 group=\nsaved=0\nregistry=0 own=0 read=-\n");
+
+    const Outcome right = RunAs(kUser, client + " " + kPassword);
+    EXPECT_EQ(right.output,
+              "readable=1 group=Pupils\nsaved=1\nregistry=1 own=1 read=written by nobody\n");
+    TEncriptor saved(program_ + "/kv.dat", true);
+    EXPECT_EQ(saved.ReadString("Edited", ""), "by nobody");
+    EXPECT_EQ(saved.ReadString("nobody_GroupName", ""), "Pupils") << "nothing else lost";
+    struct stat st;
+    ASSERT_EQ(::stat((program_ + "/kv.dat").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0U);
+    EXPECT_EQ(st.st_mode & 0777, 0600U) << "still root's alone";
+    EXPECT_TRUE(std::filesystem::exists(machine + "/registry/HKCU/nobody.reg"))
+        << "the user's own hive, by the service's account name";
+    EXPECT_TRUE(RunAs(kUser, "cat " + machine + "/registry/HKLM.reg").Denied());
+}
+
 TEST_F(Authority, WithoutAPasswordTheUserStopsTheirOwnProtection) {
     WriteSettings("");
     ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
