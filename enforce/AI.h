@@ -72,6 +72,8 @@ public:
     bool ClearOnDestroy() const { return clearOnDestroy_; }
     void SetClearOnDestroy(bool value) { clearOnDestroy_ = value; }
     void SetPassword(const std::string& password);
+    /// The password every request carries; null until it is written.
+    const std::optional<std::string>& Password() const { return password_; }
     void SetOnError(TOnError onError) { onError_ = std::move(onError); }
 
 private:

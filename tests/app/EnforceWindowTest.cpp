@@ -148,6 +148,25 @@ TEST_F(EnforceWindow, WhileAPromptIsOpenTheTraysStopAndExitAreRefused) {
     EXPECT_EQ(service_.Count(), 4u);
 }
 
+// The service lets a user other than root weaken protection only with the
+// administrator's password: once the gate has accepted it, every request of
+// the window carries it.
+TEST_F(EnforceWindow, RequestsCarryThePasswordTheGateAccepted) {
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        EXPECT_FALSE(w->AIS().Password().has_value()) << "no password set, none sent";
+    }
+    store_.WriteString("Password", "SECRET");
+    auto w = Make(service_.SocketPath());
+    test::WhenModal<TSecurFrm>([](TSecurFrm* f) {
+        QTest::keyClicks(f->findChild<QLineEdit*>("Edit1"), "secret");
+        QTest::keyClick(f->findChild<QLineEdit*>("Edit1"), Qt::Key_Return);
+    });
+    ASSERT_EQ(RunStartup(*w, StartSwitch::None), StartupOutcome::ShowWindow);
+    EXPECT_EQ(w->AIS().Password(), std::optional<std::string>("SECRET"));
+}
+
 TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
     {
         auto w = Make(service_.SocketPath());

@@ -190,6 +190,21 @@ TEST_F(Authority, TheProtectedUsersProgramsCannotStopIt) {
     ExpectEnforced("after a copied program's /D with settings without a password");
     const Outcome installed = RunProgram(program_ + "/kv", "/D");
     ExpectEnforced("after the program's /D without the password:\n" + installed.output);
+
+    // The program made to believe it runs as root.
+    const std::string fakeRoot = dir_.File("fakeroot.so");
+    std::filesystem::copy_file(FAKE_ROOT, fakeRoot);
+    ASSERT_EQ(::chmod(fakeRoot.c_str(), 0755), 0);
+    const Outcome preloaded = RunProgram(program_ + "/kv", "/D", {"LD_PRELOAD=" + fakeRoot});
+    ExpectEnforced("after /D with LD_PRELOAD:\n" + preloaded.output);
+
+    // The user's own tray copy, killed.
+    const Outcome killed =
+        RunAs(kUser, program_ + "/kv /T & sleep 1; kill -9 $!; wait $!",
+              {"KESTRAVA_DEVICE=" + socket_, "KESTRAVA_RUNTIME=" + runtime_,
+               "KESTRAVA_NONINTERACTIVE=1", "QT_QPA_PLATFORM=offscreen", "HOME=" + runtime_});
+    EXPECT_EQ(killed.exit, 128 + SIGKILL) << killed.output;
+    ExpectEnforced("after the user's program was killed");
 }
 
 TEST_F(Authority, AnExecutableNamedLikeTheProgramIsNotTheProgram) {
