@@ -49,6 +49,7 @@ int main(int argc, char** argv) {
     if (!kv::platform::RunsAsRoot())
         kv::platform::SetFileBroker(&serviceFiles);
     kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
+    kv::platform::KeepAdministratorFilesPrivate(kv::platform::ExecutableDir());
 
     // Without a display the toolkit would abort: say why and end with 1.
     if (const std::string missing = kv::platform::MissingDisplay(args); !missing.empty()) {

@@ -18,6 +18,7 @@
 #include "driver/mounts/MountGuard.h"
 #include "driver/mounts/MountSet.h"
 #include "enforce/SettingsAuthority.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -37,8 +38,9 @@ const char kUsage[] =
     "                   else $XDG_STATE_HOME/kestrava/kvvxd.state)\n"
     "  --settings PATH  the administrator's settings (kv.dat): their password guards\n"
     "                   every request that would weaken a user's protection, and\n"
-    "                   users' logon starts load their rules from them. Without it\n"
-    "                   every request is open to every user.\n"
+    "                   users' logon starts load their rules from them (default:\n"
+    "                   kv.dat beside an installed kvvxd). Without settings every\n"
+    "                   request is open to every user.\n"
     "  --program PATH   the program's executable, the one file whose processes count\n"
     "                   as the program (default: kv beside kvvxd)\n"
     "  --foreground   stay attached and log to stderr (the default); prints \"ready\"\n"
@@ -143,6 +145,10 @@ int main(int argc, char** argv) {
         options.log = [](const std::string& line) { std::cerr << "kvvxd: " << line << std::endl; };
     }
 
+    // An installed service keeps the settings of the program installed with it.
+    if (const std::string folder = FolderOf(OwnExecutable());
+        settingsPath.empty() && kv::platform::ProgramInstalled(folder))
+        settingsPath = Canonical(folder + "/" + kv::platform::ProgramFiles::kSettings);
     // Processes show the canonical path of their executable.
     options.programPath = Canonical(options.programPath);
     std::unique_ptr<kv::TSettingsAuthority> authority;

@@ -59,6 +59,15 @@ bool ProgramInstalled(const std::string& programDir) {
            S_ISREG(marker.st_mode);
 }
 
+void KeepAdministratorFilesPrivate(const std::string& programDir) {
+    if (::geteuid() != 0 || !ProgramInstalled(programDir))
+        return;
+    ::chmod((programDir + "/" + ProgramFiles::kSettings).c_str(), 0600);
+    const std::string machine = programDir + "/machine";
+    MakeDirs(machine, 0700);
+    ::chmod(machine.c_str(), 0700);
+}
+
 bool MakeDirs(const std::string& path, unsigned mode) {
     if (path.empty())
         return false;

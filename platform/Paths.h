@@ -32,6 +32,10 @@ std::string DefaultAutostartDir();
 /// file `installed`, belongs to root and no one else may write it. A build
 /// tree is not installed, and writes nothing outside its machine folder.
 bool ProgramInstalled(const std::string& programDir);
+/// In an installed program's folder, run as root: the settings file and the
+/// machine folder become root's alone (0600, 0700), as the interceptor
+/// service keeps them; other users reach them through the service.
+void KeepAdministratorFilesPrivate(const std::string& programDir);
 /// Creates a folder and its parents (mode 0700 for new ones); false on failure.
 bool MakeDirs(const std::string& path, unsigned mode = 0700);
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "driver/DeviceClient.h"
 #include "settings/Encript.h"
@@ -282,6 +283,22 @@ TEST_F(Authority, TheAdministratorsFilesReachAUserWhoKnowsThePassword) {
     EXPECT_TRUE(std::filesystem::exists(machine + "/registry/HKCU/nobody.reg"))
         << "the user's own hive, by the service's account name";
     EXPECT_TRUE(RunAs(kUser, "cat " + machine + "/registry/HKLM.reg").Denied());
+}
+
+TEST_F(Authority, AnInstalledServiceKeepsTheSettingsInstalledBesideIt) {
+    std::filesystem::copy_file(KVVXD_PATH, program_ + "/kvvxd");
+    std::ofstream(program_ + "/installed").flush();
+    StopService(SIGTERM);
+    serviceExe_ = program_ + "/kvvxd";
+    serviceArgs_.clear();  // no --settings, no --program
+    ASSERT_TRUE(StartService());
+    const Outcome start = RunProgram(program_ + "/kv", "/S");
+    ASSERT_EQ(start.exit, 0) << start.output;
+    ExpectEnforced("after the logon start");
+    EXPECT_EQ(SendAs(kUser, socket_, {WithPassword(driver::code::kDeactivate, std::nullopt)}),
+              std::vector{0})
+        << "the password of the settings beside it guards them";
+    ExpectEnforced("after a Deactivate without the password");
 }
 
 TEST_F(Authority, WithoutAPasswordTheUserStopsTheirOwnProtection) {

@@ -108,7 +108,7 @@ bool ProtectionTest::StartService() {
         for (std::string& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(KVVXD_PATH, argv.data());
+        ::execv(serviceExe_.c_str(), argv.data());
         ::_exit(127);
     }
     ::close(out[1]);

@@ -64,7 +64,8 @@ protected:
     void MakeFolder(const std::string& folder, const std::vector<std::string>& files);
 
     kv::test::TempDir dir_;
-    /// More arguments for the next StartService.
+    /// The service's executable and more arguments for the next StartService.
+    std::string serviceExe_ = KVVXD_PATH;
     std::vector<std::string> serviceArgs_;
     std::string work_;
     std::string socket_;
