@@ -104,6 +104,14 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     idle->setInterval(100);
     connect(idle, &QTimer::timeout, this, &TSecFrm::ActionList1Update);
     idle->start();
+    // The refusals since protection started, from the service, while the window shows.
+    auto* refusals = new QTimer(this);
+    refusals->setInterval(1000);
+    connect(refusals, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            UpdateRefusalCount();
+    });
+    refusals->start();
     // A change of the focused view changes the protection commands' state at once.
     connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
     // F1 in a dialog opens the help at the dialog's topic.
@@ -334,6 +342,19 @@ void TSecFrm::CreateStatusBar() {
     bar->addWidget(statusPanels_[0]);
     bar->addPermanentWidget(statusPanels_[1]);
     bar->addPermanentWidget(statusPanels_[2]);
+    refusalPanel_ = new QLabel(bar);
+    refusalPanel_->setObjectName("RefusalCount");
+    refusalPanel_->setToolTip(
+        "Operations refused to you since your protection was started (kvctl log lists them)");
+    refusalPanel_->hide();
+    bar->addPermanentWidget(refusalPanel_);
+}
+
+void TSecFrm::UpdateRefusalCount() {
+    const std::optional<std::uint32_t> count = ais_->RefusalCount();
+    refusalPanel_->setVisible(count.has_value());
+    if (count)
+        refusalPanel_->setText(QString("Refused: %1").arg(*count));
 }
 
 void TSecFrm::CreateProtection() {

@@ -163,6 +163,9 @@ public:
     ui::TDirView* DirView1() const { return dirView_; }
     TProtectionController& Protection() { return *protection_; }
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
+    /// Shows the service's count of this user's refusals (hidden without a service).
+    void UpdateRefusalCount();
+    QLabel* RefusalPanel() const { return refusalPanel_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -245,6 +248,7 @@ private:
     ui::TQtTrayHost* trayHost_ = nullptr;
     std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
+    QLabel* refusalPanel_ = nullptr;
     QPointer<ui::THelpViewer> helpViewer_;
 };
 

@@ -47,6 +47,18 @@ inline constexpr std::uint32_t kReadFile = 0x8300009C;
 /// of the file (atomically), kFileRemove removes the file. Returned value on
 /// failure: an errno value.
 inline constexpr std::uint32_t kWriteFile = 0x830000A0;
+/// Input: a sequence number (4 bytes). Output: the kept refusals after it,
+/// oldest first, as many as fit: sequence, time, uid, pid, operation, entry
+/// (six words), then the process and the path, each NUL-terminated. Returned
+/// value: their number. A caller other than root gets only its own.
+inline constexpr std::uint32_t kGetDenials = 0x830000A4;
+/// No input. Returned value: the refusals of the table's uid since its
+/// protection was last started.
+inline constexpr std::uint32_t kGetDenialCount = 0x830000A8;
+/// No input. Output: for each entry of the table, how it is enforced
+/// ("mount /srv/ro", "not enforced: ..."), NUL-terminated. Returned value:
+/// their number.
+inline constexpr std::uint32_t kGetCoverage = 0x830000AC;
 }  // namespace code
 
 /// The files a program run by another user reads and writes through the

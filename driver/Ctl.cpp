@@ -1,11 +1,17 @@
 #include "driver/Ctl.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <optional>
+#include <thread>
+#include <vector>
 
+#include "driver/DenialLog.h"
 #include "driver/DeviceClient.h"
 #include "driver/Matcher.h"
 
@@ -17,7 +23,11 @@ const char kUsageText[] =
     "usage: kvctl [--device PATH] [--uid N] status\n"
     "       kvctl [--device PATH] [--uid N] entries\n"
     "       kvctl [--device PATH] [--uid N] check --op NAME --process NAME PATH\n"
-    "  --uid N  act on the table of uid N instead of the caller's own (root only)\n";
+    "       kvctl [--device PATH] [--uid N] log [--follow] [--json]\n"
+    "  --uid N   act on the table of uid N instead of the caller's own (root only)\n"
+    "  log       the refusals kept by the service (root: every uid's unless --uid;\n"
+    "            others: their own); --follow waits for more, --json prints one\n"
+    "            JSON object per line\n";
 
 /// Length of the valid UTF-8 sequence at text[at], or 0 when there is none.
 std::size_t Utf8Length(std::string_view text, std::size_t at) {
@@ -66,7 +76,7 @@ std::string JsonText(std::string_view text) {
     return out + "\"";
 }
 
-std::string OperationNames() {
+std::string AllOperationNames() {
     std::string names;
     for (const OperationName& op : kOperations)
         names += std::string(names.empty() ? "" : ", ") + op.name;
@@ -107,6 +117,69 @@ bool FetchEntry(DeviceClient& device, std::uint32_t index, Entry* entry, std::os
     return true;
 }
 
+std::string UserName(uid_t uid) {
+    std::vector<char> buffer(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &pw, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::to_string(uid);
+    return found->pw_name;
+}
+
+std::string UtcTime(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    ::gmtime_r(&t, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string DenialLine(const Denial& d, bool json) {
+    if (json) {
+        return "{\"sequence\":" + std::to_string(d.sequence) + ",\"time\":\"" + UtcTime(d.time) +
+               "\",\"uid\":" + std::to_string(d.uid) + ",\"user\":" + JsonText(UserName(d.uid)) +
+               ",\"pid\":" + std::to_string(d.pid) + ",\"process\":" + JsonText(d.process) +
+               ",\"operation\":" + JsonText(OperationNames(d.operation)) +
+               ",\"path\":" + JsonText(d.path) + ",\"entry\":" + std::to_string(d.entry) + "}";
+    }
+    return UtcTime(d.time) + " uid " + std::to_string(d.uid) + " (" + UserName(d.uid) + ") pid " +
+           std::to_string(d.pid) + " " + BaseName(d.process) + ": " + OperationNames(d.operation) +
+           " " + d.path + " refused by entry " + std::to_string(d.entry);
+}
+
+/// Prints the refusals after `*sequence` and moves it past them.
+bool PrintDenials(DeviceClient& device, std::uint32_t* sequence, bool json, std::ostream& out,
+                  std::ostream& err, int* exitCode) {
+    for (;;) {
+        Request request = MakeRequest(code::kGetDenials);
+        request.index = *sequence;
+        request.outputSize = static_cast<std::uint32_t>(kMaxFrameBody - kReplyHeaderSize);
+        Reply reply;
+        if (!Ask(device, request, &reply, err, exitCode))
+            return false;
+        std::size_t offset = 0;
+        for (std::uint32_t i = 0; i < reply.returned; ++i) {
+            Denial d;
+            if (!DecodeDenial(reply.output, &offset, &d)) {
+                err << "kvctl: the service sent a damaged refusal\n";
+                *exitCode = ctl_exit::kFailed;
+                return false;
+            }
+            out << DenialLine(d, json) << "\n";
+            *sequence = d.sequence;
+        }
+        out.flush();
+        if (reply.returned == 0)
+            return true;
+    }
+}
+
 }  // namespace
 
 std::string EntryJson(std::uint32_t index, const Entry& entry) {
@@ -125,6 +198,8 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string process;
     std::optional<std::string> uidText;
     std::vector<std::string> operands;
+    bool follow = false;
+    bool json = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&](std::string* target) {
@@ -147,6 +222,10 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         } else if (arg == "--uid") {
             if (!value(&uidText.emplace()))
                 return ctl_exit::kUsage;
+        } else if (arg == "--follow") {
+            follow = true;
+        } else if (arg == "--json") {
+            json = true;
         } else if (arg == "--help" || arg == "-h") {
             out << kUsageText;
             return ctl_exit::kOk;
@@ -169,7 +248,11 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
     }
     std::uint32_t operation = 0;
-    if (command == "status" || command == "entries") {
+    if ((follow || json) && command != "log") {
+        err << "kvctl: --follow and --json belong to log\n" << kUsageText;
+        return ctl_exit::kUsage;
+    }
+    if (command == "status" || command == "entries" || command == "log") {
         if (!operands.empty() || !opName.empty() || !process.empty()) {
             err << "kvctl: " << command << " takes no arguments\n" << kUsageText;
             return ctl_exit::kUsage;
@@ -182,7 +265,7 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
         const auto bit = OperationBit(opName);
         if (!bit) {
             err << "kvctl: unknown operation \"" << opName << "\"; the operations are "
-                << OperationNames() << "\n";
+                << AllOperationNames() << "\n";
             return ctl_exit::kUsage;
         }
         operation = *bit;
@@ -236,6 +319,39 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 break;
             out << "  " << mounts.output.substr(pos, nul - pos) << "\n";
             pos = nul + 1;
+        }
+        Reply refused;
+        if (!Ask(device, MakeRequest(code::kGetDenialCount), &refused, err, &exitCode))
+            return exitCode;
+        out << "refused since protection started: " << refused.returned << "\n";
+        Request coverageRequest = MakeRequest(code::kGetCoverage);
+        coverageRequest.outputSize = static_cast<std::uint32_t>(kMaxFrameBody - kReplyHeaderSize);
+        Reply coverage;
+        if (!Ask(device, coverageRequest, &coverage, err, &exitCode))
+            return exitCode;
+        out << "enforcement of the entries:\n";
+        std::size_t pos = 0;
+        for (std::uint32_t i = 0; i < coverage.returned; ++i) {
+            const std::size_t nul = coverage.output.find('\0', pos);
+            if (nul == std::string::npos)
+                break;
+            Entry entry;
+            if (!FetchEntry(device, i, &entry, err, &exitCode))
+                return exitCode;
+            out << "  " << i << " " << entry.FileMask << ": "
+                << coverage.output.substr(pos, nul - pos) << "\n";
+            pos = nul + 1;
+        }
+        return ctl_exit::kOk;
+    }
+    if (command == "log") {
+        std::uint32_t sequence = 0;
+        if (!PrintDenials(device, &sequence, json, out, err, &exitCode))
+            return exitCode;
+        while (follow) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            if (!PrintDenials(device, &sequence, json, out, err, &exitCode))
+                return exitCode;
         }
         return ctl_exit::kOk;
     }

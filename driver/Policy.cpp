@@ -7,11 +7,12 @@
 namespace kv::driver {
 
 Policy::Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::string> folders,
-               std::uint64_t generation, std::string program)
+               std::uint64_t generation, std::string program, std::shared_ptr<DenialLog> denials)
     : users_(std::move(users)),
       folders_(std::move(folders)),
       generation_(generation),
-      program_(std::move(program)) {
+      program_(std::move(program)),
+      denials_(std::move(denials)) {
     std::sort(folders_.begin(), folders_.end());
     folders_.erase(std::unique(folders_.begin(), folders_.end()), folders_.end());
 }
@@ -52,7 +53,8 @@ std::string EntryFolder(std::string_view fileMask) {
 }
 
 std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation,
-                                          const std::string& program) {
+                                          const std::string& program,
+                                          std::shared_ptr<DenialLog> denials) {
     std::unordered_map<uid_t, UserRules> users;
     std::vector<std::string> folders;
     for (auto& [uid, table] : tables.All()) {
@@ -72,8 +74,8 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         rules.hide = std::make_shared<const MatchIndex>(hiding);
         users.emplace(uid, std::move(rules));
     }
-    return std::make_shared<const Policy>(std::move(users), std::move(folders), generation,
-                                          program);
+    return std::make_shared<const Policy>(std::move(users), std::move(folders), generation, program,
+                                          std::move(denials));
 }
 
 }  // namespace kv::driver

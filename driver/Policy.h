@@ -15,6 +15,7 @@
 
 namespace kv::driver {
 
+class DenialLog;
 class TableSet;
 
 inline constexpr std::uint32_t kHideBit = 0x200;  // "List": left out of listings
@@ -41,7 +42,8 @@ class Policy {
 public:
     Policy() = default;
     Policy(std::unordered_map<uid_t, UserRules> users, std::vector<std::string> folders,
-           std::uint64_t generation, std::string program = {});
+           std::uint64_t generation, std::string program = {},
+           std::shared_ptr<DenialLog> denials = {});
 
     /// The rules of `uid`, or null when its table is not active.
     const UserRules* For(uid_t uid) const;
@@ -56,6 +58,8 @@ public:
     /// itself, unless it is named like the program without being the
     /// program's file (kProgramImpostor then).
     std::string ProcessOf(std::string path) const;
+    /// Where the engines record refusals; null: nowhere.
+    DenialLog* Denials() const { return denials_.get(); }
     bool Empty() const { return users_.empty(); }
 
 private:
@@ -63,6 +67,7 @@ private:
     std::vector<std::string> folders_;
     std::uint64_t generation_ = 0;
     std::string program_;  ///< the program's executable; empty: none is trusted
+    std::shared_ptr<DenialLog> denials_;
 };
 
 /// The folder named by the literal part of a FileMask: the text before the
@@ -71,9 +76,10 @@ private:
 std::string EntryFolder(std::string_view fileMask);
 
 /// The policy of the active tables of `tables` (their indexes compiled).
-/// `program` is the path of the program's executable.
+/// `program` is the path of the program's executable; refusals go to `denials`.
 std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation,
-                                          const std::string& program = {});
+                                          const std::string& program = {},
+                                          std::shared_ptr<DenialLog> denials = {});
 
 class PublishedPolicy {
 public:

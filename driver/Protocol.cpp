@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "driver/DenialLog.h"
+
 namespace kv::driver {
 
 void PutU32(std::string* out, std::uint32_t value) {
@@ -28,6 +30,8 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kGetActive:
         case code::kGetMounts:
         case code::kCheckPassword:
+        case code::kGetDenialCount:
+        case code::kGetCoverage:
             return 0;
         case code::kCheck:
             return 12;
@@ -37,6 +41,7 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kGetEntry:
         case code::kSelectUid:
         case code::kLoadRules:
+        case code::kGetDenials:
             return 4;
         default:
             return std::nullopt;
@@ -143,6 +148,7 @@ std::string EncodeRequest(const Request& request) {
             builder.Text(request.process);
             break;
         case code::kGetEntry:
+        case code::kGetDenials:
             builder.Word(request.index);
             break;
         case code::kSelectUid:
@@ -223,6 +229,7 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
                    ReadRequiredText(body, textStart, GetU32(input, 8), "process", &request->process,
                                     error);
         case code::kGetEntry:
+        case code::kGetDenials:
             request->index = GetU32(input, 0);
             return true;
         case code::kSelectUid:
@@ -305,6 +312,41 @@ bool EntryFromRecord(const EntryRecordTexts& record, Entry* entry) {
     entry->ExcludeFiles = record.ExcludeFiles.value_or("");
     entry->Processes = record.Processes.value_or("");
     entry->ExcludeProc = record.ExcludeProc.value_or("");
+    return true;
+}
+
+void EncodeDenial(const Denial& denial, std::string* out) {
+    PutU32(out, denial.sequence);
+    PutU32(out, static_cast<std::uint32_t>(denial.time));
+    PutU32(out, static_cast<std::uint32_t>(denial.uid));
+    PutU32(out, static_cast<std::uint32_t>(denial.pid));
+    PutU32(out, denial.operation);
+    PutU32(out, denial.entry);
+    *out += denial.process;
+    out->push_back('\0');
+    *out += denial.path;
+    out->push_back('\0');
+}
+
+bool DecodeDenial(std::string_view output, std::size_t* offset, Denial* denial) {
+    std::size_t pos = *offset;
+    if (output.size() < pos + 24)
+        return false;
+    denial->sequence = GetU32(output, pos);
+    denial->time = GetU32(output, pos + 4);
+    denial->uid = static_cast<uid_t>(GetU32(output, pos + 8));
+    denial->pid = static_cast<pid_t>(GetU32(output, pos + 12));
+    denial->operation = GetU32(output, pos + 16);
+    denial->entry = GetU32(output, pos + 20);
+    pos += 24;
+    for (std::string* text : {&denial->process, &denial->path}) {
+        const std::size_t nul = output.find('\0', pos);
+        if (nul == std::string_view::npos)
+            return false;
+        *text = std::string(output.substr(pos, nul - pos));
+        pos = nul + 1;
+    }
+    *offset = pos;
     return true;
 }
 

@@ -54,7 +54,7 @@ struct Request {
     std::uint32_t operation = 0;           // check
     std::string path;                      // check
     std::string process;                   // check
-    std::uint32_t index = 0;               // get entry
+    std::uint32_t index = 0;               // get entry; get denials: the sequence to start after
     std::uint32_t uid = 0;                 // select uid
     std::optional<std::string> principal;  // load rules
     std::uint32_t file = 0;                // read or write file: the file id
@@ -91,6 +91,12 @@ std::string EncodeRequest(const Request& request);
 /// A whole reply frame (length prefix included).
 std::string EncodeReply(const Reply& reply);
 [[nodiscard]] bool DecodeReply(std::string_view body, Reply* reply, std::string* error);
+
+/// Output of a get-denials request: one record.
+void EncodeDenial(const struct Denial& denial, std::string* out);
+/// Reads the record at `*offset` and moves past it; false when it is cut short.
+[[nodiscard]] bool DecodeDenial(std::string_view output, std::size_t* offset,
+                                struct Denial* denial);
 
 /// Output of a get-entry request.
 std::string EncodeEntryOutput(const Entry& entry);

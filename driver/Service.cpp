@@ -42,7 +42,9 @@ Reply Success(std::uint32_t returned = 0) {
 }  // namespace
 
 Service::Service(ServiceOptions options)
-    : options_(std::move(options)), tables_(options_.statePath) {}
+    : options_(std::move(options)),
+      tables_(options_.statePath),
+      denials_(std::make_shared<DenialLog>(options_.log)) {}
 
 Service::~Service() {
     for (Client& c : clients_)
@@ -144,7 +146,7 @@ void Service::RequestStop() {
 }
 
 void Service::PublishPolicy() {
-    policy_.Publish(BuildPolicy(tables_, ++generation_, options_.programPath));
+    policy_.Publish(BuildPolicy(tables_, ++generation_, options_.programPath, denials_));
     policyStale_ = false;
     if (options_.policyChanged)
         options_.policyChanged(policy_.Current());
@@ -182,6 +184,8 @@ Reply Service::Handle(const Request& request, Client& client) {
             const bool active = request.code == code::kActivate;
             const bool changed = table.Active() != active;
             table.SetActive(active);
+            if (changed && active)
+                denials_->ResetCount(uid);
             if (changed || policyStale_)
                 PublishPolicy();
             return Success();
@@ -214,6 +218,42 @@ Reply Service::Handle(const Request& request, Client& client) {
                 default:
                     return Failure();
             }
+        }
+        case code::kGetDenials: {
+            // Root sees every uid's refusals unless it selected one.
+            const uid_t whose = client.uid == 0 && client.target == static_cast<uid_t>(-1)
+                                    ? static_cast<uid_t>(-1)
+                                    : uid;
+            Reply reply = Success();
+            for (const Denial& d : denials_->After(request.index, whose)) {
+                std::string record;
+                EncodeDenial(d, &record);
+                if (reply.output.size() + record.size() > request.outputSize)
+                    break;
+                reply.output += record;
+                ++reply.returned;
+            }
+            return reply;
+        }
+        case code::kGetDenialCount:
+            return Success(denials_->CountOf(uid));
+        case code::kGetCoverage: {
+            Reply reply = Success(table.Count());
+            for (const Entry& e : table.Entries()) {
+                const std::string folder = EntryFolder(e.FileMask);
+                std::string how;
+                if (!table.Active())
+                    how = "not enforced: the table is not active";
+                else if (folder.empty())
+                    how = "not enforced: no folder to mount over (the pattern begins with \"*\")";
+                else
+                    how = options_.coverageOf ? options_.coverageOf(folder)
+                                              : "not enforced: the service is not running as root";
+                reply.output += how + '\0';
+            }
+            if (reply.output.size() > request.outputSize)
+                return Failure(reply.returned);
+            return reply;
         }
         case code::kGetMounts: {
             const std::vector<std::string> folders =
@@ -260,6 +300,7 @@ Reply Service::LoadRules(const Request& request, uid_t uid, EntryTable& table) {
             Log(error);
     }
     table.SetActive(true);
+    denials_->ResetCount(uid);
     PublishPolicy();
     Log("loaded " + std::to_string(table.Count()) + " entries of " + principal + " for uid " +
         std::to_string(uid));

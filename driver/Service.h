@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/Authority.h"
+#include "driver/DenialLog.h"
 #include "driver/EntryTable.h"
 #include "driver/PasswordThrottle.h"
 #include "driver/Policy.h"
@@ -30,6 +31,8 @@ struct ServiceOptions {
     std::function<void(const std::shared_ptr<const Policy>&)> policyChanged;
     /// The folders the engines protect with mounts now (for kvctl status).
     std::function<std::vector<std::string>()> mountedFolders;
+    /// How an entry naming a folder is enforced (for kvctl status).
+    std::function<std::string(const std::string& folder)> coverageOf;
     /// The administrator's settings. Null: no password is known, so every
     /// request is open to every caller, and no rules can be loaded.
     IAuthority* authority = nullptr;
@@ -86,6 +89,7 @@ public:
     /// Answers one request body as if sent by `uid` (what Run does for each frame).
     Reply HandleBody(std::string_view body, uid_t uid = 0);
     TableSet& Tables() { return tables_; }
+    DenialLog& Denials() { return *denials_; }
     /// The policy the engines enforce now.
     std::shared_ptr<const Policy> CurrentPolicy() const { return policy_.Current(); }
 
@@ -140,6 +144,7 @@ private:
     TableSet tables_;
     PublishedPolicy policy_;
     PasswordThrottle throttle_;
+    std::shared_ptr<DenialLog> denials_;
     std::uint64_t generation_ = 0;
     /// A table that is active changed and its policy is not published yet.
     bool policyStale_ = false;

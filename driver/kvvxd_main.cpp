@@ -176,6 +176,9 @@ int main(int argc, char** argv) {
             mounts->Apply(p);
         };
         options.mountedFolders = [&mounts] { return mounts->Folders(); };
+        options.coverageOf = [&mounts](const std::string& folder) {
+            return mounts->Coverage(folder);
+        };
     } else {
         options.log("not running as root: protection is not enforced");
     }

@@ -80,6 +80,13 @@ bool TDodiInterceptor::CheckPassword(const std::string& password) {
     return device_.Request(code::kCheckPassword, password, nullptr, 0, &returned);
 }
 
+std::optional<std::uint32_t> TDodiInterceptor::RefusalCount() {
+    std::uint32_t count = 0;
+    if (!device_.Request(code::kGetDenialCount, std::nullopt, nullptr, 0, &count))
+        return std::nullopt;
+    return count;
+}
+
 std::optional<bool> TDodiInterceptor::PasswordSet() {
     std::uint32_t returned = 0;
     if (device_.Request(code::kCheckPassword, std::nullopt, nullptr, 0, &returned))

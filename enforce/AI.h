@@ -60,6 +60,9 @@ public:
     /// Whether the service knows an administrator's password is set (asking
     /// costs no try); nullopt when it does not answer.
     std::optional<bool> PasswordSet();
+    /// The operations refused to this user since its protection was started;
+    /// nullopt when the service does not answer.
+    std::optional<std::uint32_t> RefusalCount();
     /// Asks for the number of entries; false when the request failed.
     bool GetEntryCount(std::uint32_t& count);
     /// The number of entries, 0xFFFFFFFF when the request failed.

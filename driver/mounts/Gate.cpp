@@ -2,12 +2,13 @@
 
 #include <cerrno>
 
+#include "driver/DenialLog.h"
 #include "driver/mounts/Caller.h"
 
 namespace kv::driver::mounts {
 
 Gate::Gate(const Policy& policy, uid_t uid, pid_t pid)
-    : policy_(policy), rules_(policy.For(uid)), pid_(pid) {}
+    : policy_(policy), rules_(policy.For(uid)), uid_(uid), pid_(pid) {}
 
 const std::string& Gate::Process() {
     if (!process_)
@@ -15,8 +16,8 @@ const std::string& Gate::Process() {
     return *process_;
 }
 
-bool Gate::Refused(std::uint32_t bits, std::string_view path) {
-    return rules_ && rules_->all->Decide(bits, path, Process()).refused;
+Decision Gate::Decide(std::uint32_t bits, std::string_view path) {
+    return rules_ ? rules_->all->Decide(bits, path, Process()) : Decision{};
 }
 
 bool Gate::Hidden(std::string_view path) {
@@ -29,7 +30,17 @@ int Gate::Check(std::uint32_t bits, std::string_view path) {
         return 0;
     if (Hidden(path))
         return ENOENT;
-    return Refused(bits, path) ? EACCES : 0;
+    const Decision decision = Decide(bits, path);
+    if (!decision.refused)
+        return 0;
+    if (DenialLog* log = policy_.Denials())
+        log->Add({.uid = uid_,
+                  .pid = pid_,
+                  .process = Process(),
+                  .operation = bits,
+                  .path = std::string(path),
+                  .entry = decision.entry});
+    return EACCES;
 }
 
 std::uint32_t Gate::TimesHidden(std::string_view path) {
@@ -37,7 +48,7 @@ std::uint32_t Gate::TimesHidden(std::string_view path) {
     if (!rules_)
         return hidden;
     for (const std::uint32_t bit : {op::kTimeGetA, op::kTimeGetC, op::kTimeGetM}) {
-        if (Refused(bit, path))
+        if (Decide(bit, path).refused)
             hidden |= bit;
     }
     return hidden;

@@ -43,7 +43,8 @@ public:
     /// Whether the caller's table is active at all.
     bool Protected() const { return rules_ != nullptr; }
     /// 0 when every operation of `bits` on `path` is allowed, ENOENT when the
-    /// item is hidden from the caller, EACCES when an entry refuses.
+    /// item is hidden from the caller, EACCES when an entry refuses (recorded
+    /// in the policy's denial log).
     int Check(std::uint32_t bits, std::string_view path);
     /// Whether the item is left out of the caller's listings.
     bool Hidden(std::string_view path);
@@ -51,11 +52,12 @@ public:
     std::uint32_t TimesHidden(std::string_view path);
 
 private:
-    bool Refused(std::uint32_t bits, std::string_view path);
+    Decision Decide(std::uint32_t bits, std::string_view path);
     const std::string& Process();
 
     const Policy& policy_;
     const UserRules* rules_;
+    uid_t uid_;
     pid_t pid_;
     std::optional<std::string> process_;
 };

@@ -119,6 +119,7 @@ void MountSet::Apply(const std::shared_ptr<const Policy>& policy) {
         PlanMounts(policy->Folders(), reserved_, [this](const std::string& folder) {
             return mounts_.contains(folder) ? NotMounted::kMounted : CheckFolder(folder);
         });
+    skipped_ = plan.skipped;
     for (auto it = mounts_.begin(); it != mounts_.end();) {
         if (std::binary_search(plan.folders.begin(), plan.folders.end(), it->first)) {
             ++it;
@@ -153,6 +154,17 @@ std::vector<std::string> MountSet::Folders() const {
     for (const auto& [folder, mount] : mounts_)
         folders.push_back(folder);
     return folders;
+}
+
+std::string MountSet::Coverage(const std::string& folder) const {
+    for (const auto& [mounted, mount] : mounts_) {
+        if (IsAtOrBelow(folder, mounted))
+            return "mount " + mounted;
+    }
+    const auto it = skipped_.find(folder);
+    if (it != skipped_.end() && it->second != NotMounted::kInside)
+        return std::string("not enforced: ") + Describe(it->second);
+    return "not enforced: the mount could not be made (see the service's log)";
 }
 
 }  // namespace kv::driver::mounts

@@ -44,6 +44,9 @@ public:
     void Apply(const std::shared_ptr<const Policy>& policy);
     /// The folders mounted now.
     std::vector<std::string> Folders() const;
+    /// How an entry naming `folder` is enforced: "mount <folder>" (the mount
+    /// that covers it), or "not enforced: <why>".
+    std::string Coverage(const std::string& folder) const;
 
 private:
     std::vector<std::string> reserved_;
@@ -51,6 +54,8 @@ private:
     std::function<void(const std::string&)> log_;
     PublishedPolicy policy_;
     std::map<std::string, std::unique_ptr<Mount>> mounts_;
+    /// Why the folders of the last plan that got no mount of their own got none.
+    std::map<std::string, NotMounted> skipped_;
 };
 
 }  // namespace kv::driver::mounts

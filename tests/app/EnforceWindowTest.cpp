@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -165,6 +166,25 @@ TEST_F(EnforceWindow, RequestsCarryThePasswordTheGateAccepted) {
     });
     ASSERT_EQ(RunStartup(*w, StartSwitch::None), StartupOutcome::ShowWindow);
     EXPECT_EQ(w->AIS().Password(), std::optional<std::string>("SECRET"));
+}
+
+TEST_F(EnforceWindow, TheStatusBarCountsTheRefusalsSinceProtectionStarted) {
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    w->UpdateRefusalCount();
+    ASSERT_FALSE(w->RefusalPanel()->isHidden());
+    EXPECT_EQ(w->RefusalPanel()->text().toStdString(), "Refused: 0");
+    driver::Denial mine;
+    mine.uid = ::geteuid();
+    driver::Denial theirs;
+    theirs.uid = ::geteuid() + 1;
+    service_.Service().Denials().Add(mine);
+    service_.Service().Denials().Add(theirs);
+    w->UpdateRefusalCount();
+    EXPECT_EQ(w->RefusalPanel()->text().toStdString(), "Refused: 1");
+    service_.Stop();
+    w->UpdateRefusalCount();
+    EXPECT_TRUE(w->RefusalPanel()->isHidden()) << "no service, no count";
 }
 
 TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {

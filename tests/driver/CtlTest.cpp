@@ -26,13 +26,20 @@ protected:
 TEST_F(CtlTest, StatusShowsCountAndActiveStateOfTheCallersTable) {
     const std::string uid = std::to_string(::getuid());
     EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
-    EXPECT_EQ(out_.str(), "uid: " + uid + "\nentries: 0\nactive: no\nprotection mounts: 0\n");
+    EXPECT_EQ(out_.str(), "uid: " + uid +
+                              "\nentries: 0\nactive: no\nprotection mounts: 0\nrefused since "
+                              "protection started: 0\nenforcement of the entries:\n");
     Load({Add("/a/*"), Add("/b/*")});
     auto client = Connect();
     ASSERT_TRUE(Send(*client, code::kActivate).success);
     out_.str("");
     EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
-    EXPECT_EQ(out_.str(), "uid: " + uid + "\nentries: 2\nactive: yes\nprotection mounts: 0\n");
+    // A service that is not root mounts nothing, and says so per entry.
+    EXPECT_EQ(out_.str(), "uid: " + uid +
+                              "\nentries: 2\nactive: yes\nprotection mounts: 0\nrefused since "
+                              "protection started: 0\nenforcement of the entries:\n"
+                              "  0 /a/*: not enforced: the service is not running as root\n"
+                              "  1 /b/*: not enforced: the service is not running as root\n");
 }
 
 TEST_F(CtlTest, RootAddressesAnotherUidsTable) {
@@ -40,7 +47,9 @@ TEST_F(CtlTest, RootAddressesAnotherUidsTable) {
         GTEST_SKIP() << "needs root";
     out_.str("");
     EXPECT_EQ(Run({"--uid", "4242", "status"}), ctl_exit::kOk);
-    EXPECT_EQ(out_.str(), "uid: 4242\nentries: 0\nactive: no\nprotection mounts: 0\n");
+    EXPECT_EQ(out_.str(),
+              "uid: 4242\nentries: 0\nactive: no\nprotection mounts: 0\nrefused since protection "
+              "started: 0\nenforcement of the entries:\n");
     Load({Add("/a/*")});  // root's own table
     out_.str("");
     EXPECT_EQ(Run({"--uid", "4242", "entries"}), ctl_exit::kOk);

@@ -38,6 +38,7 @@ public:
     }
 
     std::string SocketPath() const { return dir_.File("VEVUZ"); }
+    driver::Service& Service() { return *service_; }
 
     driver::Reply Send(const driver::Request& request) const {
         driver::DeviceClient client;

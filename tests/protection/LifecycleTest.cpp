@@ -23,9 +23,11 @@ TEST_F(ServiceLife, ARestartedServiceEnforcesItsTablesAgain) {
     EXPECT_EQ(MountsUnder(work_), std::vector<std::string>{folder});
     const Outcome status = RunAs(0, std::string(KVCTL_PATH) + " --device " + socket_ + " --uid " +
                                         std::to_string(kUser) + " status");
-    EXPECT_EQ(status.output, "uid: " + std::to_string(kUser) +
-                                 "\nentries: 1\nactive: yes\nprotection mounts: 1\n  " + folder +
-                                 "\n");
+    EXPECT_EQ(status.output,
+              "uid: " + std::to_string(kUser) +
+                  "\nentries: 1\nactive: yes\nprotection mounts: 1\n  " + folder +
+                  "\nrefused since protection started: 0\nenforcement of the entries:\n  0 " +
+                  folder + "/*: mount " + folder + "\n");
     EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Denied());
     EXPECT_TRUE(RunAs(kUser, "touch " + folder + "/g").Denied());
 }

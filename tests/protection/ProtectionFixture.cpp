@@ -99,8 +99,10 @@ bool ProtectionTest::StartService() {
     service_ = ::fork();
     if (service_ == 0) {
         ::dup2(out[1], 1);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 2);
+        const int log = serviceLog_.empty()
+                            ? ::open("/dev/null", O_WRONLY)
+                            : ::open(serviceLog_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::dup2(log, 2);
         std::vector<std::string> args = {"kvvxd", "--foreground", "--socket",
                                          socket_, "--state",      state};
         args.insert(args.end(), serviceArgs_.begin(), serviceArgs_.end());

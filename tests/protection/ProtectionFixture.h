@@ -67,6 +67,8 @@ protected:
     /// The service's executable and more arguments for the next StartService.
     std::string serviceExe_ = KVVXD_PATH;
     std::vector<std::string> serviceArgs_;
+    /// Where the service's log lines go; empty: nowhere.
+    std::string serviceLog_;
     std::string work_;
     std::string socket_;
     pid_t service_ = -1;
