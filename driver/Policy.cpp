@@ -22,10 +22,14 @@ const UserRules* Policy::For(uid_t uid) const {
     return it == users_.end() ? nullptr : &it->second;
 }
 
-std::string Policy::ProcessOf(std::string path) const {
-    if (ProcessBaseName(path) == kProgramProcess && (program_.empty() || path != program_))
+std::string ProcessNameOf(std::string path, const std::string& program) {
+    if (ProcessBaseName(path) == kProgramProcess && (program.empty() || path != program))
         return kProgramImpostor;
     return path;
+}
+
+std::string Policy::ProcessOf(std::string path) const {
+    return ProcessNameOf(std::move(path), program_);
 }
 
 bool Policy::HoldsProtected(std::string_view folder) const {
@@ -42,6 +46,22 @@ bool Policy::HoldsProtected(std::string_view folder) const {
     const std::string below = std::string(folder) + "/";
     const auto under = std::lower_bound(it, folders_.end(), below);
     return under != folders_.end() && under->starts_with(below);
+}
+
+bool InSystemTree(std::string_view folder) {
+    static constexpr std::string_view kTrees[] = {"/usr",   "/etc",   "/bin",    "/sbin", "/lib",
+                                                  "/lib32", "/lib64", "/libx32", "/boot", "/dev",
+                                                  "/proc",  "/sys",   "/run"};
+    for (std::string_view tree : kTrees) {
+        if (folder == tree ||
+            (folder.starts_with(tree) && folder.size() > tree.size() && folder[tree.size()] == '/'))
+            return true;
+    }
+    return false;
+}
+
+bool NeedsOpenEvents(std::string_view folder) {
+    return folder.empty() || folder == "/" || InSystemTree(folder);
 }
 
 std::string EntryFolder(std::string_view fileMask) {
@@ -63,9 +83,14 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         UserRules rules;
         rules.all = table.Index();
         std::vector<Entry> hiding;
+        std::uint32_t index = 0;
         for (const Entry& e : table.Entries()) {
-            if (const std::string folder = EntryFolder(e.FileMask); !folder.empty())
+            const std::string folder = EntryFolder(e.FileMask);
+            if (!folder.empty())
                 folders.push_back(folder);
+            if (NeedsOpenEvents(folder))
+                rules.openEntries.emplace_back(index, e);
+            ++index;
             if (e.dwOperation & kHideBit) {
                 hiding.push_back(e);
                 hiding.back().dwOperation = kHideBit;

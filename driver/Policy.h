@@ -26,6 +26,18 @@ inline constexpr char kProgramProcess[] = "kv";
 /// program but is another file: it must not pass for the program.
 inline constexpr char kProgramImpostor[] = "kv (not the program)";
 
+/// The process name decisions use for the executable `path`: the path
+/// itself, unless it is named like the program without being `program`
+/// (kProgramImpostor then).
+std::string ProcessNameOf(std::string path, const std::string& program);
+
+/// Whether `folder` is or lies in a folder the system itself runs from
+/// (/usr, /etc, /run, ...): never mounted over.
+bool InSystemTree(std::string_view folder);
+/// Whether an entry naming `folder` (EntryFolder) can only be enforced by
+/// open events: no folder ("*..."), the root, or a system folder.
+bool NeedsOpenEvents(std::string_view folder);
+
 /// The compiled rules of one uid whose table is active.
 struct UserRules {
     /// Every entry of the table.
@@ -33,6 +45,8 @@ struct UserRules {
     /// Only the entries with the Hide bit, each reduced to that bit, so that
     /// "hidden" is never confused with "inaccessible".
     std::shared_ptr<const MatchIndex> hide;
+    /// The entries that only open events can enforce, with their index in the table.
+    std::vector<std::pair<std::uint32_t, Entry>> openEntries;
 };
 
 /// What the enforcement engines decide with: the rules of every active table,
@@ -61,6 +75,7 @@ public:
     /// Where the engines record refusals; null: nowhere.
     DenialLog* Denials() const { return denials_.get(); }
     bool Empty() const { return users_.empty(); }
+    const std::unordered_map<uid_t, UserRules>& Users() const { return users_; }
 
 private:
     std::unordered_map<uid_t, UserRules> users_;

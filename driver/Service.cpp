@@ -244,8 +244,6 @@ Reply Service::Handle(const Request& request, Client& client) {
                 std::string how;
                 if (!table.Active())
                     how = "not enforced: the table is not active";
-                else if (folder.empty())
-                    how = "not enforced: no folder to mount over (the pattern begins with \"*\")";
                 else
                     how = options_.coverageOf ? options_.coverageOf(folder)
                                               : "not enforced: the service is not running as root";

@@ -15,6 +15,7 @@
 
 #include "driver/DeviceClient.h"
 #include "driver/Service.h"
+#include "driver/events/OpenEvents.h"
 #include "driver/mounts/MountGuard.h"
 #include "driver/mounts/MountSet.h"
 #include "enforce/SettingsAuthority.h"
@@ -165,19 +166,29 @@ int main(int argc, char** argv) {
     // and answers checks, and enforces nothing.
     kv::driver::mounts::MountGuard guard;
     std::unique_ptr<kv::driver::mounts::MountSet> mounts;
+    kv::driver::events::OpenEvents openEvents(options.programPath, settingsPath, options.log);
     if (::geteuid() == 0) {
         std::string guardError;
         if (!guard.Start(&guardError))
             options.log("cannot start the mount guard: " + guardError);
+        if (std::string eventsError; !openEvents.Start(&eventsError))
+            options.log("cannot start the open-event responder: " + eventsError);
         mounts = std::make_unique<kv::driver::mounts::MountSet>(
             ReservedFolders(options, settingsPath), guard.Running() ? &guard : nullptr,
             options.log);
-        options.policyChanged = [&mounts](const std::shared_ptr<const kv::driver::Policy>& p) {
+        options.policyChanged = [&mounts,
+                                 &openEvents](const std::shared_ptr<const kv::driver::Policy>& p) {
             mounts->Apply(p);
+            openEvents.Apply(p);
         };
         options.mountedFolders = [&mounts] { return mounts->Folders(); };
-        options.coverageOf = [&mounts](const std::string& folder) {
-            return mounts->Coverage(folder);
+        options.coverageOf = [&mounts, &openEvents](const std::string& folder) -> std::string {
+            if (!kv::driver::NeedsOpenEvents(folder))
+                return mounts->Coverage(folder);
+            if (!openEvents.Running())
+                return "not enforced: no folder to mount over, and no open events";
+            return "open events (Open, Read, Full, List of folders; the other bits are not "
+                   "enforced)";
         };
     } else {
         options.log("not running as root: protection is not enforced");
@@ -214,6 +225,7 @@ int main(int argc, char** argv) {
     service.Run();
     g_service = nullptr;
     mounts.reset();
+    openEvents.Stop();
     guard.Stop();
     return 0;
 }

@@ -18,10 +18,6 @@ bool IsAtOrBelow(std::string_view path, std::string_view folder) {
                               (folder == "/" || path[folder.size()] == '/'));
 }
 
-/// Folders the system itself runs from: never mounted over, nor anything in them.
-constexpr std::string_view kSystemTrees[] = {"/usr",   "/etc",   "/bin",    "/sbin", "/lib",
-                                             "/lib32", "/lib64", "/libx32", "/boot", "/dev",
-                                             "/proc",  "/sys",   "/run"};
 /// Folders shared by everyone: never mounted over as a whole.
 constexpr std::string_view kSharedFolders[] = {"/",    "/var", "/tmp",   "/home", "/opt",
                                                "/srv", "/mnt", "/media", "/root"};
@@ -65,10 +61,8 @@ MountPlan PlanMounts(const std::vector<std::string>& entryFolders,
         NotMounted reason = NotMounted::kMounted;
         if (folder.empty() || folder.front() != '/' || folder.find('\n') != std::string::npos)
             reason = NotMounted::kNotCanonical;
-        for (std::string_view tree : kSystemTrees) {
-            if (IsAtOrBelow(folder, tree))
-                reason = NotMounted::kSystemFolder;
-        }
+        if (InSystemTree(folder))
+            reason = NotMounted::kSystemFolder;
         for (std::string_view shared : kSharedFolders) {
             if (folder == shared)
                 reason = NotMounted::kSystemFolder;
