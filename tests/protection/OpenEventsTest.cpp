@@ -74,6 +74,11 @@ TEST_F(OpenEventsTest, TheSettingsAreRefusedToEveryProgramButTheProgram) {
         << log.output;
     EXPECT_NE(Kvctl(kUser, "status").output.find("*kv.dat: open events"), std::string::npos);
     EXPECT_TRUE(RunAs(kUser, "rm " + Work("ro") + "/f").Denied()) << "the mount as well";
+    // The program's files cannot be removed or replaced by a user: the
+    // program's folder is root's (no open event is needed for that).
+    EXPECT_TRUE(RunAs(kUser, "rm -f " + program + "/kv").Denied());
+    EXPECT_TRUE(RunAs(kUser, "mv -f " + copy + "/kv " + program + "/kv").Denied());
+    EXPECT_TRUE(std::filesystem::exists(program + "/kv"));
 }
 #endif
 
