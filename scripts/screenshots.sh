@@ -65,7 +65,22 @@ if [ "${KV_SCREENSHOTS_STAGE:-}" != capture ]; then
   export KV_SCREENSHOTS_STAGE=capture KV_SCREENSHOTS_PROGRAM="$program"
   export KV_SCREENSHOTS_KVVXD KV_SCREENSHOTS_KVCTL KV_SCREENSHOTS_KVSET
   start=$SECONDS
-  "${namespace[@]}" bash "$self"
+  # unshare holds INT and TERM back while it waits, so a stop is handed on to
+  # the script inside the namespace, which cleans up, and waited for.
+  "${namespace[@]}" bash "$self" &
+  inside=$!
+  stop() {
+    local child
+    trap '' INT TERM
+    for child in $(cat "/proc/$inside/task/$inside/children" 2>/dev/null); do
+      kill -TERM "$child" 2>/dev/null || true
+    done
+    wait "$inside" 2>/dev/null || true
+    exit 1
+  }
+  trap stop INT TERM
+  wait "$inside"
+  trap - INT TERM
   echo "Pictures remade in $((SECONDS - start)) s: docs/main-window.png docs/custom-options.png docs/tray.png"
   exit 0
 fi
@@ -78,6 +93,8 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kestrava-pictures.XXXXXX")"
 pids=()
 cleanup() {
   local i
+  # A second Ctrl+C or TERM does not cut the cleanup short.
+  trap '' INT TERM
   # Newest first: the program, icewm, the X server and last the service,
   # whose clean stop removes its protection mounts.
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
