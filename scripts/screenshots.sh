@@ -8,11 +8,12 @@
 # kvset beside PROGRAM, or in the build tree it belongs to, are used with it.
 #
 # The program runs from a temporary folder with settings of its own (written
-# with kvset), on a private X server (Xvfb, openbox, trayer), with an
-# interceptor service of its own on a temporary socket. The example folders
-# live in a memory file system mounted on /srv in a private mount and process
-# namespace, so the pictures show the same paths on every machine, and every
-# mount and process ends with the namespace. Takes about ten seconds.
+# with kvset), on a private X server (Xvfb with the window manager icewm, whose
+# task bar holds the tray), with an interceptor service of its own on a
+# temporary socket. The example folders live in a memory file system mounted
+# on /srv in a private mount and process namespace, so the pictures show the
+# same paths on every machine, and every mount and process ends with the
+# namespace. Takes about ten seconds.
 set -euo pipefail
 self="$(realpath "$0")"
 cd "$(dirname "$self")/.."
@@ -64,7 +65,22 @@ if [ "${KV_SCREENSHOTS_STAGE:-}" != capture ]; then
   export KV_SCREENSHOTS_STAGE=capture KV_SCREENSHOTS_PROGRAM="$program"
   export KV_SCREENSHOTS_KVVXD KV_SCREENSHOTS_KVCTL KV_SCREENSHOTS_KVSET
   start=$SECONDS
-  "${namespace[@]}" bash "$self"
+  # unshare holds INT and TERM back while it waits, so a stop is handed on to
+  # the script inside the namespace, which cleans up, and waited for.
+  "${namespace[@]}" bash "$self" &
+  inside=$!
+  stop() {
+    local child
+    trap '' INT TERM
+    for child in $(cat "/proc/$inside/task/$inside/children" 2>/dev/null); do
+      kill -TERM "$child" 2>/dev/null || true
+    done
+    wait "$inside" 2>/dev/null || true
+    exit 1
+  }
+  trap stop INT TERM
+  wait "$inside"
+  trap - INT TERM
   echo "Pictures remade in $((SECONDS - start)) s: docs/main-window.png docs/custom-options.png docs/tray.png"
   exit 0
 fi
@@ -77,8 +93,10 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kestrava-pictures.XXXXXX")"
 pids=()
 cleanup() {
   local i
-  # Newest first: the program, trayer, openbox, the X server and last the
-  # service, whose clean stop removes its protection mounts.
+  # A second Ctrl+C or TERM does not cut the cleanup short.
+  trap '' INT TERM
+  # Newest first: the program, icewm, the X server and last the service,
+  # whose clean stop removes its protection mounts.
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     kill "${pids[i]}" 2>/dev/null || true
     wait "${pids[i]}" 2>/dev/null || true
@@ -188,14 +206,44 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 [ "$(xdotool getdisplaygeometry 2>/dev/null)" = "1280 800" ] || fail "Xvfb on $DISPLAY does not answer"
 display -window root -size 1280x800 xc:'#3a6ea5' || true
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
+# icewm honours the program's wish for dialogs without minimize and maximize
+# buttons (openbox draws them anyway), and its task bar holds the system tray.
+# It reads its settings from a folder of the session's own instead of the
+# user's or the machine's: the plain win95 theme, a task bar that never hides
+# and holds only the tray (no clock, meters, workspaces, menus or address
+# bar), no keys of its own to start programs. So the pictures come out the
+# same on every run and every machine.
+icewm_config="$work/icewm"
+mkdir -p "$icewm_config"
+cat >"$icewm_config/preferences" <<'EOF'
+ShowTaskBar=1
+TaskBarAutoHide=0
+TaskBarAtTop=0
+TaskBarShowClock=0
+TaskBarShowAPMStatus=0
+TaskBarShowCPUStatus=0
+TaskBarShowMEMStatus=0
+TaskBarShowNetStatus=0
+TaskBarShowMailboxStatus=0
+TaskBarShowWorkspaces=0
+TaskBarShowWindowListMenu=0
+TaskBarShowShowDesktopButton=0
+TaskBarShowStartMenu=0
+TaskBarShowWindows=0
+ShowAddressBar=0
+EnableAddressBar=0
+TaskBarShowTray=0
+TaskBarEnableSystemTray=1
+TrayIconMaxHeight=48
+TrayIconMaxWidth=48
+EOF
+echo 'Theme="win95/default.theme"' >"$icewm_config/theme"
+for file in keys prefoverride toolbar winoptions; do
+  : >"$icewm_config/$file"
+done
+ICEWM_PRIVCFG="$icewm_config" icewm >"$work/icewm.log" 2>&1 &
 pids+=($!)
-wait_for 50 xdotool get_desktop >/dev/null 2>&1 || fail "openbox did not start"
-trayer --edge bottom --align right --widthtype request --height 48 --SetDockType true \
-  --SetPartialStrut false --transparent false --tint 0xd6d6d6 >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 50 xdotool search --onlyvisible --class trayer >/dev/null 2>&1 || fail "trayer did not start"
-panel="$(xdotool search --onlyvisible --class trayer | sed -n 1p)"
+wait_for 50 xdotool get_desktop >/dev/null 2>&1 || fail "icewm did not start"
 
 # The visible window of process $1 whose title matches $2.
 window_of() {
@@ -275,18 +323,31 @@ wait "$kv" || fail "the settings window ended with exit code $?"
 QT_SCALE_FACTOR=2 "$program" /T >"$work/kv-tray.log" 2>&1 &
 kv=$!
 pids+=("$kv")
-tray_filled() {
-  eval "$(xdotool getwindowgeometry --shell "$panel")"
-  [ "$WIDTH" -ge 16 ]
+# The tray copy's one visible window is its icon, once the tray has embedded
+# it and given it its size.
+icon_of() {
+  xdotool search --onlyvisible --pid "$kv" --class Kestrava 2>/dev/null | sed -n 1p
 }
-wait_for 150 tray_filled || fail "no icon came to the tray"
+icon_shown() {
+  local icon
+  icon="$(icon_of)"
+  [ -n "$icon" ] || return 1
+  eval "$(xdotool getwindowgeometry --shell "$icon")"
+  [ "$WIDTH" -ge 16 ] && [ "$HEIGHT" -ge 16 ]
+}
+wait_for 150 icon_shown || fail "no icon came to the tray"
 grep -q '^active: yes' <<<"$("$KV_SCREENSHOTS_KVCTL" status)" || fail "protection did not start"
-eval "$(xdotool getwindowgeometry --shell "$panel")"
-# The icon's tooltip shows while the pointer rests on it.
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2))
+icon="$(icon_of)"
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+# The icon's tooltip shows while the pointer rests on it. The pointer moves
+# relative to the icon: for a window inside another (the icon sits in the
+# task bar's) xdotool getwindowgeometry counts the offset in its parent twice.
+xdotool mousemove --window "$icon" $((WIDTH / 2)) $((HEIGHT / 2))
 sleep 1.5
 settle root
-import -window root -gravity SouthEast -crop 240x100+0+0 +repage "$work/tray.png"
+# The task bar keeps the tray in the screen's bottom right corner; the
+# tooltip shows above and to the left of the pointer.
+import -window root -gravity SouthEast -crop 200x110+0+0 +repage "$work/tray.png"
 
 kill "$kv"
 wait "$kv" || fail "the tray copy ended with exit code $?"

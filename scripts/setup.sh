@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libxcb-keysyms1-dev
   libgtest-dev googletest
-  xvfb xauth xdotool imagemagick trayer openbox
+  xvfb xauth xdotool imagemagick trayer icewm
   libfuse3-dev fuse3 busybox-static ccache
 )
 
