@@ -46,8 +46,10 @@ int main(int argc, char** argv) {
     kv::platform::TServiceFiles serviceFiles(
         kv::platform::InterceptorDevice::DefaultPath(),
         kv::platform::TServiceFiles::ProgramPaths(kv::platform::LoginName()));
-    if (!kv::platform::RunsAsRoot())
+    if (!kv::platform::RunsAsRoot()) {
         kv::platform::SetFileBroker(&serviceFiles);
+        kv::platform::KeepMemoryPrivate();
+    }
     kv::TEncriptor store(kv::platform::SettingsFilePath(), true);
     kv::platform::KeepAdministratorFilesPrivate(kv::platform::ExecutableDir());
 

@@ -149,8 +149,9 @@ std::string DenialLine(const Denial& d, bool json) {
                ",\"path\":" + JsonText(d.path) + ",\"entry\":" + std::to_string(d.entry) + "}";
     }
     return UtcTime(d.time) + " uid " + std::to_string(d.uid) + " (" + UserName(d.uid) + ") pid " +
-           std::to_string(d.pid) + " " + BaseName(d.process) + ": " + OperationNames(d.operation) +
-           " " + d.path + " refused by entry " + std::to_string(d.entry);
+           std::to_string(d.pid) + " " + PrintableText(BaseName(d.process)) + ": " +
+           OperationNames(d.operation) + " " + PrintableText(d.path) + " refused by entry " +
+           std::to_string(d.entry);
 }
 
 /// Prints the refusals after `*sequence` and moves it past them.

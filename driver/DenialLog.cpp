@@ -22,6 +22,15 @@ constexpr Bit kBits[] = {
 
 }  // namespace
 
+std::string PrintableText(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    }
+    return out;
+}
+
 std::string OperationNames(std::uint32_t operation) {
     std::string names;
     for (const Bit& b : kBits) {
@@ -62,9 +71,10 @@ void DenialLog::Add(Denial denial) {
             if (suppressedUnsaid_ > 0)
                 line = "(" + std::to_string(suppressedUnsaid_) + " refusals not logged) ";
             suppressedUnsaid_ = 0;
-            line += "refused " + OperationNames(denial.operation) + " of " + denial.path +
-                    " to uid " + std::to_string(denial.uid) + " pid " + std::to_string(denial.pid) +
-                    " (" + denial.process + "), entry " + std::to_string(denial.entry);
+            line += "refused " + OperationNames(denial.operation) + " of " +
+                    PrintableText(denial.path) + " to uid " + std::to_string(denial.uid) + " pid " +
+                    std::to_string(denial.pid) + " (" + PrintableText(denial.process) +
+                    "), entry " + std::to_string(denial.entry);
         }
         if (ring_.size() == kCapacity)
             ring_.pop_front();

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kv::driver {
@@ -62,6 +63,10 @@ private:
     std::uint64_t suppressed_ = 0;
     std::uint64_t suppressedUnsaid_ = 0;
 };
+
+/// `text` with control characters shown as "?": file names may hold line
+/// breaks and terminal escapes, and log lines and terminals must not obey them.
+std::string PrintableText(std::string_view text);
 
 /// The names of the operation bits in `operation` ("Read|Write"); "Lookup"
 /// for none (only Full refuses that).

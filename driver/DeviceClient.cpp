@@ -55,6 +55,11 @@ bool DeviceClient::Open(const std::string& path, std::string* error, int timeout
         return false;
     }
     fd_ = fd;
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    peerUid_ = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0
+                   ? cred.uid
+                   : static_cast<uid_t>(-1);
     return true;
 }
 

@@ -22,6 +22,10 @@ public:
     /// Connects; false with a reason when there is no service at `path`.
     [[nodiscard]] bool Open(const std::string& path, std::string* error, int timeoutMs = 10000);
     bool IsOpen() const { return fd_ >= 0; }
+    /// The uid the kernel reports for the service's end of the connection.
+    /// A password goes only to a service run by root: anyone can listen on
+    /// a socket named by KESTRAVA_DEVICE.
+    uid_t PeerUid() const { return peerUid_; }
     void Close();
 
     /// Sends one request and reads its reply. False (and the connection
@@ -33,6 +37,7 @@ public:
 
 private:
     int fd_ = -1;
+    uid_t peerUid_ = static_cast<uid_t>(-1);
 };
 
 }  // namespace kv::driver

@@ -16,7 +16,8 @@ class PasswordThrottle {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kFirstDelay{500};
-    static constexpr std::chrono::milliseconds kLongestDelay{16000};
+    /// Below the clients' 10 s wait for a reply.
+    static constexpr std::chrono::milliseconds kLongestDelay{8000};
 
     /// When the next try of `uid` may be looked at (in the past when now).
     Clock::time_point NextTry(uid_t uid) const;

@@ -28,8 +28,8 @@ std::string ProcessNameOf(std::string path, const std::string& program) {
     return path;
 }
 
-std::string Policy::ProcessOf(std::string path) const {
-    return ProcessNameOf(std::move(path), program_);
+std::string Policy::ProcessOf(std::string path, uid_t uid) const {
+    return ProcessNameOf(std::move(path), uid == 0 ? program_ : std::string());
 }
 
 bool Policy::HoldsProtected(std::string_view folder) const {
@@ -55,6 +55,14 @@ bool InSystemTree(std::string_view folder) {
     for (std::string_view tree : kTrees) {
         if (folder == tree ||
             (folder.starts_with(tree) && folder.size() > tree.size() && folder[tree.size()] == '/'))
+            return true;
+    }
+    return false;
+}
+
+bool IsSelfProtection(const Entry& entry) {
+    for (std::string_view mask : kSelfProtection) {
+        if (entry.FileMask == mask)
             return true;
     }
     return false;
@@ -88,7 +96,7 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
             const std::string folder = EntryFolder(e.FileMask);
             if (!folder.empty())
                 folders.push_back(folder);
-            if (NeedsOpenEvents(folder))
+            if (NeedsOpenEvents(folder) && (!table.OwnAdditions() || IsSelfProtection(e)))
                 rules.openEntries.emplace_back(index, e);
             ++index;
             if (e.dwOperation & kHideBit) {

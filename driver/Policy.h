@@ -26,6 +26,11 @@ inline constexpr char kProgramProcess[] = "kv";
 /// program but is another file: it must not pass for the program.
 inline constexpr char kProgramImpostor[] = "kv (not the program)";
 
+/// The patterns of the entries that protect the program's own files: open
+/// events watch the program's files themselves for them, not every file.
+inline constexpr const char* kSelfProtection[] = {"*kv.dat", "*/kv", "*/kvvxd"};
+bool IsSelfProtection(const Entry& entry);
+
 /// The process name decisions use for the executable `path`: the path
 /// itself, unless it is named like the program without being `program`
 /// (kProgramImpostor then).
@@ -68,10 +73,14 @@ public:
     /// renaming it would move that item out of its entry's reach.
     bool HoldsProtected(std::string_view folder) const;
     std::uint64_t Generation() const { return generation_; }
-    /// The process name decisions use for the executable `path`: the path
-    /// itself, unless it is named like the program without being the
-    /// program's file (kProgramImpostor then).
-    std::string ProcessOf(std::string path) const;
+    /// The process name decisions use for the executable `path` of a
+    /// process of `uid`: the path itself, unless it is named like the
+    /// program without being the program's file (kProgramImpostor then).
+    /// Only root's processes can be the program: a user's own copy of the
+    /// program could have code put into it (LD_PRELOAD, plugins), and the
+    /// program run by a user reaches the administrator's files through the
+    /// service anyway.
+    std::string ProcessOf(std::string path, uid_t uid) const;
     /// Where the engines record refusals; null: nowhere.
     DenialLog* Denials() const { return denials_.get(); }
     bool Empty() const { return users_.empty(); }

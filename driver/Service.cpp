@@ -172,6 +172,13 @@ Reply Service::Handle(const Request& request, Client& client) {
             Entry entry;
             if (!EntryFromRecord(request.record, &entry))
                 return Failure();
+            // A user's own additions (without the administrator's password)
+            // stay the user's business: see EntryTable::OwnAdditions.
+            if (client.uid != 0 && options_.authority) {
+                const IAuthority::Password verdict = options_.authority->Check(request.password);
+                if (verdict != IAuthority::Password::Right && verdict != IAuthority::Password::None)
+                    table.MarkOwnAdditions();
+            }
             if (!table.Add(entry, &error)) {
                 Log(error);
                 return Failure();
@@ -244,6 +251,10 @@ Reply Service::Handle(const Request& request, Client& client) {
                 std::string how;
                 if (!table.Active())
                     how = "not enforced: the table is not active";
+                else if (table.OwnAdditions() && NeedsOpenEvents(folder) && !IsSelfProtection(e))
+                    how =
+                        "not enforced: open events serve the administrator's entries only, and "
+                        "this table holds entries added without the password";
                 else
                     how = options_.coverageOf ? options_.coverageOf(folder)
                                               : "not enforced: the service is not running as root";
@@ -380,18 +391,25 @@ Reply Service::WriteFile(const Request& request, Client& client) {
         const int error = options_.authority->WriteFile(request.file, client.uid, nullptr);
         return error == 0 ? Success() : Failure(static_cast<std::uint32_t>(error));
     }
-    if (request.flags & kFileFirst) {
-        client.stagingFile = request.file;
+    auto drop = [this, &client] {
+        staged_ -= client.staging.size();
+        client.stagingFile = 0;
         client.staging.clear();
+        client.staging.shrink_to_fit();
+    };
+    if (request.flags & kFileFirst) {
+        drop();
+        client.stagingFile = request.file;
     }
     if (client.stagingFile != request.file || client.stagingFile == 0)
         return Failure(EINVAL);  // a part of a file that was never begun
-    if (client.staging.size() + request.data.size() > kMaxFileSize) {
-        client.stagingFile = 0;
-        client.staging.clear();
+    if (client.staging.size() + request.data.size() > kMaxFileSize ||
+        staged_ + request.data.size() > kMaxStaged) {
+        drop();
         return Failure(EFBIG);
     }
     client.staging += request.data;
+    staged_ += request.data.size();
     if (!(request.flags & kFileLast))
         return Success();
     const int error =
@@ -399,8 +417,7 @@ Reply Service::WriteFile(const Request& request, Client& client) {
     if (error == 0)
         Log("uid " + std::to_string(client.uid) + " wrote file " +
             std::to_string(client.stagingFile));
-    client.stagingFile = 0;
-    client.staging.clear();
+    drop();
     return error == 0 ? Success() : Failure(static_cast<std::uint32_t>(error));
 }
 
@@ -593,16 +610,17 @@ void Service::Run() {
         for (Client& c : clients_) {
             if (!c.out.empty() && !Held(c, after))
                 WriteTo(c);
-            const bool stalled =
-                (!c.in.empty() || !c.out.empty()) && after - c.lastProgress > options_.stallTimeout;
+            const bool stalled = (!c.in.empty() || !c.out.empty() || !c.staging.empty()) &&
+                                 after - c.lastProgress > options_.stallTimeout;
             if (stalled) {
                 Log("dropping a client that stalled");
                 c.closing = true;
                 c.out.clear();
             }
         }
-        std::erase_if(clients_, [](const Client& c) {
+        std::erase_if(clients_, [this](const Client& c) {
             if (c.closing && c.out.empty()) {
+                staged_ -= c.staging.size();
                 ::close(c.fd);
                 return true;
             }

@@ -110,8 +110,10 @@ private:
         std::uint32_t stagingFile = 0;
         std::string staging;
     };
-    /// Largest content of a file written through the service.
+    /// Largest content of a file written through the service, and of all
+    /// contents being written at once (so idle writers cannot hoard memory).
     static constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
+    static constexpr std::size_t kMaxStaged = 64 * 1024 * 1024;
     /// Whether `request` of `client` would weaken a protection and so needs the
     /// administrator's password.
     bool NeedsPassword(const Request& request, const Client& client);
@@ -144,6 +146,7 @@ private:
     TableSet tables_;
     PublishedPolicy policy_;
     PasswordThrottle throttle_;
+    std::size_t staged_ = 0;  ///< bytes of all files being written in parts
     std::shared_ptr<DenialLog> denials_;
     std::uint64_t generation_ = 0;
     /// A table that is active changed and its policy is not published yet.

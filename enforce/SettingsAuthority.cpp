@@ -11,6 +11,7 @@
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
+#include "options/Autostart.h"
 #include "platform/Accounts.h"
 #include "platform/Files.h"
 #include "principals/PrincipalSelection.h"
@@ -91,6 +92,14 @@ const TEncriptor* TSettingsAuthority::Settings(std::string* error) {
         identity_ = now;
     }
     ::close(fd);
+    // Settings that cannot be read or decoded (the store's marker entry is
+    // missing) know no password: refusing is the safe answer, not "none set".
+    if (!store_->Readable() ||
+        (st.st_size > 0 && store_->ReadString(TEncriptor::kMarker, "") != TEncriptor::kMarker)) {
+        *error = path_ + " is damaged or cannot be read";
+        store_.reset();
+        return nullptr;
+    }
     return store_.get();
 }
 
@@ -156,11 +165,16 @@ int TSettingsAuthority::ReadFile(std::uint32_t id, uid_t uid, std::string* data)
     const std::string path = PathOf(id, uid);
     if (path.empty())
         return EINVAL;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return errno;
+    struct stat st;
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    // Read through the descriptor just checked, not the name again.
+    const bool read =
+        regular && platform::ReadWholeFile("/proc/self/fd/" + std::to_string(fd), data);
     ::close(fd);
-    return platform::ReadWholeFile(path, data) ? 0 : EIO;
+    return read ? 0 : EIO;
 }
 
 namespace {
@@ -183,6 +197,10 @@ int TSettingsAuthority::WriteFile(std::uint32_t id, uid_t uid, const std::string
     if (!data)
         return platform::DeleteFileIfExists(path) ? 0 : errno;
     const bool shared = id == driver::file::kAutostart;  // read by every session
+    // Every session runs what the autostart entry says: only the program's
+    // own entry is written, never a command of the caller's choosing.
+    if (shared && *data != AutostartEntry(platform::DirName(path_) + "/kv", "/T"))
+        return EINVAL;
     if (!shared)
         MakeFoldersBelow(platform::DirName(path_), path);
     std::string error;

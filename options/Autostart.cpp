@@ -77,24 +77,28 @@ bool TAutostart::MirrorsToDesktop() const {
     return !paths_.autostartDir.empty() && platform::ProgramInstalled(paths_.programDir);
 }
 
+std::string AutostartEntry(const std::string& program, const std::string& start) {
+    const std::optional<std::string> exec = ExecArgument(program);
+    if (!exec || start.find_first_of("\n\r") != std::string::npos)
+        return {};
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Kestrava\n"
+           "Comment=Starts file protection for the user who logs on\n"
+           "Exec=" +
+           *exec + " " + start +
+           "\n"
+           "Terminal=false\n"
+           "X-GNOME-Autostart-enabled=true\n";
+}
+
 void TAutostart::WriteDesktopEntry(const std::string& command) {
     if (!MirrorsToDesktop() || !platform::MakeDirs(paths_.autostartDir, 0755))
         return;
-    const std::optional<std::string> program =
-        ExecArgument(paths_.programDir + "/" + ProgramFiles::kProgram);
-    if (!program)
+    const std::string entry = AutostartEntry(paths_.programDir + "/" + ProgramFiles::kProgram,
+                                             command.substr(command.rfind(' ') + 1));
+    if (entry.empty())
         return;
-    const std::string start = command.substr(command.rfind(' ') + 1);
-    const std::string entry =
-        "[Desktop Entry]\n"
-        "Type=Application\n"
-        "Name=Kestrava\n"
-        "Comment=Starts file protection for the user who logs on\n"
-        "Exec=" +
-        *program + " " + start +
-        "\n"
-        "Terminal=false\n"
-        "X-GNOME-Autostart-enabled=true\n";
     std::string ignored;
     (void)platform::WriteFileAtomically(DesktopEntryPath(), entry, &ignored);
 }

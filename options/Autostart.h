@@ -54,4 +54,8 @@ inline constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVe
 inline constexpr char kUninstallEntry[] = "Kestrava_is1";
 inline constexpr char kDesktopEntryName[] = "kestrava.desktop";
 
+/// The machine-wide autostart entry that runs `program` with the switch
+/// `start` at every logon; empty when the path cannot be an Exec argument.
+std::string AutostartEntry(const std::string& program, const std::string& start);
+
 }  // namespace kv

@@ -1,6 +1,7 @@
 #include "platform/Accounts.h"
 
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +109,10 @@ std::string AccountNameOf(uid_t uid) {
 
 bool RunsAsRoot() {
     return ::geteuid() == 0;
+}
+
+void KeepMemoryPrivate() {
+    ::prctl(PR_SET_DUMPABLE, 0);
 }
 
 }  // namespace kv::platform

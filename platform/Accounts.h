@@ -44,4 +44,8 @@ std::string AccountNameOf(uid_t uid);
 /// Whether the process runs as root (its effective uid).
 bool RunsAsRoot();
 
+/// No core dumps and no debugger of the same user for this process: it may
+/// hold the administrator's password typed into it.
+void KeepMemoryPrivate();
+
 }  // namespace kv::platform

@@ -12,7 +12,9 @@ bool InterceptorDevice::Request(std::uint32_t code, const std::optional<std::str
                                 std::uint32_t* returned) {
     kv::driver::Request request;
     request.code = code;
-    request.password = password;
+    // The administrator's password goes to root's service only.
+    if (client_.PeerUid() == 0)
+        request.password = password;
     request.outputSize = outputSize;
     if (record)
         request.record = *record;

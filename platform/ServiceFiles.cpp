@@ -53,6 +53,9 @@ int TServiceFiles::Connect(std::uint32_t id, driver::DeviceClient* client) const
     std::string error;
     if (id == 0 || !client->Open(devicePath_, &error))
         return EACCES;
+    // The administrator's files and password: from and to root's service only.
+    if (client->PeerUid() != 0)
+        return EACCES;
     if (password_)
         return 0;
     driver::Reply reply;

@@ -79,15 +79,23 @@ bool OpenEvents::Start(std::string* error) {
 void OpenEvents::Apply(const std::shared_ptr<const Policy>& policy) {
     if (child_ <= 0)
         return;
-    const std::string message =
-        Frame(EncodeOpenPolicy(OpenPolicyOf(*policy, ::getpid(), program_, settings_, self_)));
+    std::string payload;
+    const std::uint32_t sequence = ++sent_;
+    PutU32(&payload, sequence);
+    payload += EncodeOpenPolicy(OpenPolicyOf(*policy, ::getpid(), program_, settings_, self_));
     {
         const std::lock_guard lock(mutex_);
-        pending_ = message;
+        pending_ = Frame(payload);
         latest_ = policy;
     }
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);
+    // Protection started is protection in force: wait (a bounded moment, so
+    // a stopped responder cannot hold the service) until the responder
+    // watches what the policy asks.
+    std::unique_lock lock(mutex_);
+    acknowledged_.wait_for(lock, kAcknowledgeWait,
+                           [this, sequence] { return acked_ >= sequence || stopping_; });
 }
 
 void OpenEvents::Relay() {
@@ -119,18 +127,31 @@ void OpenEvents::Relay() {
                 return;
             }
             received.append(buffer, static_cast<std::size_t>(n));
-            while (received.size() >= 4 && received.size() >= 4 + GetU32(received, 0)) {
+            if (received.size() >= 4 && GetU32(received, 0) > 65536) {
+                if (log_)
+                    log_("the open-event responder sent a damaged refusal");
+                received.clear();
+            }
+            while (received.size() >= 4 &&
+                   received.size() >= std::size_t{4} + GetU32(received, 0)) {
                 const std::uint32_t size = GetU32(received, 0);
-                Denial denial;
-                std::size_t offset = 0;
-                const std::string_view record = std::string_view(received).substr(4, size);
-                std::shared_ptr<const Policy> policy;
-                {
+                const std::string_view payload = std::string_view(received).substr(4, size);
+                if (!payload.empty() && payload[0] == kAcknowledged && payload.size() == 5) {
                     const std::lock_guard lock(mutex_);
-                    policy = latest_;
+                    acked_ = GetU32(payload, 1);
+                    acknowledged_.notify_all();
+                } else if (!payload.empty() && payload[0] == kRefused) {
+                    Denial denial;
+                    std::size_t offset = 0;
+                    std::shared_ptr<const Policy> policy;
+                    {
+                        const std::lock_guard lock(mutex_);
+                        policy = latest_;
+                    }
+                    if (DecodeDenial(payload.substr(1), &offset, &denial) && policy &&
+                        policy->Denials())
+                        policy->Denials()->Add(std::move(denial));
                 }
-                if (DecodeDenial(record, &offset, &denial) && policy && policy->Denials())
-                    policy->Denials()->Add(std::move(denial));
                 received.erase(0, 4 + std::size_t{size});
             }
         }
@@ -148,6 +169,7 @@ void OpenEvents::Stop() {
     {
         const std::lock_guard lock(mutex_);
         stopping_ = true;
+        acknowledged_.notify_all();
     }
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(wake_[1], &byte, 1);

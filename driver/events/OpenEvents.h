@@ -2,6 +2,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,8 +56,19 @@ private:
     std::mutex mutex_;
     std::string pending_;  ///< the newest policy not yet begun
     std::shared_ptr<const Policy> latest_;
+    std::uint32_t sent_ = 0;   ///< policies sent, numbered
+    std::uint32_t acked_ = 0;  ///< the latest the responder watches for
+    std::condition_variable acknowledged_;
     bool stopping_ = false;
 };
+
+/// What the responder sends back, after each frame's length: a refusal
+/// (kRefused, then the record) or the number of the policy it now watches
+/// for (kAcknowledged, then that number).
+inline constexpr char kRefused = 'D';
+inline constexpr char kAcknowledged = 'A';
+/// How long Apply waits for the responder to watch the new policy.
+inline constexpr std::chrono::milliseconds kAcknowledgeWait{1000};
 
 /// The responder's life: answers open events after the policies read from
 /// `policyFd` and reports refusals on `denialFd`, until `policyFd` ends.

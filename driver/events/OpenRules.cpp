@@ -6,14 +6,6 @@ namespace kv::driver::events {
 
 namespace {
 
-bool IsSelfProtection(const Entry& e) {
-    for (std::string_view mask : kSelfProtection) {
-        if (e.FileMask == mask)
-            return true;
-    }
-    return false;
-}
-
 void PutText(std::string* out, const std::string& text) {
     *out += text;
     out->push_back('\0');

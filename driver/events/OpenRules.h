@@ -13,10 +13,6 @@
 
 namespace kv::driver::events {
 
-/// The patterns of the entries that protect the program's own files: open
-/// events watch the program's files themselves for them, not every file.
-inline constexpr const char* kSelfProtection[] = {"*kv.dat", "*/kv", "*/kvvxd"};
-
 /// What the open-event responder decides with: per uid, the entries no
 /// protection mount can reach, and the files and file systems to watch.
 /// Travels from the service to the responder as one message.

@@ -86,7 +86,7 @@ public:
                 TakePolicies();
             }
             if (fan_ >= 0 && (fds[1].revents & POLLIN))
-                Answer();
+                Answer(fan_);
         }
         // Closing the group lets every waiting open through and drops the marks.
         ::_exit(0);
@@ -95,55 +95,87 @@ public:
 private:
     void TakePolicies() {
         std::string newest;
-        while (incoming_.size() >= 4 && incoming_.size() >= 4 + GetU32(incoming_, 0)) {
+        while (incoming_.size() >= 4 && incoming_.size() >= std::size_t{4} + GetU32(incoming_, 0)) {
             const std::uint32_t size = GetU32(incoming_, 0);
             newest = incoming_.substr(4, size);
             incoming_.erase(0, 4 + std::size_t{size});
         }
-        if (newest.empty())
+        if (newest.size() < 4)
             return;
+        const std::uint32_t sequence = GetU32(newest, 0);
+        newest.erase(0, 4);
+        // The same policy again (a user reloading their rules) changes nothing:
+        // the marks, and the ignore marks learnt, stay.
         OpenPolicy policy;
-        if (!DecodeOpenPolicy(newest, &policy))
-            return;
-        policy_ = std::move(policy);
-        rules_ = std::make_unique<OpenRules>(policy_);
-        Mark();
+        if (newest != current_ && DecodeOpenPolicy(newest, &policy)) {
+            current_ = std::move(newest);
+            policy_ = std::move(policy);
+            rules_ = std::make_unique<OpenRules>(policy_);
+            Mark();
+        }
+        std::string ack(1, kAcknowledged);
+        PutU32(&ack, sequence);
+        Send(ack);
+    }
+
+    /// One frame to the service, whole or not at all (within PIPE_BUF).
+    void Send(const std::string& payload) {
+        std::string frame;
+        PutU32(&frame, static_cast<std::uint32_t>(payload.size()));
+        frame += payload;
+        [[maybe_unused]] const ssize_t w = ::write(denialFd_, frame.data(), frame.size());
     }
 
     /// A fresh group with the marks the policy needs (ignore marks of the
-    /// old one were made for an old policy).
+    /// old one were made for an old policy). The new group watches before the
+    /// old one goes, and what waits in the old one is answered with the new
+    /// policy: closing it would let every waiting open through.
     void Mark() {
-        if (fan_ >= 0)
-            ::close(fan_);
+        const int old = fan_;
         fan_ = -1;
         wholeFileSystems_ = policy_.WatchesFileSystems();
-        if (!wholeFileSystems_ && !policy_.WatchesProgramFiles())
-            return;
-        fan_ = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
-                               O_RDONLY | O_CLOEXEC | O_LARGEFILE);
-        if (fan_ < 0)
-            return;
+        if (wholeFileSystems_ || policy_.WatchesProgramFiles())
+            fan_ = MakeGroup();
+        if (old >= 0) {
+            Answer(old);
+            ::close(old);
+        }
+    }
+
+    int MakeGroup() const {
+        const int fan = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
+                                        O_RDONLY | O_CLOEXEC | O_LARGEFILE);
+        if (fan < 0)
+            return -1;
         if (policy_.WatchesProgramFiles()) {
             for (const std::string& file :
                  {policy_.program, policy_.settings, policy_.serviceExecutable}) {
                 if (!file.empty())
-                    ::fanotify_mark(fan_, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, file.c_str());
+                    ::fanotify_mark(fan, FAN_MARK_ADD, FAN_OPEN_PERM, AT_FDCWD, file.c_str());
             }
         }
         if (wholeFileSystems_) {
             for (const mounts::MountLine& m : mounts::ReadMountInfo()) {
                 if (Watchable(m.fsType))
-                    ::fanotify_mark(fan_, FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
+                    ::fanotify_mark(fan, FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
                                     FAN_OPEN_PERM | FAN_ONDIR, AT_FDCWD, m.mountPoint.c_str());
             }
         }
+        return fan;
     }
 
-    void Answer() {
+    /// Answers what waits in the group `fan` (it is non-blocking).
+    void Answer(int fan) {
         alignas(fanotify_event_metadata) char buffer[16384];
-        const ssize_t n = ::read(fan_, buffer, sizeof buffer);
-        if (n <= 0)
-            return;
+        for (;;) {
+            const ssize_t n = ::read(fan, buffer, sizeof buffer);
+            if (n <= 0)
+                return;
+            AnswerEvents(fan, buffer, n);
+        }
+    }
+
+    void AnswerEvents(int fan, char* buffer, ssize_t n) {
         auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
         for (ssize_t left = n; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
             if (event->fd < 0)
@@ -151,7 +183,7 @@ private:
             fanotify_response response{event->fd, FAN_ALLOW};
             if (event->mask & FAN_OPEN_PERM)
                 response.response = Decide(*event) ? FAN_ALLOW : FAN_DENY;
-            [[maybe_unused]] const ssize_t w = ::write(fan_, &response, sizeof response);
+            [[maybe_unused]] const ssize_t w = ::write(fan, &response, sizeof response);
             ::close(event->fd);
         }
     }
@@ -169,7 +201,8 @@ private:
         if (!FsUidOf(event.pid, &uid))
             return true;  // gone already
         std::string process = mounts::ExecutableOf(event.pid);
-        process = ProcessNameOf(process, policy_.program);
+        // Only root's processes can be the program (see Policy::ProcessOf).
+        process = ProcessNameOf(process, uid == 0 ? policy_.program : std::string());
         const std::uint32_t operation = folder ? (kOpen | kList) : (kOpen | kRead);
         const std::uint32_t entry = rules_->Decide(uid, operation, path, process);
         if (entry == kAllowed) {
@@ -183,16 +216,14 @@ private:
         Denial denial;
         denial.uid = uid;
         denial.pid = event.pid;
-        denial.process = mounts::ExecutableOf(event.pid);
+        // A frame within PIPE_BUF is written whole or not at all.
+        denial.process = mounts::ExecutableOf(event.pid).substr(0, 1024);
         denial.operation = operation;
-        denial.path = path;
+        denial.path = path.substr(0, DenialLog::kMaxPath);
         denial.entry = entry;
-        std::string record;
+        std::string record(1, kRefused);
         EncodeDenial(denial, &record);
-        std::string frame;
-        PutU32(&frame, static_cast<std::uint32_t>(record.size()));
-        frame += record;
-        [[maybe_unused]] const ssize_t w = ::write(denialFd_, frame.data(), frame.size());
+        Send(record);
         return false;
     }
 
@@ -201,6 +232,7 @@ private:
     int fan_ = -1;
     bool wholeFileSystems_ = false;
     std::string incoming_;
+    std::string current_;  ///< the policy message in force
     OpenPolicy policy_;
     std::unique_ptr<OpenRules> rules_;
 };

@@ -12,7 +12,7 @@ Gate::Gate(const Policy& policy, uid_t uid, pid_t pid)
 
 const std::string& Gate::Process() {
     if (!process_)
-        process_ = policy_.ProcessOf(ExecutableOf(pid_));
+        process_ = policy_.ProcessOf(ExecutableOf(pid_), uid_);
     return *process_;
 }
 

@@ -27,13 +27,15 @@ TEST(PasswordThrottleTest, EachWrongTryDoublesTheWaitOfThatUidUpToTheLongest) {
 
 TEST(PolicyProcessTest, OnlyTheProgramsOwnFileIsTheProgram) {
     const Policy policy({}, {}, 1, "/opt/kestrava/kv");
-    EXPECT_EQ(policy.ProcessOf("/opt/kestrava/kv"), "/opt/kestrava/kv");
-    EXPECT_EQ(policy.ProcessOf("/home/ann/kv"), kProgramImpostor);
-    EXPECT_EQ(policy.ProcessOf("/home/ann/kv.sh"), kProgramImpostor) << "extensions are dropped";
-    EXPECT_EQ(policy.ProcessOf("/usr/bin/cat"), "/usr/bin/cat");
+    EXPECT_EQ(policy.ProcessOf("/opt/kestrava/kv", 0), "/opt/kestrava/kv");
+    EXPECT_EQ(policy.ProcessOf("/opt/kestrava/kv", 1000), kProgramImpostor)
+        << "a user's run of the program could carry code of the user's";
+    EXPECT_EQ(policy.ProcessOf("/home/ann/kv", 0), kProgramImpostor);
+    EXPECT_EQ(policy.ProcessOf("/home/ann/kv.sh", 0), kProgramImpostor) << "extensions are dropped";
+    EXPECT_EQ(policy.ProcessOf("/usr/bin/cat", 1000), "/usr/bin/cat");
     EXPECT_EQ(ProcessBaseName(kProgramImpostor), kProgramImpostor)
         << "the impostor's name never reduces to the program's";
-    EXPECT_EQ(Policy().ProcessOf("/opt/kestrava/kv"), kProgramImpostor)
+    EXPECT_EQ(Policy().ProcessOf("/opt/kestrava/kv", 0), kProgramImpostor)
         << "without a program file nobody is the program";
 }
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "enforce/SettingsAuthority.h"
+#include "options/Autostart.h"
 #include "settings/Encript.h"
 #include "tests/support/TempDir.h"
 
@@ -97,6 +98,28 @@ TEST_F(SettingsAuthorityTest, CompilesAsTheProgramDoes) {
     EXPECT_EQ(entries[0].FileMask.rfind("/srv/docs", 0), 0U) << entries[0].FileMask;
     for (const driver::Entry& e : entries)
         EXPECT_EQ(e.FileMask.find("/srv/other"), std::string::npos);
+}
+
+TEST_F(SettingsAuthorityTest, DamagedSettingsKnowNoPasswordAndRefuseEveryone) {
+    test::WriteFile(Path(), "not what the store writes\n");
+    TSettingsAuthority authority = Authority();
+    EXPECT_EQ(authority.Check(std::nullopt), Password::Unknown)
+        << "damaged is not the same as no password set";
+    std::string error;
+    EXPECT_EQ(authority.PrincipalOf(1000, &error), "");
+}
+
+TEST_F(SettingsAuthorityTest, TheAutostartEntryCanOnlyBeTheProgramsOwn) {
+    const std::string entry = dir_.File("autostart.desktop");
+    TSettingsAuthority authority(Path(), {}, entry);
+    const std::string evil = "[Desktop Entry]\nType=Application\nExec=/tmp/x\n";
+    EXPECT_EQ(authority.WriteFile(driver::file::kAutostart, 1000, &evil), EINVAL);
+    EXPECT_FALSE(std::filesystem::exists(entry));
+    const std::string own = AutostartEntry(dir_.Path() + "/kv", "/T");
+    EXPECT_EQ(authority.WriteFile(driver::file::kAutostart, 1000, &own), 0);
+    EXPECT_EQ(test::ReadFile(entry), own);
+    EXPECT_EQ(authority.WriteFile(driver::file::kAutostart, 1000, nullptr), 0);
+    EXPECT_FALSE(std::filesystem::exists(entry));
 }
 
 }  // namespace

@@ -218,6 +218,27 @@ TEST_F(Authority, AnExecutableNamedLikeTheProgramIsNotTheProgram) {
         << "the compiled entries exclude the program, not every file named kv";
 }
 
+TEST_F(Authority, AUsersOwnPatternsNeverMakeEveryonesOpensWait) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    MakeFolder(Work("files"), {"x.secret"});
+    // Added by the user without the password: enforced for mounts only, so no
+    // user can make the machine's every open go through the service.
+    driver::Request add = driver::MakeRequest(driver::code::kAddEntry);
+    add.record.dwOperation = 0x400;
+    add.record.FileMask = "*.secret";
+    EXPECT_EQ(SendAs(kUser, socket_, {add}), std::vector{1});
+    EXPECT_EQ(RunAs(kUser, "cat " + Work("files/x.secret")).exit, 0);
+    const Outcome status =
+        RunAs(kUser, std::string(KVCTL_PATH) + " --device " + socket_ + " status");
+    EXPECT_NE(status.output.find("*.secret: not enforced: open events serve the administrator's"),
+              std::string::npos)
+        << status.output;
+    // The same entry from the administrator (root here) is enforced.
+    Load(kUser, {Rule(0x400, "*.secret")});
+    EXPECT_EQ(RunAs(kUser, "cat " + Work("files/x.secret")).output.find("content"),
+              std::string::npos);
+}
+
 TEST_F(Authority, WrongPasswordsAreAnsweredEverLaterWhileOthersAreServed) {
     ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
     int out[2];
