@@ -43,6 +43,8 @@ public:
     /// `process` of `uid`, or kAllowed.
     std::uint32_t Decide(uid_t uid, std::uint32_t operation, std::string_view path,
                          std::string_view process) const;
+    /// Whether `uid` has entries here at all.
+    bool Protects(uid_t uid) const { return users_.contains(uid); }
     /// Whether some entry of some uid could match `path`, whatever the
     /// process and the exclusions: if not, its later opens need no look.
     bool CouldMatch(std::string_view path) const;

@@ -192,14 +192,14 @@ private:
     bool Decide(const fanotify_event_metadata& event) {
         if (event.pid == policy_.service || event.pid == ::getpid() || !rules_)
             return true;
-        const std::string path = PathOfFd(event.fd);
-        struct stat st;
-        if (path.empty() || ::fstat(event.fd, &st) != 0)
-            return true;
-        const bool folder = S_ISDIR(st.st_mode);
         uid_t uid = 0;
         if (!FsUidOf(event.pid, &uid))
             return true;  // gone already
+        const std::string path = PathOfFd(event.fd);
+        struct stat st;
+        if (path.empty() || ::fstat(event.fd, &st) != 0)
+            return !rules_->Protects(uid);  // a protected user's unknown path is refused
+        const bool folder = S_ISDIR(st.st_mode);
         std::string process = mounts::ExecutableOf(event.pid);
         // Only root's processes can be the program (see Policy::ProcessOf).
         process = ProcessNameOf(process, uid == 0 ? policy_.program : std::string());
