@@ -15,6 +15,7 @@
 
 #include "driver/DeviceClient.h"
 #include "driver/Service.h"
+#include "driver/SystemdNotify.h"
 #include "driver/events/OpenEvents.h"
 #include "driver/mounts/MountGuard.h"
 #include "driver/mounts/MountSet.h"
@@ -222,7 +223,11 @@ int main(int argc, char** argv) {
     } else {
         std::cout << "ready" << std::endl;
     }
+    // Under a service manager (systemd's Type=notify): ready once the socket accepts.
+    if (!kv::driver::NotifyServiceManager("READY=1\nMAINPID=" + std::to_string(::getpid())))
+        options.log("could not tell the service manager that the service is ready");
     service.Run();
+    kv::driver::NotifyServiceManager("STOPPING=1");
     g_service = nullptr;
     mounts.reset();
     openEvents.Stop();

@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,6 +117,38 @@ TEST(KvvxdProcessTest, ReadyMeansConnectableAndStateOutlivesTheProcess) {
         EXPECT_TRUE(Ask(client, MakeRequest(code::kClear)).success);
         EXPECT_EQ(service.Stop(SIGINT), 0);
     }
+}
+
+// Under systemd (Type=notify) the service says it is ready once its socket
+// accepts, and that it is stopping when asked to end.
+TEST(KvvxdProcessTest, TellsTheServiceManagerWhenItIsReadyAndWhenItStops) {
+    test::TempDir dir;
+    const std::string notify = dir.File("notify");
+    const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", notify.c_str());
+    ASSERT_EQ(::bind(manager, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+    auto next = [manager] {
+        pollfd fd{manager, POLLIN, 0};
+        char message[256] = {};
+        if (::poll(&fd, 1, 10000) != 1)
+            return std::string("(nothing)");
+        const ssize_t n = ::recv(manager, message, sizeof message - 1, 0);
+        return std::string(message, n > 0 ? static_cast<std::size_t>(n) : 0);
+    };
+    ::setenv("NOTIFY_SOCKET", notify.c_str(), 1);
+    Kvvxd service(dir.File("VEVUZ"), dir.File("state"));
+    const std::string ready = service.Start();
+    ::unsetenv("NOTIFY_SOCKET");
+    ASSERT_EQ(ready, "ready");
+    const std::string message = next();
+    EXPECT_EQ(message.rfind("READY=1\nMAINPID=", 0), 0U) << message;
+    DeviceClient client;
+    EXPECT_TRUE(Connect(client, dir.File("VEVUZ"))) << "ready means connectable";
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+    EXPECT_EQ(next(), "STOPPING=1");
+    ::close(manager);
 }
 
 TEST(KvvxdProcessTest, AServiceKilledOutrightLeavesAStateThatRestarts) {
