@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the full build, the logic tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run.
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a short fuzzing run;
+# with --package also the Debian package, installed and removed here (root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -32,4 +33,8 @@ for bench in $(find build/bench -type f -executable -name "bench_*" | sort); do
   echo "-- $(basename "$bench")"
   "$bench"
 done
+if [ "${1:-}" = "--package" ]; then
+  echo "== the Debian package, installed and removed on this machine"
+  scripts/package-test.sh
+fi
 echo "All tests passed."

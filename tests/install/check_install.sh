@@ -38,6 +38,6 @@ expect "the menu entry starts the installed program" \
   grep -qx 'Exec=/opt/kestrava/kv' "$stage/usr/share/applications/kestrava.desktop"
 expect "the icon" test -s "$stage/usr/share/icons/hicolor/scalable/apps/kestrava.svg"
 for page in man1/kv.1 man1/kvctl.1 man8/kvvxd.8; do
-  expect "manual page $page" grep -q '^\.TH ' "$stage/usr/share/man/$page"
+  expect "manual page $page" bash -c "gzip -dc '$stage/usr/share/man/$page.gz' | grep -q '^\\.TH '"
 done
 exit $fail

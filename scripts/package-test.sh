@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Builds the Debian package and tries it on this machine, as root: lintian,
+# install, a user's logon start enforcing that user's rules, removal and
+# purge leaving nothing running, mounted or registered behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+[ "$(id -u)" -eq 0 ] || { echo "package-test: needs root (it installs the package)"; exit 2; }
+if dpkg-query -W -f='${Status}' kestrava 2>/dev/null | grep -q "ok installed"; then
+  echo "package-test: kestrava is installed on this machine already; not touching it"
+  exit 2
+fi
+dpkg-query -W -f='${Status}' lintian 2>/dev/null | grep -q "install ok installed" || {
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends lintian
+}
+deb="$(scripts/package.sh | tail -n 1)"
+work="$(mktemp -d /var/tmp/kvpackage.XXXXXX)"
+cleanup() {
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrava >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail=0
+check() {  # check <description> <command...>
+  local what="$1"
+  shift
+  if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
+}
+
+echo "== $deb"
+check "lintian finds no errors" lintian --fail-on error "$deb"
+contents="$(dpkg-deb -c "$deb")"
+for path in ./opt/kestrava/kv ./opt/kestrava/kvvxd ./opt/kestrava/kvctl ./opt/kestrava/installed \
+            ./lib/systemd/system/kvvxd.service ./usr/share/applications/kestrava.desktop; do
+  check "the package holds $path" grep -q " $path\$" <<<"$contents"
+done
+
+echo "== install"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$deb" >/dev/null
+quiet() { "$@" >/dev/null; }
+check "the service runs" quiet pgrep -f '^/opt/kestrava/kvvxd'
+check "the device answers" quiet /usr/bin/kvctl status
+check "the settings are root's alone" test "$(stat -c %a /opt/kestrava/kv.dat)" = 600
+check "the start-at-logon entry runs the logon start" \
+  grep -qx 'Exec=/opt/kestrava/kv /T' /etc/xdg/autostart/kestrava.desktop
+
+echo "== a user's logon start"
+chmod 755 "$work"
+mkdir -m 777 "$work/kept" "$work/run"
+echo data >"$work/kept/f"
+chmod 666 "$work/kept/f"
+printf 'u_Unknown User_P_%s=1\n' "$work/kept" | build/settings/kvset /opt/kestrava/kv.dat
+as_user() {
+  setpriv --reuid=65534 --regid=65534 --clear-groups -- env -i PATH=/usr/bin:/bin \
+    HOME="$work/run" KESTRAVA_RUNTIME="$work/run" QT_QPA_PLATFORM=offscreen \
+    KESTRAVA_NONINTERACTIVE=1 "$@"
+}
+not() { ! "$@" 2>/dev/null; }
+check "the user's kv /S starts" as_user /usr/bin/kv /S
+check "the user cannot remove a ReadOnly file" not as_user rm -f "$work/kept/f"
+check "and the file is there" test -f "$work/kept/f"
+
+echo "== remove"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq kestrava >/dev/null
+check "no service left" not pgrep -f '^/opt/kestrava/kvvxd'
+check "no protection mount left" not grep -q kestrava /proc/mounts
+check "no start-at-logon entry left" test ! -e /etc/xdg/autostart/kestrava.desktop
+check "the settings are kept" test -f /opt/kestrava/kv.dat
+check "the user can remove the file again" as_user rm -f "$work/kept/f"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrava >/dev/null
+check "a purge removes the settings" test ! -e /opt/kestrava
+check "and the tables" test ! -e /var/lib/kestrava
+exit $fail
