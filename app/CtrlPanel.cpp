@@ -62,6 +62,8 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
       hardening_(BootConfigPath(services.machineDir.empty() ? platform::MachineDir()
                                                             : services.machineDir),
                  services.registry) {
+    autostart_.SetServiceRegistration(services.serviceRegistration ? services.serviceRegistration
+                                                                   : serviceRegistration_.get());
     setObjectName("SecFrm");
     setWindowTitle("Kestrava");
     QFont font("Sans Serif");

@@ -64,6 +64,8 @@ struct TSecFrmServices {
     /// The administrator's files through the service, for a program run by
     /// another user than root; null: the program reads its files itself.
     platform::TServiceFiles* serviceFiles = nullptr;
+    /// How an installed program registers the service at boot; null: systemd.
+    platform::IServiceRegistration* serviceRegistration = nullptr;
     /// Runs the program options dialog with the window's hooks; null: the
     /// window's own dialog. True on OK.
     std::function<bool(ProgramOptionsHooks&)> programOptions = {};
@@ -240,6 +242,8 @@ private:
     std::unique_ptr<TRuleCompiler> compiler_;
     std::unique_ptr<TProtectionControl> control_;
     TAutostart autostart_;
+    std::unique_ptr<platform::IServiceRegistration> serviceRegistration_ =
+        platform::SystemdRegistration();
     THardening hardening_;
     ProgramOptionsHooks hooks_;
     // The registrar outlives the component that registers through it.

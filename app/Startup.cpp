@@ -62,6 +62,9 @@ bool PrepareUninstall(TSecFrm& window) {
     window.Hardening().ApplyMsDosModePolicy(false);
     window.Hardening().ApplyBootKeysPolicy(false);
     window.Autostart().RemoveRegistrations();
+    if (!window.Autostart().Notice().empty())
+        window.Prompts().Message(window.Autostart().Notice(), "Kestrava", Buttons::Ok,
+                                 MessageIcon::Warning);
     const std::string uninstaller =
         platform::ExecutableDir() + "/" + platform::ProgramFiles::kUninstaller;
     if (platform::FileExists(uninstaller))
@@ -89,6 +92,9 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     }
     if (start == StartSwitch::Install) {
         window.Autostart().RegisterInstallation();
+        if (!window.Autostart().Notice().empty())
+            window.Prompts().Message(window.Autostart().Notice(), "Kestrava", Buttons::Ok,
+                                     MessageIcon::Warning);
         window.Directory().SaveKnownUsers();
         if (!store.Flush(true)) {
             window.Prompts().Message("The settings could not be saved: " + store.LastError(),

@@ -122,6 +122,7 @@ void TAutostart::RegisterInstallation() {
         registry_.WriteBinary(Hive::LocalMachine, kServiceKey, "Start", {0x00});
         registry_.WriteString(Hive::LocalMachine, kServiceKey, "StaticVxD", ProgramFiles::kService);
     }
+    SetServiceEnabled(true);
 
     const std::string entry = std::string(kUninstallKey) + "\\" + kUninstallEntry;
     if (registry_.KeyExists(Hive::LocalMachine, entry)) {
@@ -146,8 +147,22 @@ void TAutostart::RegisterInstallation() {
     platform::DeleteFileIfExists(paths_.programDir + "/uninst1.000");
 }
 
+void TAutostart::SetServiceEnabled(bool enabled) {
+    notice_.clear();
+    // A build tree's run never touches the machine's services.
+    if (!registration_ || !platform::ProgramInstalled(paths_.programDir))
+        return;
+    if (!registration_->Available())
+        notice_ = platform::kNoServiceManager;
+    else if (!registration_->SetEnabled(enabled))
+        notice_ = enabled
+                      ? "The interceptor service could not be enabled (systemctl enable kvvxd)"
+                      : "The interceptor service could not be disabled (systemctl disable kvvxd)";
+}
+
 void TAutostart::RemoveRegistrations() {
     registry_.DeleteKeyTree(Hive::LocalMachine, kServiceKey);
+    SetServiceEnabled(false);
     if (registry_.CreateKey(Hive::LocalMachine, kRunKey)) {
         registry_.DeleteValue(Hive::LocalMachine, kRunKey, kRunValue);
     }

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/Registry.h"
+#include "platform/ServiceRegistration.h"
 #include "settings/Encript.h"
 
 namespace kv {
@@ -25,8 +26,16 @@ public:
     /// "Automatic Files Protection") and stores the flag.
     void ApplyAutostart(bool checked);
     /// The installation step's registrations, without the known users and the
-    /// flush, which the caller does next.
+    /// flush, which the caller does next. An installed program also enables
+    /// the service's unit (see SetServiceRegistration).
     void RegisterInstallation();
+    /// How an installed program registers the service to start at boot; null
+    /// (the default): it does not.
+    void SetServiceRegistration(platform::IServiceRegistration* registration) {
+        registration_ = registration;
+    }
+    /// What the last registration step has to say (no service manager), or empty.
+    const std::string& Notice() const { return notice_; }
     /// The reverse of the installation's registrations: the service key and the
     /// start-at-logon entry go.
     void RemoveRegistrations();
@@ -41,10 +50,13 @@ private:
     bool MirrorsToDesktop() const;
     void WriteDesktopEntry(const std::string& command);
     void RemoveDesktopEntry();
+    void SetServiceEnabled(bool enabled);
 
     TEncriptor& store_;
     platform::IRegistry& registry_;
     InstallPaths paths_;
+    platform::IServiceRegistration* registration_ = nullptr;
+    std::string notice_;
 };
 
 inline constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RUN";

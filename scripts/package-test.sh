@@ -41,6 +41,10 @@ quiet() { "$@" >/dev/null; }
 check "the service runs" quiet pgrep -f '^/opt/kestrava/kvvxd'
 check "the device answers" quiet /usr/bin/kvctl status
 check "the settings are root's alone" test "$(stat -c %a /opt/kestrava/kv.dat)" = 600
+if [ ! -d /run/systemd/system ]; then
+  said="$(QT_QPA_PLATFORM=offscreen KESTRAVA_NONINTERACTIVE=1 /opt/kestrava/kv /I 2>&1 || true)"
+  check "without systemd the installation step says so" grep -q "systemd is not running" <<<"$said"
+fi
 check "the start-at-logon entry runs the logon start" \
   grep -qx 'Exec=/opt/kestrava/kv /T' /etc/xdg/autostart/kestrava.desktop
 

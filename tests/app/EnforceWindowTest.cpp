@@ -29,6 +29,18 @@ namespace {
 
 using platform::Hive;
 
+/// The machine's service manager, as the installation step sees it.
+class FakeServiceRegistration : public platform::IServiceRegistration {
+public:
+    bool available = true;
+    std::vector<bool> calls;  ///< enable (true) or disable, in order
+    bool Available() const override { return available; }
+    bool SetEnabled(bool enabled) override {
+        calls.push_back(enabled);
+        return true;
+    }
+};
+
 class EnforceWindow : public ::testing::Test {
 protected:
     EnforceWindow() : store_(dir_.File("kv.dat"), true) {
@@ -52,6 +64,7 @@ protected:
             .devicePath = device,
             .installPaths = {dir_.File("program"), dir_.File("autostart")},
             .machineDir = dir_.File("machine"),
+            .serviceRegistration = &registration_,
             .programOptions = [this](ProgramOptionsHooks&) { return ++optionRuns_ > 0; },
             .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }});
     }
@@ -64,6 +77,7 @@ protected:
     }
 
     test::TempDir dir_;
+    FakeServiceRegistration registration_;
     test::ServiceRunner service_;
     test::FakeRegistry registry_;
     test::ScriptedPrompts prompts_;
@@ -262,6 +276,10 @@ TEST_F(EnforceWindow, OneShotSwitches) {
         EXPECT_EQ(RunStartup(*w, StartSwitch::Install), StartupOutcome::Terminate);
     }
     EXPECT_TRUE(registry_.KeyExists(Hive::LocalMachine, kServiceKey));
+    // An installed program (only root can make the folder one) registers the
+    // service to start at boot.
+    const bool installed = ::geteuid() == 0;
+    EXPECT_EQ(registration_.calls, installed ? std::vector{true} : std::vector<bool>{});
     TEncriptor reread(dir_.File("kv.dat"), true);
     EXPECT_EQ(reread.ReadString("CurUsers_BOB", ""), "1");  // flushed by the installation step
     {
@@ -271,6 +289,16 @@ TEST_F(EnforceWindow, OneShotSwitches) {
     }
     EXPECT_FALSE(registry_.KeyExists(Hive::LocalMachine, kServiceKey));
     EXPECT_FALSE(RunValue().has_value());
+    EXPECT_EQ(registration_.calls, installed ? (std::vector{true, false}) : std::vector<bool>{});
+
+    // Without systemd the installation step says so.
+    if (installed) {
+        registration_.available = false;
+        auto w = Make(service_.SocketPath());
+        EXPECT_EQ(RunStartup(*w, StartSwitch::Install), StartupOutcome::Terminate);
+        EXPECT_FALSE(prompts_.shown.empty());
+        EXPECT_EQ(prompts_.shown.back().text, platform::kNoServiceManager);
+    }
 }
 
 }  // namespace
