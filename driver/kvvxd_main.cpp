@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
     // and answers checks, and enforces nothing.
     kv::driver::mounts::MountGuard guard;
     std::unique_ptr<kv::driver::mounts::MountSet> mounts;
-    kv::driver::events::OpenEvents openEvents(options.programPath, settingsPath, options.log);
+    kv::driver::events::OpenEvents openEvents(options.programPath, settingsPath, OwnExecutable(),
+                                              options.log);
     if (::geteuid() == 0) {
         std::string guardError;
         if (!guard.Start(&guardError))

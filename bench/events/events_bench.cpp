@@ -76,7 +76,7 @@ int main() {
     MakeFiles(base + "/watched");
     const double plain = OpenMicros(base + "/plain", kFiles, 1);
 
-    kv::driver::events::OpenEvents events("", "", nullptr);
+    kv::driver::events::OpenEvents events("", "", "", nullptr);
     std::string error;
     if (!events.Start(&error)) {
         std::printf("bench_open_events: %s\n", error.c_str());

@@ -15,27 +15,11 @@
 
 namespace kv::driver::events {
 
-namespace {
-
-std::string Frame(const std::string& payload) {
-    std::string frame;
-    PutU32(&frame, static_cast<std::uint32_t>(payload.size()));
-    return frame + payload;
-}
-
-std::string OwnExecutable() {
-    char exe[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    return n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
-}
-
-}  // namespace
-
-OpenEvents::OpenEvents(std::string program, std::string settings,
+OpenEvents::OpenEvents(std::string program, std::string settings, std::string service,
                        std::function<void(const std::string&)> log)
     : program_(std::move(program)),
       settings_(std::move(settings)),
-      self_(OwnExecutable()),
+      self_(std::move(service)),
       log_(std::move(log)) {}
 
 OpenEvents::~OpenEvents() {

@@ -26,8 +26,10 @@ namespace kv::driver::events {
 /// folder (fanotify does not tell whether an open is for writing).
 class OpenEvents {
 public:
-    /// `program`, `settings`: the program's executable and settings file.
-    OpenEvents(std::string program, std::string settings,
+    /// `program`, `settings`, `service`: the program's executable, its
+    /// settings file and the service's executable (the files watched for the
+    /// entries that protect the program's own files).
+    OpenEvents(std::string program, std::string settings, std::string service,
                std::function<void(const std::string&)> log);
     ~OpenEvents();
     OpenEvents(const OpenEvents&) = delete;

@@ -50,6 +50,12 @@ bool OpenPolicy::WatchesFileSystems() const {
     return false;
 }
 
+std::string Frame(const std::string& payload) {
+    std::string frame;
+    PutU32(&frame, static_cast<std::uint32_t>(payload.size()));
+    return frame + payload;
+}
+
 std::string EncodeOpenPolicy(const OpenPolicy& policy) {
     std::string out;
     PutU32(&out, static_cast<std::uint32_t>(policy.service));

@@ -30,6 +30,8 @@ struct OpenPolicy {
 };
 
 std::string EncodeOpenPolicy(const OpenPolicy& policy);
+/// A message between the service and the responder: its length, then `payload`.
+std::string Frame(const std::string& payload);
 [[nodiscard]] bool DecodeOpenPolicy(std::string_view bytes, OpenPolicy* policy);
 /// The open policy of `policy` for a service of pid `service`.
 OpenPolicy OpenPolicyOf(const Policy& policy, pid_t service, const std::string& program,

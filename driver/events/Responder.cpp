@@ -120,9 +120,7 @@ private:
 
     /// One frame to the service, whole or not at all (within PIPE_BUF).
     void Send(const std::string& payload) {
-        std::string frame;
-        PutU32(&frame, static_cast<std::uint32_t>(payload.size()));
-        frame += payload;
+        const std::string frame = Frame(payload);
         [[maybe_unused]] const ssize_t w = ::write(denialFd_, frame.data(), frame.size());
     }
 
