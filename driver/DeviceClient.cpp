@@ -55,6 +55,9 @@ bool DeviceClient::Open(const std::string& path, std::string* error, int timeout
         return false;
     }
     fd_ = fd;
+    path_ = path;
+    timeoutMs_ = timeoutMs;
+    exchanges_ = 0;
     ucred cred{};
     socklen_t length = sizeof cred;
     peerUid_ = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0
@@ -72,6 +75,25 @@ bool DeviceClient::TransactRaw(const std::string& frame, Reply* reply, std::stri
         *error = "the device is not open";
         return false;
     }
+    bool unanswered = false;
+    if (Exchange(frame, reply, error, &unanswered)) {
+        ++exchanges_;
+        return true;
+    }
+    if (!unanswered || exchanges_ > 0)
+        return false;
+    const std::string path = path_;
+    if (!Open(path, error, timeoutMs_))
+        return false;
+    if (!Exchange(frame, reply, error, &unanswered))
+        return false;
+    ++exchanges_;
+    return true;
+}
+
+bool DeviceClient::Exchange(const std::string& frame, Reply* reply, std::string* error,
+                            bool* unanswered) {
+    *unanswered = false;
     auto fail = [&](const std::string& what) {
         *error = what;
         Close();
@@ -82,10 +104,13 @@ bool DeviceClient::TransactRaw(const std::string& frame, Reply* reply, std::stri
         const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            *unanswered = n < 0 && (errno == EPIPE || errno == ECONNRESET);
             return fail(std::string("send: ") + (n == 0 ? "short write" : std::strerror(errno)));
+        }
         sent += static_cast<std::size_t>(n);
     }
+    std::string header;
     auto readExact = [&](std::string* out, std::size_t size) {
         out->resize(size);
         std::size_t got = 0;
@@ -94,10 +119,12 @@ bool DeviceClient::TransactRaw(const std::string& frame, Reply* reply, std::stri
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
+                *unanswered = errno == ECONNRESET && out == &header && got == 0;
                 *error = std::string("receive: ") + std::strerror(errno);
                 return false;
             }
             if (n == 0) {
+                *unanswered = out == &header && got == 0;
                 *error = "the service closed the connection";
                 return false;
             }
@@ -105,7 +132,6 @@ bool DeviceClient::TransactRaw(const std::string& frame, Reply* reply, std::stri
         }
         return true;
     };
-    std::string header;
     if (!readExact(&header, 4))
         return fail(*error);
     const std::uint32_t length = GetU32(header, 0);

@@ -30,12 +30,22 @@ public:
 
     /// Sends one request and reads its reply. False (and the connection
     /// closed) when the exchange fails; a refused request is a reply with
-    /// success false.
+    /// success false. The service closes a connection that has not sent a
+    /// whole request for a few seconds: the first exchange of a connection
+    /// whose service closed it unanswered is tried once more on a new one
+    /// (nothing was done, and no state of the connection is lost).
     [[nodiscard]] bool Transact(const Request& request, Reply* reply, std::string* error);
     /// Sends bytes as they are (for tests of malformed frames) and reads one reply.
     [[nodiscard]] bool TransactRaw(const std::string& frame, Reply* reply, std::string* error);
 
 private:
+    [[nodiscard]] bool Exchange(const std::string& frame, Reply* reply, std::string* error,
+                                bool* unanswered);
+
+    std::string path_;
+    int timeoutMs_ = 10000;
+    /// Exchanges done on this connection.
+    std::uint64_t exchanges_ = 0;
     int fd_ = -1;
     uid_t peerUid_ = static_cast<uid_t>(-1);
 };

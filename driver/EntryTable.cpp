@@ -165,7 +165,6 @@ bool EntryTable::Add(const Entry& entry, std::string* error) {
 void EntryTable::Clear() {
     entries_.clear();
     bytes_ = 0;
-    ownAdditions_ = false;
     Changed(true);
 }
 

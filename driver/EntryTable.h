@@ -33,11 +33,6 @@ public:
     const std::vector<Entry>& Entries() const { return entries_; }
     std::size_t Bytes() const { return bytes_; }
     bool Empty() const { return entries_.empty() && !active_; }
-    /// The table holds entries its user added without the administrator's
-    /// password. Those protect only the user's own files from the user, so
-    /// they never make everyone's opens wait on open events; cleared by Clear.
-    bool OwnAdditions() const { return ownAdditions_; }
-    void MarkOwnAdditions() { ownAdditions_ = true; }
 
     /// The compiled index of the current entries (compiled on first use
     /// after a change, then published).
@@ -59,7 +54,6 @@ private:
 
     std::vector<Entry> entries_;
     bool active_ = false;
-    bool ownAdditions_ = false;
     std::size_t bytes_ = 0;
     bool dirty_ = false;
     bool urgent_ = false;

@@ -96,7 +96,7 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
             const std::string folder = EntryFolder(e.FileMask);
             if (!folder.empty())
                 folders.push_back(folder);
-            if (NeedsOpenEvents(folder) && (!table.OwnAdditions() || IsSelfProtection(e)))
+            if (NeedsOpenEvents(folder))
                 rules.openEntries.emplace_back(index, e);
             ++index;
             if (e.dwOperation & kHideBit) {

@@ -1,6 +1,7 @@
 // kvvxd: the interceptor service.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -162,6 +163,13 @@ int main(int argc, char** argv) {
 
     ::umask(022);
     ::signal(SIGPIPE, SIG_IGN);
+    // Descriptors are what the service spends per open file of its users.
+    if (rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            options.log("cannot raise the descriptor limit");
+    }
 
     // Protection mounts need root; without it the service keeps its tables
     // and answers checks, and enforces nothing.

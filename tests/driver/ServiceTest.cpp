@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -7,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "tests/driver/ServiceFixture.h"
@@ -358,6 +361,89 @@ TEST(ServiceStartTest, AStaleSocketIsReplacedButOtherFilesAreLeftAlone) {
     EXPECT_FALSE(service.Start(&error));
     EXPECT_NE(error.find("not a socket"), std::string::npos) << error;
     EXPECT_EQ(kv::test::ReadFile(plain), "data");
+}
+
+}  // namespace
+}  // namespace kv::driver::test
+
+namespace kv::driver::test {
+namespace {
+
+TEST(ServiceConnectionsTest, OneUsersIdleConnectionsNeverShutOutAnother) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to connect as two uids";
+    kv::test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0755), 0);
+    ServiceOptions options = OptionsFor(dir.File("VEVUZ"), "");
+    options.idleTimeout = std::chrono::milliseconds(300);
+    Service service(options);
+    std::string error;
+    ASSERT_TRUE(service.Start(&error)) << error;
+    std::thread thread([&] { service.Run(); });
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    // uid 65534 holds 600 connections open, some after a whole request.
+    const pid_t hog = ::fork();
+    if (hog == 0) {
+        ::setgroups(0, nullptr);
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(2);
+        std::vector<std::unique_ptr<DeviceClient>> held;
+        for (int i = 0; i < 600; ++i) {
+            auto c = std::make_unique<DeviceClient>();
+            if (c->Open(options.socketPath, &error, 2000) && i % 2 == 0) {
+                Reply reply;
+                (void)c->Transact(MakeRequest(code::kCount), &reply, &error);
+            }
+            held.push_back(std::move(c));
+        }
+        [[maybe_unused]] const ssize_t n = ::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    const int other = AsUid(65533, [&]() -> int {
+        DeviceClient client;
+        Reply reply;
+        if (!client.Open(options.socketPath, &error, 5000))
+            return 1;
+        if (!client.Transact(MakeRequest(code::kCount), &reply, &error))
+            return 2;
+        return reply.success ? 0 : 3;
+    });
+    EXPECT_EQ(other, 0) << "another user's request is answered";
+    // Only a few connections of the hog remain; the ones that never sent a
+    // whole request are closed once idle.
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    const auto open =
+        std::count_if(std::filesystem::directory_iterator("/proc/self/fd"),
+                      std::filesystem::directory_iterator(), [](const auto&) { return true; });
+    EXPECT_LT(open, 64) << "connections held by the service and this test";
+    ::kill(hog, SIGKILL);
+    ::waitpid(hog, nullptr, 0);
+    service.RequestStop();
+    thread.join();
+}
+
+TEST(ServiceConnectionsTest, TheFirstRequestOfAConnectionClosedForIdlingIsSentAgain) {
+    kv::test::TempDir dir;
+    ServiceOptions options = OptionsFor(dir.File("VEVUZ"), "");
+    options.idleTimeout = std::chrono::milliseconds(100);
+    Service service(options);
+    std::string error;
+    ASSERT_TRUE(service.Start(&error)) << error;
+    std::thread thread([&] { service.Run(); });
+    DeviceClient client;
+    ASSERT_TRUE(client.Open(options.socketPath, &error)) << error;
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    Reply reply;
+    EXPECT_TRUE(client.Transact(MakeRequest(code::kCount), &reply, &error)) << error;
+    EXPECT_TRUE(reply.success);
+    service.RequestStop();
+    thread.join();
 }
 
 }  // namespace

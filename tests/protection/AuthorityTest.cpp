@@ -156,8 +156,8 @@ TEST_F(Authority, TheProtectedUsersOwnRequestsCannotWeakenIt) {
 
     driver::Request empty = driver::MakeRequest(kAddEntry);
     empty.record.FileMask = "";
-    EXPECT_EQ(SendAs(kUser, socket_, {empty, driver::MakeRequest(kActivate)}), (std::vector{1, 1}))
-        << "adding and activating only ever adds protection";
+    EXPECT_EQ(SendAs(kUser, socket_, {empty, driver::MakeRequest(kActivate)}), (std::vector{0, 0}))
+        << "the table is the administrator's: a user only loads the rules it gives them";
     ExpectEnforced("after Add and Activate of an empty entry");
 
     driver::Request other = driver::MakeRequest(driver::code::kLoadRules);
@@ -218,25 +218,36 @@ TEST_F(Authority, AnExecutableNamedLikeTheProgramIsNotTheProgram) {
         << "the compiled entries exclude the program, not every file named kv";
 }
 
-TEST_F(Authority, AUsersOwnPatternsNeverMakeEveryonesOpensWait) {
-    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+TEST_F(Authority, AUsersRawRequestsLeaveTheAdministratorsEntriesAndMountNothing) {
     MakeFolder(Work("files"), {"x.secret"});
-    // Added by the user without the password: enforced for mounts only, so no
-    // user can make the machine's every open go through the service.
+    const std::string other = Work("others");
+    MakeFolder(other, {"g"});
+    // Enforced by open events: a pattern that names no folder.
+    Load(kUser, {Rule(0x400, "*.secret"), Rule(0x1E7830, ro_ + "/*")});
+    // Open events refuse with "Operation not permitted".
+    auto secretRead = [this] {
+        return RunAs(kUser, "cat " + Work("files/x.secret")).output.find("content") !=
+               std::string::npos;
+    };
+    ASSERT_FALSE(secretRead());
+
     driver::Request add = driver::MakeRequest(driver::code::kAddEntry);
     add.record.dwOperation = 0x400;
-    add.record.FileMask = "*.secret";
-    EXPECT_EQ(SendAs(kUser, socket_, {add}), std::vector{1});
-    EXPECT_EQ(RunAs(kUser, "cat " + Work("files/x.secret")).exit, 0);
-    const Outcome status =
-        RunAs(kUser, std::string(KVCTL_PATH) + " --device " + socket_ + " status");
-    EXPECT_NE(status.output.find("*.secret: not enforced: open events serve the administrator's"),
-              std::string::npos)
-        << status.output;
-    // The same entry from the administrator (root here) is enforced.
-    Load(kUser, {Rule(0x400, "*.secret")});
-    EXPECT_EQ(RunAs(kUser, "cat " + Work("files/x.secret")).output.find("content"),
-              std::string::npos);
+    add.record.FileMask = other + "/*";
+    const std::vector<int> refused(3, 0);
+    EXPECT_EQ(SendAs(kUser, socket_,
+                     {add, driver::MakeRequest(driver::code::kActivate),
+                      driver::MakeRequest(driver::code::kClear)}),
+              refused);
+    EXPECT_FALSE(secretRead()) << "the administrator's pattern stays enforced";
+    EXPECT_TRUE(RunAs(kUser, "rm " + ro_ + "/f").Denied());
+    EXPECT_TRUE(MountsUnder(other).empty()) << "a user's request mounts nothing";
+    EXPECT_EQ(RunAs(kOther, "cat " + other + "/g").exit, 0);
+
+    // The same requests with the administrator's password are the administrator's.
+    driver::Request withPassword = add;
+    withPassword.password = kPassword;
+    EXPECT_EQ(SendAs(kUser, socket_, {withPassword}), std::vector{1});
 }
 
 TEST_F(Authority, WrongPasswordsAreAnsweredEverLaterWhileOthersAreServed) {
