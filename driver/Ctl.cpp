@@ -318,7 +318,7 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
             const std::size_t nul = mounts.output.find('\0', pos);
             if (nul == std::string::npos)
                 break;
-            out << "  " << mounts.output.substr(pos, nul - pos) << "\n";
+            out << "  " << PrintableText(mounts.output.substr(pos, nul - pos)) << "\n";
             pos = nul + 1;
         }
         Reply refused;
@@ -339,8 +339,8 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
             Entry entry;
             if (!FetchEntry(device, i, &entry, err, &exitCode))
                 return exitCode;
-            out << "  " << i << " " << entry.FileMask << ": "
-                << coverage.output.substr(pos, nul - pos) << "\n";
+            out << "  " << i << " " << PrintableText(entry.FileMask) << ": "
+                << PrintableText(coverage.output.substr(pos, nul - pos)) << "\n";
             pos = nul + 1;
         }
         return ctl_exit::kOk;

@@ -42,6 +42,13 @@ TEST_F(CtlTest, StatusShowsCountAndActiveStateOfTheCallersTable) {
                               "  1 /b/*: not enforced: the service is not running as root\n");
 }
 
+TEST_F(CtlTest, StatusShowsControlCharactersOfEntryTextsEscaped) {
+    Load({Add("/a/\x1b]0;owned\x07\n*")});
+    EXPECT_EQ(Run({"status"}), ctl_exit::kOk);
+    EXPECT_EQ(out_.str().find('\x1b'), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find("  0 /a/?]0;owned??*: "), std::string::npos) << out_.str();
+}
+
 TEST_F(CtlTest, RootAddressesAnotherUidsTable) {
     if (::getuid() != 0)
         GTEST_SKIP() << "needs root";
