@@ -111,6 +111,7 @@ std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedP
 }
 
 void Mount::Serve() {
+    ProtectionFs::PrepareServingThread();
     // Each request wakes one blocked reader, so idle threads cost nothing.
     fuse_buf buffer{};
     while (!stopping_.load() && !fuse_session_exited(session_)) {

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 
 #include "driver/mounts/Caller.h"
 #include "driver/mounts/Gate.h"
+#include "driver/mounts/Identity.h"
 
 namespace kv::driver::mounts {
 
@@ -72,6 +75,36 @@ const std::vector<gid_t>& GroupsOf(fuse_req_t req, const fuse_ctx* ctx) {
     return slot.groups;
 }
 
+/// Makes the serving thread act as the caller of `req`; false (with the
+/// request answered) when the caller's identity cannot be taken.
+bool ActFor(fuse_req_t req) {
+    const fuse_ctx* ctx = fuse_req_ctx(req);
+    const std::vector<gid_t>& groups = GroupsOf(req, ctx);
+    if (ActAsCaller(ctx->uid, ctx->gid, groups.data(), static_cast<int>(groups.size())))
+        return true;
+    fuse_reply_err(req, EPERM);
+    return false;
+}
+
+/// Sets the thread's umask to the caller's when the kernel left it to us,
+/// for the lifetime of the object (0 otherwise: the kernel applied it).
+class CallerUmask {
+public:
+    CallerUmask(fuse_req_t req, const ProtectionFs& fs) : set_(fs.CallerUmaskSent()) {
+        if (set_)
+            ::umask(fuse_req_ctx(req)->umask);
+    }
+    ~CallerUmask() {
+        if (set_)
+            ::umask(0);
+    }
+    CallerUmask(const CallerUmask&) = delete;
+    CallerUmask& operator=(const CallerUmask&) = delete;
+
+private:
+    bool set_;
+};
+
 /// One request: its caller, the policy snapshot it is decided with, and the
 /// caller's identity to act with.
 class Call {
@@ -86,18 +119,9 @@ public:
     const Policy& policy() const { return *policy_; }
     uid_t uid() const { return ctx_->uid; }
 
-    /// Acts as the caller; null (with the request answered) when the
-    /// caller's identity cannot be taken.
-    std::unique_ptr<ActAs> Act() {
-        const std::vector<gid_t>& groups = GroupsOf(req_, ctx_);
-        auto as = std::make_unique<ActAs>(ctx_->uid, ctx_->gid, groups.data(),
-                                          static_cast<int>(groups.size()));
-        if (!as->Ok()) {
-            as.reset();
-            fuse_reply_err(req_, EPERM);
-        }
-        return as;
-    }
+    /// Acts as the caller from now on; false (with the request answered)
+    /// when the caller's identity cannot be taken.
+    bool Act() { return ActFor(req_); }
 
 private:
     fuse_req_t req_;
@@ -145,25 +169,33 @@ std::uint32_t OpenBits(int flags) {
     return bits;
 }
 
-/// Answers with an entry for `name` in `parent` after the caller made it.
-void ReplyEntry(fuse_req_t req, ProtectionFs& fs, ProtectionFs::Inode& parent, const char* name) {
+using Item = ProtectionFs::Item;
+
+/// The open descriptor of the item `ino`; null (with the request answered)
+/// when it cannot be found any more.
+ItemFdRef FdFor(fuse_req_t req, Item& item) {
+    ItemFdRef fd = Fs(req).Items().FdOf(item);
+    if (!fd)
+        fuse_reply_err(req, errno);
+    return fd;
+}
+
+/// Answers with an entry for `name` in `parent` (open as `parentFd`) after
+/// the caller looked it up or made it.
+void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Item& parent, int parentFd, const char* name) {
     struct stat st;
-    if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        fuse_reply_err(req, errno);
-        return;
-    }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
-    if (!inode) {
-        fuse_reply_err(req, errno);
-        return;
-    }
+    if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    Item* item = fs.Items().Remember(parent, parentFd, name, st);
+    if (!item)
+        return (void)fuse_reply_err(req, errno);
     fuse_entry_param e{};
-    e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    e.ino = reinterpret_cast<fuse_ino_t>(item);
     e.attr = st;
     fuse_reply_entry(req, &e);
 }
 
-void Init(void*, fuse_conn_info* conn) {
+void Init(void* userdata, fuse_conn_info* conn) {
     // The kernel kills set-user-ID bits itself (our writes run as root).
     conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
     // Listings are filtered per caller; the kernel looks names up itself.
@@ -172,53 +204,51 @@ void Init(void*, fuse_conn_info* conn) {
         conn->want |= FUSE_CAP_SPLICE_WRITE;
     if (conn->capable & FUSE_CAP_SPLICE_MOVE)
         conn->want |= FUSE_CAP_SPLICE_MOVE;
+    // The caller's umask comes with each request, so that the lower file
+    // system applies it, or a default ACL of the folder instead, as without us.
+    if (conn->capable & FUSE_CAP_DONT_MASK) {
+        conn->want |= FUSE_CAP_DONT_MASK;
+        static_cast<ProtectionFs*>(userdata)->SetCallerUmaskSent(true);
+    }
     conn->time_gran = 1;
 }
 
 void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    if (const int refused = call.gate().Check(0, fs.ChildPath(parent, name)))
+    if (const int refused = call.gate().Check(0, fs.Items().ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
-    struct stat st;
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        // Done as the caller: needs the caller's search right on the folder.
-        if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return (void)fuse_reply_err(req, errno);
-    }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
-    if (!inode)
-        return (void)fuse_reply_err(req, errno);
-    fuse_entry_param e{};
-    e.ino = reinterpret_cast<fuse_ino_t>(inode);
-    e.attr = st;
-    fuse_reply_entry(req, &e);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    // Done as the caller: needs the caller's search right on the folder.
+    if (!parentFd || !call.Act())
+        return;
+    ReplyEntry(req, fs, parent, parentFd->Get(), name);
 }
 
 void Forget(fuse_req_t req, fuse_ino_t ino, std::uint64_t count) {
-    Fs(req).Forget(ino, count);
+    Fs(req).Items().Forget(ino, count);
     fuse_reply_none(req);
 }
 
 void ForgetMulti(fuse_req_t req, std::size_t count, fuse_forget_data* forgets) {
     for (std::size_t i = 0; i < count; ++i)
-        Fs(req).Forget(forgets[i].ino, forgets[i].nlookup);
+        Fs(req).Items().Forget(forgets[i].ino, forgets[i].nlookup);
     fuse_reply_none(req);
 }
 
 void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    const std::string path = fs.PathOf(inode);
+    const std::string path = fs.Items().PathOf(item);
     if (const int refused = call.gate().Check(op::kAttrGet, path))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
     struct stat st;
-    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
     const std::uint32_t hidden = call.gate().TimesHidden(path);
     if (hidden & op::kTimeGetA)
@@ -232,7 +262,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
 
 void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
     std::uint32_t bits = 0;
     if (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))
@@ -245,12 +275,12 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
         bits |= op::kTimeSetC;
     if (toSet & FUSE_SET_ATTR_SIZE)
         bits |= op::kWrite;
-    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits, fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
-    auto as = call.Act();
-    if (!as)
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
         return;
-    const ProcPath proc(inode.fd);
+    const ProcPath proc(fd->Get());
     const int fileFd = fi ? FileOf(fi)->fd : -1;
     int rc = 0;
     if (toSet & FUSE_SET_ATTR_MODE)
@@ -258,7 +288,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     if (rc == 0 && (toSet & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
         const uid_t uid = (toSet & FUSE_SET_ATTR_UID) ? attr->st_uid : static_cast<uid_t>(-1);
         const gid_t gid = (toSet & FUSE_SET_ATTR_GID) ? attr->st_gid : static_cast<gid_t>(-1);
-        rc = ::fchownat(inode.fd, "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
+        rc = ::fchownat(fd->Get(), "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
     }
     if (rc == 0 && (toSet & FUSE_SET_ATTR_SIZE))
         rc =
@@ -279,19 +309,22 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     if (rc != 0)
         return (void)fuse_reply_err(req, errno);
     struct stat st;
-    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_attr(req, &st, 0);
 }
 
 void ReadLink(fuse_req_t req, fuse_ino_t ino) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(0, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(0, fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
     char target[PATH_MAX + 1];
-    const ssize_t n = ::readlinkat(inode.fd, "", target, sizeof target - 1);
+    const ssize_t n = ::readlinkat(fd->Get(), "", target, sizeof target - 1);
     if (n < 0)
         return (void)fuse_reply_err(req, errno);
     target[n] = '\0';
@@ -303,18 +336,19 @@ template <typename Make>
 void MakeItem(fuse_req_t req, fuse_ino_t parentIno, const char* name, std::uint32_t bits,
               Make make) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    if (const int refused = call.gate().Check(bits, fs.ChildPath(parent, name)))
+    if (const int refused = call.gate().Check(bits, fs.Items().ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    if (!parentFd || !call.Act())
+        return;
     {
-        auto as = call.Act();
-        if (!as)
-            return;
-        if (make(parent.fd) != 0)
+        CallerUmask umask(req, fs);
+        if (make(parentFd->Get()) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    ReplyEntry(req, fs, parent, name);
+    ReplyEntry(req, fs, parent, parentFd->Get(), name);
 }
 
 void MkNod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t rdev) {
@@ -333,41 +367,40 @@ void SymLink(fuse_req_t req, const char* link, fuse_ino_t parent, const char* na
 
 void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* newName) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
-    ProtectionFs::Inode& newParent = fs.Get(newParentIno);
+    Item& item = fs.Items().Get(ino);
+    Item& newParent = fs.Items().Get(newParentIno);
     Call call(req);
     // A second name for an item is a way round its entry, as a rename is.
-    int refused = call.gate().Check(op::kRename, fs.PathOf(inode));
+    int refused = call.gate().Check(op::kRename, fs.Items().PathOf(item));
     if (!refused)
-        refused = call.gate().Check(op::kCr, fs.ChildPath(newParent, newName));
+        refused = call.gate().Check(op::kCr, fs.Items().ChildPath(newParent, newName));
     if (refused)
         return (void)fuse_reply_err(req, refused);
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        const ProcPath proc(inode.fd);
-        if (::linkat(AT_FDCWD, proc.text, newParent.fd, newName, AT_SYMLINK_FOLLOW) != 0)
-            return (void)fuse_reply_err(req, errno);
-    }
-    ReplyEntry(req, fs, newParent, newName);
+    const ItemFdRef fd = FdFor(req, item);
+    const ItemFdRef newParentFd = fd ? FdFor(req, newParent) : nullptr;
+    if (!newParentFd || !call.Act())
+        return;
+    const ProcPath proc(fd->Get());
+    if (::linkat(AT_FDCWD, proc.text, newParentFd->Get(), newName, AT_SYMLINK_FOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    ReplyEntry(req, fs, newParent, newParentFd->Get(), newName);
 }
 
 /// unlink and rmdir.
 void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    const std::string path = fs.ChildPath(parent, name);
+    const std::string path = fs.Items().ChildPath(parent, name);
     int refused = call.gate().Check(folder ? op::kDirDelete : op::kDeleteF, path);
     if (!refused && folder && call.policy().HoldsProtected(path))
         refused = EACCES;
     if (refused)
         return (void)fuse_reply_err(req, refused);
-    auto as = call.Act();
-    if (!as)
+    const ItemFdRef parentFd = FdFor(req, parent);
+    if (!parentFd || !call.Act())
         return;
-    if (::unlinkat(parent.fd, name, folder ? AT_REMOVEDIR : 0) != 0)
+    if (::unlinkat(parentFd->Get(), name, folder ? AT_REMOVEDIR : 0) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_err(req, 0);
 }
@@ -383,16 +416,21 @@ void RmDir(fuse_req_t req, fuse_ino_t parent, const char* name) {
 void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t newParentIno,
             const char* newName, unsigned int flags) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
-    ProtectionFs::Inode& newParent = fs.Get(newParentIno);
+    Item& parent = fs.Items().Get(parentIno);
+    Item& newParent = fs.Items().Get(newParentIno);
     Call call(req);
-    const std::string from = fs.ChildPath(parent, name);
-    const std::string to = fs.ChildPath(newParent, newName);
+    const std::string from = fs.Items().ChildPath(parent, name);
+    const std::string to = fs.Items().ChildPath(newParent, newName);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    const ItemFdRef newParentFd = parentFd ? FdFor(req, newParent) : nullptr;
+    if (!newParentFd || !call.Act())
+        return;
     struct stat source;
     struct stat target;
-    if (::fstatat(parent.fd, name, &source, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(parentFd->Get(), name, &source, AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
-    const bool targetExists = ::fstatat(newParent.fd, newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool targetExists =
+        ::fstatat(newParentFd->Get(), newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
     Gate& gate = call.gate();
     int refused = gate.Check(op::kRename, from);
     // Moving a folder would carry protected items out of their entries' reach.
@@ -408,37 +446,24 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
     }
     if (refused)
         return (void)fuse_reply_err(req, refused);
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        if (::renameat2(parent.fd, name, newParent.fd, newName, flags) != 0)
-            return (void)fuse_reply_err(req, errno);
-    }
-    fs.Moved(newParent, newName, source.st_dev, source.st_ino);
+    if (::renameat2(parentFd->Get(), name, newParentFd->Get(), newName, flags) != 0)
+        return (void)fuse_reply_err(req, errno);
+    fs.Items().Moved(newParent, newName, source.st_dev, source.st_ino);
     if ((flags & RENAME_EXCHANGE) && targetExists)
-        fs.Moved(parent, name, target.st_dev, target.st_ino);
+        fs.Items().Moved(parent, name, target.st_dev, target.st_ino);
     fuse_reply_err(req, 0);
 }
 
-/// Opens the item of `inode` for the caller and answers the request.
-void OpenAs(fuse_req_t req, Call& call, const ProcPath& proc, int flags, fuse_file_info* fi) {
-    auto file = std::make_unique<OpenFile>();
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        file->fd =
-            ::open(proc.text, (flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
-        if (file->fd < 0)
-            return (void)fuse_reply_err(req, errno);
-    }
+/// Answers an open or create with the file `file` opened for the caller.
+void ReplyOpened(fuse_req_t req, Call& call, std::unique_ptr<OpenFile> file, fuse_file_info* fi,
+                 const fuse_entry_param* entry) {
     file->uid = call.uid();
     file->generation = call.policy().Generation();
     fi->fh = reinterpret_cast<std::uint64_t>(file.release());
     fi->keep_cache = 1;
     fi->noflush = 1;
-    if (fuse_reply_open(req, fi) == -ENOENT) {
+    const int rc = entry ? fuse_reply_create(req, entry, fi) : fuse_reply_open(req, fi);
+    if (rc == -ENOENT) {
         ::close(FileOf(fi)->fd);
         delete FileOf(fi);
     }
@@ -446,54 +471,53 @@ void OpenAs(fuse_req_t req, Call& call, const ProcPath& proc, int flags, fuse_fi
 
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(OpenBits(fi->flags), fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(OpenBits(fi->flags), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
-    OpenAs(req, call, ProcPath(inode.fd), fi->flags, fi);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
+        return;
+    auto file = std::make_unique<OpenFile>();
+    file->fd = ::open(ProcPath(fd->Get()).text,
+                      (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
+    if (file->fd < 0)
+        return (void)fuse_reply_err(req, errno);
+    ReplyOpened(req, call, std::move(file), fi, nullptr);
 }
 
 void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
             fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
     if (const int refused =
-            call.gate().Check(op::kCr | OpenBits(fi->flags), fs.ChildPath(parent, name)))
+            call.gate().Check(op::kCr | OpenBits(fi->flags), fs.Items().ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    if (!parentFd || !call.Act())
+        return;
     auto file = std::make_unique<OpenFile>();
     {
-        auto as = call.Act();
-        if (!as)
-            return;
-        file->fd = ::openat(parent.fd, name, (fi->flags | O_CREAT | O_CLOEXEC) & ~O_NOFOLLOW, mode);
-        if (file->fd < 0)
-            return (void)fuse_reply_err(req, errno);
+        CallerUmask umask(req, fs);
+        file->fd =
+            ::openat(parentFd->Get(), name, (fi->flags | O_CREAT | O_CLOEXEC) & ~O_NOFOLLOW, mode);
     }
+    if (file->fd < 0)
+        return (void)fuse_reply_err(req, errno);
     struct stat st;
-    if (::fstat(file->fd, &st) != 0) {
+    Item* item = nullptr;
+    if (::fstat(file->fd, &st) == 0)
+        item = fs.Items().Remember(parent, parentFd->Get(), name, st);
+    if (!item) {
         const int error = errno;
         ::close(file->fd);
         return (void)fuse_reply_err(req, error);
     }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
-    if (!inode) {
-        const int error = errno;
-        ::close(file->fd);
-        return (void)fuse_reply_err(req, error);
-    }
-    file->uid = call.uid();
-    file->generation = call.policy().Generation();
-    fi->fh = reinterpret_cast<std::uint64_t>(file.release());
-    fi->keep_cache = 1;
-    fi->noflush = 1;
     fuse_entry_param e{};
-    e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    e.ino = reinterpret_cast<fuse_ino_t>(item);
     e.attr = st;
-    if (fuse_reply_create(req, &e, fi) == -ENOENT) {
-        ::close(FileOf(fi)->fd);
-        delete FileOf(fi);
-    }
+    ReplyOpened(req, call, std::move(file), fi, &e);
 }
 
 /// Whether reads or writes on an open file are still allowed: decided again
@@ -505,7 +529,7 @@ int CheckTransfer(fuse_req_t req, fuse_ino_t ino, OpenFile& file, std::uint32_t 
     if (ctx->uid == file.uid && policy->Generation() == file.generation)
         return 0;
     Gate gate(*policy, ctx->uid, ctx->pid);
-    return gate.Check(bit, fs.PathOf(fs.Get(ino)));
+    return gate.Check(bit, fs.Items().PathOf(fs.Items().Get(ino)));
 }
 
 void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t off, fuse_file_info* fi) {
@@ -523,6 +547,9 @@ void WriteBuf(fuse_req_t req, fuse_ino_t ino, fuse_bufvec* in, off_t off, fuse_f
     OpenFile& file = *FileOf(fi);
     if (const int refused = CheckTransfer(req, ino, file, op::kWrite))
         return (void)fuse_reply_err(req, refused);
+    // As the caller: the file system's reserve for root is not the caller's.
+    if (!ActFor(req))
+        return;
     fuse_bufvec out = FUSE_BUFVEC_INIT(fuse_buf_size(in));
     out.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
     out.buf[0].fd = file.fd;
@@ -550,8 +577,10 @@ void Fallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t len
     OpenFile& file = *FileOf(fi);
     ProtectionFs& fs = Fs(req);
     Call call(req);
-    if (const int refused = call.gate().Check(op::kWrite, fs.PathOf(fs.Get(ino))))
+    if (const int refused = call.gate().Check(op::kWrite, fs.Items().PathOf(fs.Items().Get(ino))))
         return (void)fuse_reply_err(req, refused);
+    if (!call.Act())
+        return;
     fuse_reply_err(req, ::fallocate(file.fd, mode, offset, length) == 0 ? 0 : errno);
 }
 
@@ -564,24 +593,22 @@ void Lseek(fuse_req_t req, fuse_ino_t, off_t off, int whence, fuse_file_info* fi
 
 void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(op::kOpen | op::kRead, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(op::kOpen | op::kRead, fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
+        return;
     auto dir = std::make_unique<OpenDir>();
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        const int fd = ::open(ProcPath(inode.fd).text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return (void)fuse_reply_err(req, errno);
-        dir->dir = ::fdopendir(fd);
-        if (!dir->dir) {
-            const int error = errno;
-            ::close(fd);
-            return (void)fuse_reply_err(req, error);
-        }
+    const int dirFd = ::open(ProcPath(fd->Get()).text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return (void)fuse_reply_err(req, errno);
+    dir->dir = ::fdopendir(dirFd);
+    if (!dir->dir) {
+        const int error = errno;
+        ::close(dirFd);
+        return (void)fuse_reply_err(req, error);
     }
     fi->fh = reinterpret_cast<std::uint64_t>(dir.release());
     if (fuse_reply_open(req, fi) == -ENOENT) {
@@ -596,7 +623,7 @@ void ReadDirectory(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offse
     OpenDir& dir = *DirOf(fi);
     Call call(req);
     const bool filter = call.gate().Protected();
-    const std::string folder = filter ? fs.PathOf(fs.Get(ino)) : std::string();
+    const std::string folder = filter ? fs.Items().PathOf(fs.Items().Get(ino)) : std::string();
     if (offset != dir.offset) {
         ::seekdir(dir.dir, offset);
         dir.entry = nullptr;
@@ -650,27 +677,30 @@ void FsyncDirectory(fuse_req_t req, fuse_ino_t, int dataOnly, fuse_file_info* fi
 }
 
 void StatFs(fuse_req_t req, fuse_ino_t ino) {
+    const ItemFdRef fd = FdFor(req, Fs(req).Items().Get(ino));
+    if (!fd)
+        return;
     struct statvfs st;
-    if (::fstatvfs(Fs(req).Get(ino).fd, &st) != 0)
+    if (::fstatvfs(fd->Get(), &st) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_statfs(req, &st);
 }
 
 void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
     std::uint32_t bits = 0;
     if (mask & R_OK)
         bits |= op::kRead;
     if (mask & W_OK)
         bits |= op::kWrite;
-    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits, fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
-    auto as = call.Act();
-    if (!as)
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
         return;
-    const int rc = ::faccessat(AT_FDCWD, ProcPath(inode.fd).text, mask, AT_EACCESS);
+    const int rc = ::faccessat(AT_FDCWD, ProcPath(fd->Get()).text, mask, AT_EACCESS);
     fuse_reply_err(req, rc == 0 ? 0 : errno);
 }
 
@@ -679,18 +709,20 @@ void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
 template <typename Do>
 void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits, fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
     struct stat st;
-    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode))
         return (void)fuse_reply_err(req, ENOTSUP);
-    auto as = call.Act();
-    if (!as)
+    if (!call.Act())
         return;
-    run(ProcPath(inode.fd).text);
+    run(ProcPath(fd->Get()).text);
 }
 
 void SetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, std::size_t size,
@@ -776,21 +808,8 @@ fuse_lowlevel_ops MakeOperations() {
 
 }  // namespace
 
-ProtectionFs::Inode::~Inode() {
-    if (fd >= 0)
-        ::close(fd);
-}
-
 ProtectionFs::ProtectionFs(std::string folder, int folderFd, const PublishedPolicy& policy)
-    : folder_(std::move(folder)), policy_(policy), root_(std::make_shared<Inode>()) {
-    root_->fd = folderFd;
-    struct stat st;
-    if (::fstat(folderFd, &st) == 0) {
-        root_->dev = st.st_dev;
-        root_->ino = st.st_ino;
-    }
-    root_->lookups = 1;
-}
+    : folder_(folder), policy_(policy), items_(std::move(folder), folderFd) {}
 
 ProtectionFs::~ProtectionFs() = default;
 
@@ -799,92 +818,11 @@ const fuse_lowlevel_ops& ProtectionFs::Operations() {
     return ops;
 }
 
-ProtectionFs::Inode& ProtectionFs::Get(fuse_ino_t ino) {
-    return ino == FUSE_ROOT_ID ? *root_ : *reinterpret_cast<Inode*>(ino);
-}
-
-std::string ProtectionFs::PathOf(const Inode& inode) {
-    std::shared_lock lock(mutex_);
-    std::vector<const std::string*> names;
-    for (const Inode* at = &inode; at->parent; at = at->parent.get())
-        names.push_back(&at->name);
-    std::string path = folder_;
-    for (auto it = names.rbegin(); it != names.rend(); ++it)
-        (path += '/') += **it;
-    return path;
-}
-
-std::string ProtectionFs::ChildPath(const Inode& parent, const char* name) {
-    return PathOf(parent) + "/" + name;
-}
-
-std::shared_ptr<ProtectionFs::Inode> ProtectionFs::RefOf(const Inode& inode) {
-    if (&inode == root_.get())
-        return root_;
-    const auto it = inodes_.find({inode.dev, inode.ino});
-    return it == inodes_.end() ? nullptr : it->second;
-}
-
-ProtectionFs::Inode* ProtectionFs::Remember(Inode& parent, const char* name,
-                                            const struct stat& st) {
-    const Key key{st.st_dev, st.st_ino};
-    if (key == Key{root_->dev, root_->ino}) {
-        errno = ELOOP;  // the folder itself seen through a link inside it
-        return nullptr;
-    }
-    std::shared_ptr<Inode> found;
-    {
-        std::unique_lock lock(mutex_);
-        if (const auto it = inodes_.find(key); it != inodes_.end()) {
-            found = it->second;
-            ++found->lookups;
-        }
-    }
-    if (!found) {
-        // Opened outside the lock; another thread may have made it meanwhile.
-        const int fd = ::openat(parent.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            return nullptr;
-        std::unique_lock lock(mutex_);
-        auto& slot = inodes_[key];
-        if (!slot) {
-            slot = std::make_shared<Inode>();
-            slot->fd = fd;
-            slot->dev = st.st_dev;
-            slot->ino = st.st_ino;
-        } else {
-            ::close(fd);
-        }
-        ++slot->lookups;
-        found = slot;
-    }
-    std::unique_lock lock(mutex_);
-    std::shared_ptr<Inode> parentRef = RefOf(parent);
-    if (parentRef && (found->parent != parentRef || found->name != name)) {
-        found->parent = std::move(parentRef);
-        found->name = name;
-    }
-    return found.get();
-}
-
-void ProtectionFs::Forget(fuse_ino_t ino, std::uint64_t count) {
-    if (ino == FUSE_ROOT_ID)
-        return;
-    Inode& inode = Get(ino);
-    std::unique_lock lock(mutex_);
-    inode.lookups -= std::min(inode.lookups, count);
-    if (inode.lookups == 0)
-        inodes_.erase({inode.dev, inode.ino});
-}
-
-void ProtectionFs::Moved(Inode& newParent, const char* newName, dev_t dev, ino_t ino) {
-    std::unique_lock lock(mutex_);
-    const auto it = inodes_.find({dev, ino});
-    std::shared_ptr<Inode> newParentRef = RefOf(newParent);
-    if (it == inodes_.end() || !newParentRef)
-        return;
-    it->second->parent = std::move(newParentRef);
-    it->second->name = newName;
+void ProtectionFs::PrepareServingThread() {
+    // The umask belongs to the file-system context, shared by the threads
+    // of a process unless one takes its own.
+    if (::unshare(CLONE_FS) == 0)
+        ::umask(0);
 }
 
 }  // namespace kv::driver::mounts
