@@ -135,7 +135,7 @@ int main() {
     double decision100k = 0;
     double besideStat = 0;
     {
-        kv::driver::mounts::MountSet mounts({}, nullptr, nullptr);
+        kv::driver::mounts::MountSet mounts({}, "", nullptr);
         mounts.Apply(PolicyFor(protectedFolder, 9));
         if (mounts.Folders().empty()) {
             std::printf("bench_mounts: could not mount over %s\n", protectedFolder.c_str());
