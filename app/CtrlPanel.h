@@ -133,8 +133,10 @@ public:
     void cmdStartExecute() { control_->cmdStartExecute(); }
     void cmdStopExecute() { control_->cmdStopExecute(); }
     void cmdRefreshExecute() { control_->cmdRefreshExecute(); }
-    void StartUserProtection() { control_->StartUserProtection(); }
-    void StopProtection() { control_->StopProtection(); }
+    bool StartUserProtection(std::string* error = nullptr) {
+        return control_->StartUserProtection(error);
+    }
+    bool StopProtection(std::string* error = nullptr) { return control_->StopProtection(error); }
     /// Tray "Stop Files Protection": the password gate, then Stop Protection.
     void StopFileProtection1Click();
     /// Options menu "Automatic Files Protection": toggles and applies the entry.

@@ -2,6 +2,8 @@
 
 #include <QAction>
 
+#include <iostream>
+
 #include "access/forms/AccessForms.h"
 #include "app/CtrlPanel.h"
 #include "platform/Files.h"
@@ -104,13 +106,19 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
         return StartupOutcome::Terminate;
     }
     window.LoadCurrentUser();
+    // A switch run from a script or a logon says when it did nothing.
+    std::string error;
     if (start == StartSwitch::Start) {
-        window.StartUserProtection();
-        return StartupOutcome::Terminate;
+        if (window.StartUserProtection(&error))
+            return StartupOutcome::Terminate;
+        std::cerr << "kv: " << error << "\n";
+        return StartupOutcome::Failed;
     }
     if (start == StartSwitch::Stop) {
-        window.StopProtection();
-        return StartupOutcome::Terminate;
+        if (window.StopProtection(&error))
+            return StartupOutcome::Terminate;
+        std::cerr << "kv: " << error << "\n";
+        return StartupOutcome::Failed;
     }
     StartupOutcome outcome = StartupOutcome::ShowWindow;
     if (start == StartSwitch::Tray) {

@@ -31,20 +31,36 @@ std::string TProtectionControl::CurrentUserPrincipal() const {
     return PrincipalOfUser(store_, currentUserName_());
 }
 
-void TProtectionControl::StartUserProtection() {
-    if (!serviceLoadsRules_ || !interceptor_.LoadOwnRules())
-        compiler_.CompileRules(CurrentUserPrincipal());
+bool TProtectionControl::StartUserProtection(std::string* error) {
+    auto fail = [error](const std::string& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (serviceLoadsRules_ && interceptor_.LoadOwnRules())
+        return true;
+    compiler_.CompileRules(CurrentUserPrincipal());
     std::uint32_t count = 0;
-    if (interceptor_.GetEntryCount(count) && count > 0) {
-        interceptor_.SetClearOnDestroy(false);
-        interceptor_.SetActive(true);
-    }
+    if (!interceptor_.GetEntryCount(count))
+        return fail(kNotStartedMessage);
+    if (count == 0)
+        return true;  // nothing to protect for this user
+    interceptor_.SetClearOnDestroy(false);
+    interceptor_.SetActive(true);
+    if (!interceptor_.Active())
+        return fail("The interceptor service refused to start protection.");
+    return true;
 }
 
-void TProtectionControl::StopProtection() {
+bool TProtectionControl::StopProtection(std::string* error) {
     interceptor_.SetActive(false);
-    interceptor_.ClearEntries();
+    const bool stopped = interceptor_.Success() && interceptor_.ClearEntries();
     interceptor_.SetClearOnDestroy(true);
+    if (!stopped && error)
+        *error = interceptor_.Active() || interceptor_.Success()
+                     ? "The interceptor service refused to stop protection."
+                     : "The interceptor service refused to stop protection, or does not answer.";
+    return stopped;
 }
 
 void TProtectionControl::cmdAutorunExecute() {
