@@ -16,13 +16,18 @@ const std::string& Gate::Process() {
     return *process_;
 }
 
+std::string_view Gate::DecidingProcess() {
+    // No entry names a program: the executable is not read for decisions.
+    return rules_ && rules_->processMatters ? std::string_view(Process()) : std::string_view();
+}
+
 Decision Gate::Decide(std::uint32_t bits, std::string_view path) {
-    return rules_ ? rules_->all->Decide(bits, path, Process()) : Decision{};
+    return rules_ ? rules_->all->Decide(bits, path, DecidingProcess()) : Decision{};
 }
 
 bool Gate::Hidden(std::string_view path) {
     return rules_ && rules_->hide->Size() > 0 &&
-           rules_->hide->Decide(op::kList, path, Process()).refused;
+           rules_->hide->Decide(op::kList, path, DecidingProcess()).refused;
 }
 
 int Gate::Check(std::uint32_t bits, std::string_view path) {

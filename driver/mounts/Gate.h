@@ -54,6 +54,8 @@ public:
 private:
     Decision Decide(std::uint32_t bits, std::string_view path);
     const std::string& Process();
+    /// The process name decisions use: empty when none depends on it.
+    std::string_view DecidingProcess();
 
     const Policy& policy_;
     const UserRules* rules_;

@@ -218,6 +218,24 @@ int ItemTable::Reopen(Item& item) {
     return fd;
 }
 
+std::string ItemTable::ProcPathOf(int fd, const char* name) {
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (name && *name)
+        (path += '/') += name;
+    return path;
+}
+
+void ItemTable::Known(std::vector<std::pair<fuse_ino_t, std::string>>* names,
+                      std::vector<fuse_ino_t>* items) {
+    std::lock_guard lock(mutex_);
+    items->push_back(FUSE_ROOT_ID);
+    for (const auto& [key, item] : items_) {
+        items->push_back(InoOf(*item));
+        if (item->parent)
+            names->emplace_back(InoOf(*item->parent), item->name);
+    }
+}
+
 std::size_t ItemTable::Items() {
     std::lock_guard lock(mutex_);
     return items_.size();

@@ -4,6 +4,7 @@
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -52,6 +53,9 @@ public:
         ItemFdRef fd;
         std::list<Item*>::iterator recent;
         bool inRecent = false;
+        /// A folder that owner, group and others may all search, without an
+        /// ACL: names in it look the same to every caller's rights.
+        std::atomic<bool> openToAll{false};
     };
 
     /// `folderFd` is an O_PATH handle on `folder`; the table owns it.
@@ -76,6 +80,17 @@ public:
     /// An open descriptor of `item`, opened again when it was closed. Null
     /// with errno set when the item cannot be found any more (ESTALE).
     ItemFdRef FdOf(Item& item);
+
+    /// "/proc/self/fd/N" or "/proc/self/fd/N/name": reaches an item from a
+    /// descriptor for the calls that take none.
+    static std::string ProcPathOf(int fd, const char* name);
+    /// The inode number the kernel knows `item` by.
+    fuse_ino_t InoOf(const Item& item) const {
+        return &item == root_.get() ? FUSE_ROOT_ID : reinterpret_cast<fuse_ino_t>(&item);
+    }
+    /// Every name (parent, name) and item the kernel may keep.
+    void Known(std::vector<std::pair<fuse_ino_t, std::string>>* names,
+               std::vector<fuse_ino_t>* items);
 
     /// Items known, and descriptors open now (the folder's included).
     std::size_t Items();

@@ -170,6 +170,7 @@ std::unique_ptr<Mount> Mount::CreateAt(const std::string& folder, int folderFd,
         mount->session_ = nullptr;
         return nullptr;
     }
+    mount->fs_->Notifier().Start(mount->session_);
     InstallWakeSignal();
     mount->running_ = kThreads;
     for (int i = 0; i < kThreads; ++i) {
@@ -233,6 +234,8 @@ void Mount::Unmount() {
     for (std::thread& t : threads_)
         t.join();
     threads_.clear();
+    if (fs_)
+        fs_->Notifier().Stop();
     if (session_) {
         fuse_session_exit(session_);
         fuse_session_destroy(session_);  // closes the device: the connection ends

@@ -11,6 +11,7 @@
 
 #include "driver/mounts/Mount.h"
 #include "driver/mounts/MountInfo.h"
+#include "driver/mounts/ProtectionFs.h"
 
 namespace kv::driver::mounts {
 
@@ -187,6 +188,8 @@ void MountSet::Apply(const std::shared_ptr<const Policy>& policy) {
     skipped_ = plan.skipped;
     for (auto it = mounts_.begin(); it != mounts_.end();) {
         if (std::binary_search(plan.folders.begin(), plan.folders.end(), it->first)) {
+            // What the kernel keeps was answered under the old policy.
+            it->second->Fs().Notifier().All();
             ++it;
             continue;
         }

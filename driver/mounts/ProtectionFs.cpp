@@ -180,19 +180,33 @@ ItemFdRef FdFor(fuse_req_t req, Item& item) {
     return fd;
 }
 
+/// Fills the timeouts of `e` for the name `path` in `parent` and sends it;
+/// takes it back at once when the policy changed meanwhile.
+void SendEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent,
+               const std::string& path, const char* name, fuse_entry_param* e) {
+    e->attr_timeout = fs.AttrTimeout(call.policy(), path, e->attr);
+    e->entry_timeout = fs.EntryTimeout(call.policy(), parent, path, e->attr);
+    fuse_reply_entry(req, e);
+    if (e->attr_timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
+        fs.Notifier().Item(fs.Items().InoOf(parent), name, e->ino);
+}
+
 /// Answers with an entry for `name` in `parent` (open as `parentFd`) after
 /// the caller looked it up or made it.
-void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Item& parent, int parentFd, const char* name) {
+void ReplyEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent, int parentFd,
+                const char* name) {
     struct stat st;
     if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
     Item* item = fs.Items().Remember(parent, parentFd, name, st);
     if (!item)
         return (void)fuse_reply_err(req, errno);
+    if (S_ISDIR(st.st_mode))
+        ProtectionFs::NoteFolder(*item, ItemTable::ProcPathOf(parentFd, name), st);
     fuse_entry_param e{};
     e.ino = reinterpret_cast<fuse_ino_t>(item);
     e.attr = st;
-    fuse_reply_entry(req, &e);
+    SendEntry(req, fs, call, parent, fs.Items().ChildPath(parent, name), name, &e);
 }
 
 void Init(void* userdata, fuse_conn_info* conn) {
@@ -223,7 +237,7 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     // Done as the caller: needs the caller's search right on the folder.
     if (!parentFd || !call.Act())
         return;
-    ReplyEntry(req, fs, parent, parentFd->Get(), name);
+    ReplyEntry(req, fs, call, parent, parentFd->Get(), name);
 }
 
 void Forget(fuse_req_t req, fuse_ino_t ino, std::uint64_t count) {
@@ -257,7 +271,12 @@ void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
         st.st_ctim = {};
     if (hidden & op::kTimeGetM)
         st.st_mtim = {};
-    fuse_reply_attr(req, &st, 0);
+    if (S_ISDIR(st.st_mode))
+        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+    const double timeout = fs.AttrTimeout(call.policy(), path, st);
+    fuse_reply_attr(req, &st, timeout);
+    if (timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
+        fs.Notifier().Item(0, {}, ino);
 }
 
 void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_file_info* fi) {
@@ -312,6 +331,12 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_attr(req, &st, 0);
+    // Who may search a folder decides which names the kernel may keep.
+    if (S_ISDIR(st.st_mode) &&
+        (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
+        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        fs.Notifier().AllLater();
+    }
 }
 
 void ReadLink(fuse_req_t req, fuse_ino_t ino) {
@@ -348,7 +373,7 @@ void MakeItem(fuse_req_t req, fuse_ino_t parentIno, const char* name, std::uint3
         if (make(parentFd->Get()) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    ReplyEntry(req, fs, parent, parentFd->Get(), name);
+    ReplyEntry(req, fs, call, parent, parentFd->Get(), name);
 }
 
 void MkNod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t rdev) {
@@ -383,7 +408,7 @@ void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* n
     const ProcPath proc(fd->Get());
     if (::linkat(AT_FDCWD, proc.text, newParentFd->Get(), newName, AT_SYMLINK_FOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
-    ReplyEntry(req, fs, newParent, newParentFd->Get(), newName);
+    ReplyEntry(req, fs, call, newParent, newParentFd->Get(), newName);
 }
 
 /// unlink and rmdir.
@@ -517,6 +542,9 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     fuse_entry_param e{};
     e.ino = reinterpret_cast<fuse_ino_t>(item);
     e.attr = st;
+    const std::string path = fs.Items().ChildPath(parent, name);
+    e.attr_timeout = fs.AttrTimeout(call.policy(), path, st);
+    e.entry_timeout = fs.EntryTimeout(call.policy(), parent, path, st);
     ReplyOpened(req, call, std::move(file), fi, &e);
 }
 
@@ -716,13 +744,19 @@ void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
     const ItemFdRef fd = FdFor(req, item);
     if (!fd)
         return;
-    struct stat st;
+    struct stat st {};
     if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode))
         return (void)fuse_reply_err(req, ENOTSUP);
     if (!call.Act())
         return;
     run(ProcPath(fd->Get()).text);
+    // An ACL of a folder decides which names the kernel may keep.
+    if ((bits & op::kAttrSet) && S_ISDIR(st.st_mode) &&
+        ::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH) == 0) {
+        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        fs.Notifier().AllLater();
+    }
 }
 
 void SetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, std::size_t size,
@@ -809,7 +843,37 @@ fuse_lowlevel_ops MakeOperations() {
 }  // namespace
 
 ProtectionFs::ProtectionFs(std::string folder, int folderFd, const PublishedPolicy& policy)
-    : folder_(folder), policy_(policy), items_(std::move(folder), folderFd) {}
+    : folder_(folder),
+      policy_(policy),
+      items_(std::move(folder), folderFd),
+      notifier_([this](std::vector<std::pair<fuse_ino_t, std::string>>* names,
+                       std::vector<fuse_ino_t>* items) { items_.Known(names, items); }) {
+    struct stat st;
+    if (::fstat(folderFd, &st) == 0)
+        NoteFolder(items_.Root(), ItemTable::ProcPathOf(folderFd, nullptr), st);
+}
+
+void ProtectionFs::NoteFolder(Item& item, const std::string& path, const struct stat& st) {
+    bool open = (st.st_mode & 0111) == 0111;
+    if (open) {
+        const ssize_t acl = ::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0);
+        open = acl < 0 && (errno == ENODATA || errno == ENOTSUP);
+    }
+    item.openToAll = open;
+}
+
+double ProtectionFs::AttrTimeout(const driver::Policy& policy, std::string_view path,
+                                 const struct stat& st) const {
+    // Another name of a file may lie under other entries.
+    if (!S_ISDIR(st.st_mode) && st.st_nlink > 1)
+        return 0;
+    return policy.CallerDependent(path) ? 0 : kKeepSeconds;
+}
+
+double ProtectionFs::EntryTimeout(const driver::Policy& policy, const Item& parent,
+                                  std::string_view path, const struct stat& st) const {
+    return parent.openToAll && AttrTimeout(policy, path, st) > 0 ? kKeepSeconds : 0;
+}
 
 ProtectionFs::~ProtectionFs() = default;
 
