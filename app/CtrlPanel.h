@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "access/PasswordGate.h"
+#include "app/SettingsDamage.h"
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
@@ -110,6 +111,13 @@ public:
     void LoadUserGroups() { directory_.LoadUserGroups(); }
     void UpdateCaption();
     void cmdSaveExecute();
+    /// Looks for a damaged settings file and keeps a copy of it; true when
+    /// one was found (the settings shown are then not the file's).
+    bool CheckSettingsDamage(const std::string& time);
+    const SettingsDamage& Damage() const { return damage_; }
+    /// False when the settings file was damaged at the start and the
+    /// administrator does not want it written over (asked once).
+    bool MayWriteSettings();
     void cmdNewGroupExecute() { groups_.cmdNewGroupExecute(); }
     void cmdDelGroupExecute() { groups_.cmdDelGroupExecute(); }
     void cmdMoveUserExecute() { groups_.cmdMoveUserExecute(directory_.ProfileNames()); }
@@ -254,6 +262,8 @@ private:
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
     QPointer<ui::THelpViewer> helpViewer_;
+    SettingsDamage damage_;
+    bool overwriteAccepted_ = false;
 };
 
 }  // namespace kv
