@@ -173,6 +173,8 @@ public:
     ui::TDirView* DirView1() const { return dirView_; }
     TProtectionController& Protection() { return *protection_; }
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
+    /// Moves the keyboard focus to the next pane (-1: the previous one).
+    void FocusNextPane(int step);
     /// Shows the service's count of this user's refusals (hidden without a service).
     void UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }

@@ -37,6 +37,7 @@
 #include "ui/DialogLook.h"
 #include "ui/DirView.h"
 #include "ui/DriveView.h"
+#include "ui/FocusHighlight.h"
 #include "ui/FormStorage.h"
 #include "ui/HelpViewer.h"
 #include "ui/ImageList1.h"
@@ -96,6 +97,9 @@ void TSecFrm::CreateToolBar() {
         button->setFixedSize(27, 26);
         button->setIconSize(QSize(20, 20));
         button->setAutoRaise(true);
+        // Not a Tab stop: Tab moves between the panes, and a focused button
+        // would take the protection commands' target away from them.
+        button->setFocusPolicy(Qt::NoFocus);
         button->setObjectName(entry.control ? entry.control : QString("tb_") + entry.name);
         button->setProperty("action", QString(entry.name));
         // The button mirrors its action's picture, hints and enabled state; the
@@ -231,6 +235,30 @@ void TSecFrm::CreatePanes() {
     const int middle = std::max(50, width() - 185 - 313 - 6);
     panes_->setSizes({185, middle, 313});
     setCentralWidget(panes_);
+
+    // The focused pane shows its selection plainly, the others muted.
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(userGroups_), static_cast<QAbstractItemView*>(driveView_),
+          static_cast<QAbstractItemView*>(dirView_->ListWidget()),
+          static_cast<QAbstractItemView*>(dirView_->ReportWidget())}) {
+        ui::TFocusHighlight::Attach(view);
+    }
+    // F6 and Shift+F6 move between the three panes, as in file managers.
+    auto* next = new QShortcut(QKeySequence(Qt::Key_F6), this);
+    connect(next, &QShortcut::activated, this, [this] { FocusNextPane(1); });
+    auto* previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6), this);
+    connect(previous, &QShortcut::activated, this, [this] { FocusNextPane(-1); });
+}
+
+void TSecFrm::FocusNextPane(int step) {
+    QWidget* panes[] = {userGroups_, driveView_, dirView_->CurrentView()};
+    int at = -1;
+    for (int i = 0; i < 3; ++i) {
+        if (panes[i]->hasFocus() || panes[i]->isAncestorOf(QApplication::focusWidget()))
+            at = i;
+    }
+    const int target = at < 0 ? 0 : (at + step + 3) % 3;
+    panes[target]->setFocus(Qt::TabFocusReason);
 }
 
 }  // namespace kv

@@ -6,10 +6,7 @@
 #include "app/SettingsDamage.h"
 #include "app/Startup.h"
 #include "platform/Files.h"
-#include "tests/support/FakeRegistry.h"
-#include "tests/support/ScriptedGroupDialog.h"
-#include "tests/support/ScriptedPrompts.h"
-#include "tests/support/TempDir.h"
+#include "tests/app/WindowFixture.h"
 
 namespace kv {
 namespace {
@@ -36,7 +33,7 @@ TEST(SettingsBytes, WhatTheStoreWritesIsIntactAndGarbageIsNot) {
     EXPECT_FALSE(SettingsBytesIntact(data.substr(0, data.size() - 3)));
 }
 
-class DamagedSettings : public ::testing::Test {
+class DamagedSettings : public test::WindowFixture {
 protected:
     DamagedSettings() {
         registry_.SetProfiles({"ALICE"});
@@ -45,18 +42,6 @@ protected:
     }
     std::string File() const { return dir_.File("kv.dat"); }
 
-    std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
-        return std::make_unique<TSecFrm>(TSecFrmServices{
-            .store = store,
-            .prompts = prompts_,
-            .registry = registry_,
-            .groupDialog = &dialog_,
-            .devicePath = dir_.File("VEVUZ"),
-            .installPaths = {dir_.File("program"), dir_.File("autostart")},
-            .machineDir = dir_.File("machine"),
-            .programOptions = [this](ProgramOptionsHooks&) { return ++optionRuns_ > 0; },
-            .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }});
-    }
     std::vector<fs::path> Copies() const {
         std::vector<fs::path> out;
         for (const auto& e : fs::directory_iterator(dir_.Path()))
@@ -71,12 +56,6 @@ protected:
     }
 
     static constexpr char kGarbage[] = "garbage \x01\x02 that no store wrote\r\n";
-    test::TempDir dir_;
-    test::FakeRegistry registry_;
-    test::ScriptedPrompts prompts_;
-    test::ScriptedGroupDialog dialog_;
-    int optionRuns_ = 0;
-    std::vector<std::string> helpTopics_;
 };
 
 TEST_F(DamagedSettings, TheFileIsKeptTheAdministratorToldOnceAndNothingOverwritten) {
