@@ -227,6 +227,8 @@ void TSecFrm::showEvent(QShowEvent* event) {
     placementRestored_ = true;
     if (formStorage_)
         formStorage_->Restore(*this, *panes_);
+    // After the window is up, so that the first steps stand in front of it.
+    QTimer::singleShot(0, this, &TSecFrm::OpenPendingFirstSteps);
 }
 
 void TSecFrm::StorePlacement() const {

@@ -81,6 +81,7 @@ struct TSecFrmServices {
 inline constexpr char kProgramOptionsHelpTopic[] = "ProgramOptions";
 inline constexpr char kPasswordHelpTopic[] = "Password";
 inline constexpr char kGroupsHelpTopic[] = "Groups";
+inline constexpr char kFirstStepsTopic[] = "Topic70";
 /// The topic F1 opens over a dialog, by the dialog's form name and the
 /// focused control; empty: the top of the help.
 std::string DialogHelpTopic(const QWidget& focus);
@@ -130,7 +131,10 @@ public:
     void ApplyHotKey();
     THardening& Hardening() { return hardening_; }
     /// Opens the help at a topic ("Topic160"; empty: the top of the help).
-    void OpenHelp(const std::string& topic);
+    /// A missing help file is said only when `reportMissing` (the user asked).
+    void OpenHelp(const std::string& topic, bool reportMissing = true);
+    /// The first steps, in front of the window once it shows (now when it does).
+    void ShowFirstSteps();
     /// Opens a web address with the desktop; a failure is shown in a message box.
     void OpenWebPage(const std::string& address);
     /// The help viewer once the help has been opened; null before.
@@ -223,6 +227,8 @@ private:
                    const QStringList& entries);
     QAction* AddItem(const QString& name, const QString& caption, const QString& hint);
 
+    /// Opens the first steps when they wait for the window to show.
+    void OpenPendingFirstSteps();
     /// Asks to save when the settings changed; false when the close is refused.
     bool FormCloseQuery();
 
@@ -266,6 +272,7 @@ private:
     QPointer<ui::THelpViewer> helpViewer_;
     SettingsDamage damage_;
     bool overwriteAccepted_ = false;
+    bool firstStepsPending_ = false;
 };
 
 }  // namespace kv

@@ -209,7 +209,8 @@ void TSecFrm::ActionList1Update() {
     enable("cmdDelGroup", groups_.CanDeleteGroup());
     enable("cmdRemUser", groups_.CanRemoveUser());
     enable("cmdMoveUser", groups_.CanMoveUser());
-    enable("cmdSave", modified_.Get());
+    // Users not yet known become known by a save, so Save is offered for them too.
+    enable("cmdSave", modified_.Get() || directory_.HasUnsavedUsers());
     const bool protectable = protection_->ProtectionActionsEnabled();
     for (const char* name : {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset"}) {
         enable(name, protectable);

@@ -48,7 +48,21 @@
 
 namespace kv {
 
-void TSecFrm::OpenHelp(const std::string& topic) {
+void TSecFrm::ShowFirstSteps() {
+    firstStepsPending_ = true;
+    if (isVisible())
+        OpenPendingFirstSteps();
+}
+
+void TSecFrm::OpenPendingFirstSteps() {
+    if (!firstStepsPending_)
+        return;
+    firstStepsPending_ = false;
+    // Not asked for: a missing help file is no reason for an error box.
+    OpenHelp(kFirstStepsTopic, false);
+}
+
+void TSecFrm::OpenHelp(const std::string& topic, bool reportMissing) {
     if (services_.openHelp) {
         services_.openHelp(topic);
         return;
@@ -63,7 +77,7 @@ void TSecFrm::OpenHelp(const std::string& topic) {
             QString::fromStdString(platform::HelpFilePath()),
             [this](const QUrl& url) { OpenWebPage(url.toString().toStdString()); }, owner);
     }
-    if (!helpViewer_->ShowTopic(topic)) {
+    if (!helpViewer_->ShowTopic(topic) && reportMissing) {
         services_.prompts.Message(kHelpMissingText + platform::HelpFilePath(), "Kestrava",
                                   Buttons::Ok, MessageIcon::Warning);
     }

@@ -137,7 +137,7 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     if (window.Damage().Found()) {
         // Not a first start: the damaged file's settings are just not readable.
     } else if (store.ReadBool("FirstTime", true)) {
-        window.OpenHelp("Topic70");
+        window.ShowFirstSteps();
     } else {
         window.Hardening().ApplyMsDosModePolicy(store.ReadBool("DisableMSDOS", true));
     }
