@@ -82,6 +82,7 @@ inline constexpr char kProgramOptionsHelpTopic[] = "ProgramOptions";
 inline constexpr char kPasswordHelpTopic[] = "Password";
 inline constexpr char kGroupsHelpTopic[] = "Groups";
 inline constexpr char kFirstStepsTopic[] = "Topic70";
+inline constexpr char kSupportHelpTopic[] = "Support";
 /// The topic F1 opens over a dialog, by the dialog's form name and the
 /// focused control; empty: the top of the help.
 std::string DialogHelpTopic(const QWidget& focus);

@@ -157,12 +157,10 @@ void TSecFrm::BindHandlers() {
             [this] { tray_->cmdShowMainClick(); });
     connect(items_.value("Exit2"), &QAction::triggered, this, [this] { tray_->Exit2Click(); });
     connect(items_.value("Help2"), &QAction::triggered, this, [this] { OpenHelp(""); });
-    for (const char* page : {"KVHomePage1", "KVSupportPage1"}) {
-        QAction* item = items_.value(page);
-        // The item's hint holds its web address.
-        connect(item, &QAction::triggered, this,
-                [this, item] { OpenWebPage(item->statusTip().toStdString()); });
-    }
+    // No web site exists: the pages are the help installed with the program.
+    connect(items_.value("KVHomePage1"), &QAction::triggered, this, [this] { OpenHelp(""); });
+    connect(items_.value("KVSupportPage1"), &QAction::triggered, this,
+            [this] { OpenHelp(kSupportHelpTopic); });
     // Without a window manager nothing else turns Alt+F4 into a close.
     auto* altF4 = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
     connect(altF4, &QShortcut::activated, this, &QWidget::close);

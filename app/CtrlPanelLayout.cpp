@@ -160,8 +160,9 @@ void TSecFrm::CreateMenus() {
     automatic->setCheckable(true);
     automatic->setChecked(true);
     AddItem("Help2", "Help", "Show the help file")->setIcon(ui::ImageList1(ui::kImgHelp));
-    AddItem("KVHomePage1", "KV Home Page", "https://kestrava.example.org/");
-    AddItem("KVSupportPage1", "KV Support Page", "https://kestrava.example.org/support/");
+    AddItem("KVHomePage1", "KV Home Page", "The program's help: what it does and how");
+    AddItem("KVSupportPage1", "KV Support Page",
+            "Where to look when protection does not do what you expect");
     AddItem("About1", "About ...", "Show info about the program")
         ->setIcon(ui::ImageList1(ui::kImgAbout));
 

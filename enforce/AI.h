@@ -71,6 +71,9 @@ public:
     bool Active() const { return active_; }
     /// Sends activate or deactivate when the value differs from `Active`.
     void SetActive(bool value);
+    /// Sends deactivate whatever `Active` says: a table that an earlier run
+    /// activated is switched off as well.
+    void Deactivate();
     bool Success() const { return success_; }
     bool ClearOnDestroy() const { return clearOnDestroy_; }
     void SetClearOnDestroy(bool value) { clearOnDestroy_ = value; }

@@ -42,7 +42,8 @@ void TProtectionControl::StartUserProtection() {
 }
 
 void TProtectionControl::StopProtection() {
-    interceptor_.SetActive(false);
+    // This run may not be the one that activated the table.
+    interceptor_.Deactivate();
     interceptor_.ClearEntries();
     interceptor_.SetClearOnDestroy(true);
 }

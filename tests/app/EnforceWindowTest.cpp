@@ -229,6 +229,20 @@ TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
     EXPECT_EQ(service_.Count(), 0u);
 }
 
+TEST_F(EnforceWindow, StopInALaterRunLeavesTheTableInactive) {
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        Click(*w, "ToolButton20");
+    }
+    ASSERT_TRUE(service_.Active());
+    auto again = Make(service_.SocketPath());
+    RunStartup(*again, StartSwitch::None);
+    Click(*again, "ToolButton19");
+    EXPECT_EQ(service_.Count(), 0u);
+    EXPECT_FALSE(service_.Active());
+}
+
 TEST_F(EnforceWindow, TestWithoutTheServiceShowsStopped) {
     auto w = Make(dir_.File("no-service"));
     RunStartup(*w, StartSwitch::None);

@@ -661,11 +661,15 @@ TEST_F(Window, HelpAndWebPagesOpenFromTheHelpMenuAndAFailureIsShown) {
                             }});
     w->MenuItem("Help2")->trigger();
     EXPECT_EQ(helpTopics_, std::vector<std::string>{""});
+    // The home and support pages are the program's own help, not placeholder sites.
     w->MenuItem("KVHomePage1")->trigger();
-    EXPECT_TRUE(prompts_.shown.empty());
     w->MenuItem("KVSupportPage1")->trigger();
+    EXPECT_EQ(helpTopics_, (std::vector<std::string>{"", "", kSupportHelpTopic}));
+    EXPECT_TRUE(addresses.empty());
+    // A web link of the help that cannot be opened is said.
+    w->OpenWebPage("https://example.org/a");
+    w->OpenWebPage("https://example.org/b");
     ASSERT_EQ(addresses.size(), 2u);
-    EXPECT_EQ(addresses[1], w->MenuItem("KVSupportPage1")->statusTip().toStdString());
     ASSERT_EQ(prompts_.shown.size(), 1u);
     EXPECT_EQ(prompts_.shown[0].text, kWebPageFailedText + addresses[1]);
     EXPECT_EQ(prompts_.shown[0].title, "Kestrava");
