@@ -91,6 +91,8 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     CreateEnforcement();
     CreateTrayAndHotKey();
     BindHandlers();
+    // The service's state shows from the start, not only once a command fails.
+    UpdateRefusalCount();
 
     directory_.OnCurrentUserShown([this](const std::string& name) {
         statusPanels_[2]->setText(QString::fromStdString(name));
@@ -159,6 +161,7 @@ void TSecFrm::Show(ProtectionState state) {
                                                               : "ToolButton19";
     buttons_.value(button)->setChecked(true);
     trayHost_->RxTrayIcon1().SetProtected(state != ProtectionState::Stopped);
+    UpdateServiceState(ais_->Connected());
 }
 
 bool TSecFrm::AutomaticChecked() const {

@@ -9,6 +9,7 @@
 #include "app/SettingsDamage.h"
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
+#include "enforce/DenialReader.h"
 #include "enforce/ProtectionControl.h"
 #include "options/Autostart.h"
 #include "options/Hardening.h"
@@ -86,6 +87,11 @@ inline constexpr char kSupportHelpTopic[] = "Support";
 /// The topic F1 opens over a dialog, by the dialog's form name and the
 /// focused control; empty: the top of the help.
 std::string DialogHelpTopic(const QWidget& focus);
+
+/// The service state when no service answers (followed by " at <socket>").
+inline constexpr char kNoServiceText[] = "No service";
+/// How an administrator starts the service.
+inline constexpr char kStartServiceCommand[] = "systemctl start kvvxd";
 
 /// Shown, followed by the address, when a web page could not be opened.
 inline constexpr char kWebPageFailedText[] = "The web page could not be opened:\n";
@@ -183,6 +189,10 @@ public:
     /// Shows the service's count of this user's refusals (hidden without a service).
     void UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }
+    /// Whether the service answers, and the protection state, in the status
+    /// bar and the tray icon's tooltip.
+    void UpdateServiceState(bool answers);
+    QLabel* ServicePanel() const { return servicePanel_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -230,6 +240,8 @@ private:
 
     /// Opens the first steps when they wait for the window to show.
     void OpenPendingFirstSteps();
+    /// The uids of the selected user, or of the selected group's members.
+    std::vector<uid_t> SelectedUids() const;
     /// Asks to save when the settings changed; false when the close is refused.
     bool FormCloseQuery();
 
@@ -270,6 +282,8 @@ private:
     std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
+    QLabel* servicePanel_ = nullptr;
+    std::unique_ptr<TDenialReader> denials_;
     QPointer<ui::THelpViewer> helpViewer_;
     SettingsDamage damage_;
     bool overwriteAccepted_ = false;

@@ -69,6 +69,8 @@ public:
     std::uint32_t NumEntries();
 
     bool Active() const { return active_; }
+    /// Whether the service's device is open (it answered and has not gone away).
+    bool Connected() const { return device_.IsOpen(); }
     /// Sends activate or deactivate when the value differs from `Active`.
     void SetActive(bool value);
     /// Sends deactivate whatever `Active` says: a table that an earlier run

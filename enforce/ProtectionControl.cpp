@@ -71,9 +71,14 @@ void TProtectionControl::cmdStartExecute() {
     const bool selected = !compiler_.ResolvePrefix("").empty();
     if (selected)
         compiler_.CompileRules("");
-    if (selected && interceptor_.GetEntryCount(count) && count > 0) {
+    const bool answered = selected && interceptor_.GetEntryCount(count);
+    if (answered && count > 0) {
         interceptor_.SetActive(true);
         view_.Show(interceptor_.Active() ? ProtectionState::Testing : ProtectionState::Stopped);
+    } else if (selected && !answered) {
+        // The rules may be fine: it is the service that is missing.
+        prompts_.Message(kNotStartedMessage, "Kestrava", Buttons::Ok, MessageIcon::Warning);
+        view_.Show(ProtectionState::Stopped);
     } else {
         prompts_.Message(kNoProtectionMessage, "Kestrava", Buttons::Ok, MessageIcon::None);
         view_.Show(ProtectionState::Stopped);

@@ -107,6 +107,16 @@ std::string AccountNameOf(uid_t uid) {
     return found->pw_name;
 }
 
+long AccountUid(const std::string& name) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    while (::getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return found ? static_cast<long>(found->pw_uid) : -1;
+}
+
 bool RunsAsRoot() {
     return ::geteuid() == 0;
 }

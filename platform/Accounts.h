@@ -41,6 +41,9 @@ std::vector<Account> AccountsFromPasswdFile(const std::string& path);
 /// the database does not say, else empty when it has no such account.
 std::string AccountNameOf(uid_t uid);
 
+/// The uid of the login name `name`; -1 when the account database has none.
+long AccountUid(const std::string& name);
+
 /// Whether the process runs as root (its effective uid).
 bool RunsAsRoot();
 

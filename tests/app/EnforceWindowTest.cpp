@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -22,6 +23,7 @@
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
+#include "ui/TrayIcon.h"
 #include "ui/TrayLogic.h"
 
 namespace kv {
@@ -246,10 +248,52 @@ TEST_F(EnforceWindow, StopInALaterRunLeavesTheTableInactive) {
 TEST_F(EnforceWindow, TestWithoutTheServiceShowsStopped) {
     auto w = Make(dir_.File("no-service"));
     RunStartup(*w, StartSwitch::None);
+    // The state shows from the start, with the socket tried and how to start the service.
+    EXPECT_EQ(w->ServicePanel()->text().toStdString(), "No service at " + dir_.File("no-service"));
+    EXPECT_NE(w->ServicePanel()->toolTip().toStdString().find(kStartServiceCommand),
+              std::string::npos);
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: no service");
     Click(*w, "ToolButton18");
     ASSERT_FALSE(prompts_.shown.empty());
-    EXPECT_EQ(prompts_.shown.back().text, "You have not set any folder protection !");
+    // The real cause, not missing rules.
+    EXPECT_EQ(prompts_.shown.back().text, kNotStartedMessage);
     EXPECT_TRUE(w->ToolButton("ToolButton19")->isChecked());
+}
+
+TEST_F(EnforceWindow, TheStatusBarAndTheTrayTooltipSayTheProtectionState) {
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    EXPECT_EQ(w->ServicePanel()->text(), "Protection off");
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: protection off");
+    w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
+    Click(*w, "ToolButton18");
+    EXPECT_EQ(w->ServicePanel()->text(), "Protection on");
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: protection on");
+}
+
+TEST_F(EnforceWindow, TheRefusalCountIsTheSelectedUsers) {
+    // Real accounts, so that their uids are known; only root may read another uid's count.
+    if (::geteuid() != 0)
+        GTEST_FAIL() << "needs root to read another uid's count";
+    registry_.SetProfiles({"root", "nobody"});
+    store_.WriteBool("CurUsers_root", true);
+    store_.WriteBool("CurUsers_nobody", true);
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    for (int i = 0; i < 3; ++i) {
+        driver::Denial theirs;
+        theirs.uid = 65534;
+        service_.Service().Denials().Add(theirs);
+    }
+    driver::Denial mine;
+    mine.uid = 0;
+    service_.Service().Denials().Add(mine);
+    w->Principals().Select(w->Principals().FindNodeByText("nobody"));
+    w->UpdateRefusalCount();
+    EXPECT_EQ(w->RefusalPanel()->text(), "Refused (nobody): 3");
+    w->Principals().Select(w->Principals().FindNodeByText("root"));
+    w->UpdateRefusalCount();
+    EXPECT_EQ(w->RefusalPanel()->text(), "Refused (root): 1");
 }
 
 TEST_F(EnforceWindow, AutomaticProtectionItemAndMinimizeDriveTheLogonEntry) {
