@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "access/PasswordGate.h"
+#include "app/RefusalsWindow.h"
 #include "app/SettingsDamage.h"
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
@@ -193,6 +194,9 @@ public:
     /// bar and the tray icon's tooltip.
     void UpdateServiceState(bool answers);
     QLabel* ServicePanel() const { return servicePanel_; }
+    /// View > Refusals: the service's denial log in a window of its own.
+    void ShowRefusals();
+    TRefusalsWindow* RefusalsWindow() const { return refusalsWindow_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -284,6 +288,7 @@ private:
     QLabel* refusalPanel_ = nullptr;
     QLabel* servicePanel_ = nullptr;
     std::unique_ptr<TDenialReader> denials_;
+    QPointer<TRefusalsWindow> refusalsWindow_;
     QPointer<ui::THelpViewer> helpViewer_;
     SettingsDamage damage_;
     bool overwriteAccepted_ = false;

@@ -1,5 +1,6 @@
 // The settings window's command handlers and the components they use.
 #include "app/CtrlPanel.h"
+#include "app/RefusalsWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -159,6 +160,7 @@ void TSecFrm::BindHandlers() {
     connect(items_.value("Exit2"), &QAction::triggered, this, [this] { tray_->Exit2Click(); });
     connect(items_.value("Help2"), &QAction::triggered, this, [this] { OpenHelp(""); });
     // No web site exists: the pages are the help installed with the program.
+    connect(items_.value("Refusals1"), &QAction::triggered, this, &TSecFrm::ShowRefusals);
     connect(items_.value("KVHomePage1"), &QAction::triggered, this, [this] { OpenHelp(""); });
     connect(items_.value("KVSupportPage1"), &QAction::triggered, this,
             [this] { OpenHelp(kSupportHelpTopic); });
@@ -258,6 +260,18 @@ bool TSecFrm::cmdPrOptExecute() {
 
 void TSecFrm::ApplyHotKey() {
     kv::ApplyHotKey(services_.store, hooks_.applyHotKey);
+}
+
+}  // namespace kv
+
+namespace kv {
+
+void TSecFrm::ShowRefusals() {
+    if (!refusalsWindow_)
+        refusalsWindow_ = new TRefusalsWindow(*denials_, this);
+    refusalsWindow_->show();
+    refusalsWindow_->raise();
+    refusalsWindow_->activateWindow();
 }
 
 }  // namespace kv

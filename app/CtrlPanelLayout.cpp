@@ -163,6 +163,8 @@ void TSecFrm::CreateMenus() {
     AddItem("KVHomePage1", "KV Home Page", "The program's help: what it does and how");
     AddItem("KVSupportPage1", "KV Support Page",
             "Where to look when protection does not do what you expect");
+    AddItem("Refusals1", "Refusals ...",
+            "The operations the service refused: when, to whom, which program, which rule");
     AddItem("About1", "About ...", "Show info about the program")
         ->setIcon(ui::ImageList1(ui::kImgAbout));
 
@@ -171,8 +173,9 @@ void TSecFrm::CreateMenus() {
     bar->addMenu(AddMenu(bar, "File", "File", {"cmdSave", "-", "cmdMinimize", "Exit1"}));
     bar->addMenu(
         AddMenu(bar, "Edit", "Edit", {"cmdNewGroup", "cmdDelGroup", "cmdMoveUser", "cmdRemUser"}));
-    bar->addMenu(AddMenu(bar, "View", "View",
-                         {"cmdRefresh", "-", "cmdicon", "cmdSmIcon", "cmdList", "cmdReport"}));
+    bar->addMenu(
+        AddMenu(bar, "View", "View",
+                {"cmdRefresh", "Refusals1", "-", "cmdicon", "cmdSmIcon", "cmdList", "cmdReport"}));
     bar->addMenu(AddMenu(bar, "Actions", "Actions",
                          {"cmdReadOnly", "cmdUnaccessable", "cmdCustom", "cmdReset"}));
     bar->addMenu(AddMenu(bar, "Options", "Options",

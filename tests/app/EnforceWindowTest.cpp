@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -15,6 +17,7 @@
 
 #include "access/forms/SecUn.h"
 #include "app/CtrlPanel.h"
+#include "app/RefusalsWindow.h"
 #include "app/Startup.h"
 #include "options/Autostart.h"
 #include "platform/qt/TerminationSignals.h"
@@ -356,6 +359,53 @@ TEST_F(EnforceWindow, OneShotSwitches) {
         EXPECT_EQ(RunStartup(*w, StartSwitch::Install), StartupOutcome::Terminate);
         EXPECT_FALSE(prompts_.shown.empty());
         EXPECT_EQ(prompts_.shown.back().text, platform::kNoServiceManager);
+    }
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(EnforceWindow, TheRefusalsWindowListsTheLogFiltersByUserAndKeepsReading) {
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    driver::Denial first;
+    first.uid = ::geteuid();
+    first.time = 1700000000;
+    first.process = "/usr/bin/rm";
+    first.operation = 0x20;
+    first.path = "/srv/ro/a.txt";
+    first.entry = 0;
+    service_.Service().Denials().Add(first);
+    w->MenuItem("Refusals1")->trigger();
+    TRefusalsWindow* window = w->RefusalsWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    QTableWidget* table = window->Table();
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, TRefusalsWindow::kProgram)->text(), "/usr/bin/rm");
+    EXPECT_EQ(table->item(0, TRefusalsWindow::kPath)->text(), "/srv/ro/a.txt");
+    EXPECT_EQ(table->item(0, TRefusalsWindow::kOperation)->text().toStdString(),
+              driver::OperationNames(0x20));
+    EXPECT_TRUE(table->item(0, TRefusalsWindow::kRule)->text().startsWith("entry 0"));
+    EXPECT_FALSE(table->item(0, TRefusalsWindow::kUser)->text().isEmpty());
+
+    // Another uid's refusal (root sees every uid's) comes in while the window is open.
+    driver::Denial second = first;
+    second.uid = ::geteuid() + 4242;
+    second.path = "/srv/ro/b.txt";
+    service_.Service().Denials().Add(second);
+    QTest::qWait(1300);
+    const int expected = ::geteuid() == 0 ? 2 : 1;
+    ASSERT_EQ(table->rowCount(), expected);
+    if (expected == 2) {
+        window->UserFilter()->setCurrentText(table->item(1, TRefusalsWindow::kUser)->text());
+        EXPECT_TRUE(table->isRowHidden(0));
+        EXPECT_FALSE(table->isRowHidden(1));
+        window->UserFilter()->setCurrentText("All users");
+        EXPECT_FALSE(table->isRowHidden(0));
     }
 }
 

@@ -206,7 +206,8 @@ TEST_F(Window, ToolbarAndMenusFollowTheLayout) {
               (QStringList{"cmdSave", "-", "cmdMinimize", "Exit1"}));
     EXPECT_EQ(Caption(w->MenuItem("Exit1")->text()), "Exit   Alt+F4");
     EXPECT_EQ(Entries(w->Menu("View")->actions()),
-              (QStringList{"cmdRefresh", "-", "cmdicon", "cmdSmIcon", "cmdList", "cmdReport"}));
+              (QStringList{"cmdRefresh", "Refusals1", "-", "cmdicon", "cmdSmIcon", "cmdList",
+                           "cmdReport"}));
     EXPECT_EQ(Entries(w->Menu("Options")->actions()),
               (QStringList{"cmdROpt", "cmdFullOpt", "cmdCustomOpt", "cmdPrOpt", "-",
                            "AutomaticFilesProtection1", "cmdPassword"}));
