@@ -86,7 +86,7 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     const bool asks =
         start == StartSwitch::None || start == StartSwitch::Stop || start == StartSwitch::Other;
     if (asks && !window.PassGate(GateCaller::Startup))
-        return StartupOutcome::Terminate;
+        return StartupOutcome::Refused;
     window.MenuItem("AutomaticFilesProtection1")
         ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
     window.ApplyHotKey();
