@@ -112,6 +112,13 @@ void TSecFrm::StopFileProtection1Click() {
 void TSecFrm::SetViewStyle(ViewStyle style, const char* button) {
     protection_->SetViewStyle(style);
     buttons_.value(button)->setChecked(true);
+    // The View menu marks the style shown, as the toolbar does.
+    const std::pair<ViewStyle, const char*> items[] = {{ViewStyle::Icons, "cmdicon"},
+                                                       {ViewStyle::SmallIcons, "cmdSmIcon"},
+                                                       {ViewStyle::List, "cmdList"},
+                                                       {ViewStyle::Report, "cmdReport"}};
+    for (const auto& [shown, name] : items)
+        actions_.value(name)->setChecked(shown == style);
 }
 
 void TSecFrm::BindHandlers() {

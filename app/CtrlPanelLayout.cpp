@@ -65,6 +65,8 @@ void TSecFrm::CreateActions() {
         // wherever the command is shown (the protection commands only on the toolbar).
         addAction(action);
         actions_.insert(command.name, action);
+        if (QString(command.category) == "View" && QString(command.name) != "cmdRefresh")
+            action->setCheckable(true);
     }
 }
 
@@ -107,7 +109,10 @@ void TSecFrm::CreateToolBar() {
         // states are shown by the button that is down, not by the action.
         auto sync = [button, action] {
             button->setIcon(action->icon());
-            button->setToolTip(action->toolTip());
+            // The button's hint names the command's key (the action's stays as it is).
+            const QString key = action->shortcut().toString(QKeySequence::NativeText);
+            button->setToolTip(key.isEmpty() ? action->toolTip()
+                                             : action->toolTip() + " (" + key + ")");
             button->setStatusTip(action->statusTip());
             button->setEnabled(action->isEnabled());
         };
@@ -128,6 +133,7 @@ void TSecFrm::CreateToolBar() {
     viewButtons_->setExclusive(true);
     protectionButtons_->setExclusive(true);
     buttons_.value("btnList")->setChecked(true);
+    actions_.value("cmdList")->setChecked(true);
     buttons_.value("ToolButton19")->setChecked(true);
 }
 

@@ -61,3 +61,23 @@ TEST_F(KeyboardFocus, F6MovesBetweenThePanesAndToolbarButtonsAreNoTabStops) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(KeyboardFocus, ProtectionButtonsNameTheirKeysAndTheViewMenuMarksTheStyle) {
+    auto w = Make(store_);
+    EXPECT_EQ(w->ToolButton("ToolButton20")->toolTip(), "Start File System Protection (F9)");
+    EXPECT_EQ(w->ToolButton("ToolButton18")->toolTip(), "Test File System Protection (F8)");
+    EXPECT_EQ(w->ToolButton("ToolButton19")->toolTip(), "Stop File System Protection (F7)");
+    EXPECT_TRUE(w->Action("cmdList")->isChecked());
+    w->Action("cmdReport")->trigger();
+    EXPECT_TRUE(w->Action("cmdReport")->isChecked());
+    EXPECT_FALSE(w->Action("cmdList")->isChecked());
+    w->ToolButton("btnIcons")->click();
+    EXPECT_TRUE(w->Action("cmdicon")->isChecked());
+    EXPECT_FALSE(w->Action("cmdReport")->isChecked());
+}
+
+}  // namespace
+}  // namespace kv
