@@ -194,6 +194,8 @@ public:
     /// bar and the tray icon's tooltip.
     void UpdateServiceState(bool answers);
     QLabel* ServicePanel() const { return servicePanel_; }
+    /// Reads the user list again (accounts made since the start), keeping the selection.
+    void ReloadUsers();
     /// View > Refusals: the service's denial log in a window of its own.
     void ShowRefusals();
     TRefusalsWindow* RefusalsWindow() const { return refusalsWindow_; }

@@ -151,6 +151,11 @@ void TSecFrm::BindHandlers() {
     connect(actions_.value("cmdStart"), &QAction::triggered, this, &TSecFrm::cmdStartExecute);
     connect(actions_.value("cmdStop"), &QAction::triggered, this, &TSecFrm::cmdStopExecute);
     connect(actions_.value("cmdRefresh"), &QAction::triggered, this, &TSecFrm::cmdRefreshExecute);
+    // F5 also lists accounts made since the start; unsaved group edits are kept.
+    connect(actions_.value("cmdRefresh"), &QAction::triggered, this, [this] {
+        if (!modified_.TreeEdited())
+            ReloadUsers();
+    });
     // The menu item's check mark toggles before its handler runs.
     connect(items_.value("AutomaticFilesProtection1"), &QAction::triggered, this,
             &TSecFrm::AutomaticFilesProtection1Click);
@@ -272,6 +277,14 @@ void TSecFrm::ApplyHotKey() {
 }  // namespace kv
 
 namespace kv {
+
+void TSecFrm::ReloadUsers() {
+    const TPrincipalTree::Node* selected = tree_.SelectedNode();
+    const std::string keep = selected ? selected->text : std::string();
+    directory_.LoadUserGroups();
+    if (TPrincipalTree::Node* again = keep.empty() ? nullptr : tree_.FindNodeByText(keep))
+        tree_.Select(again);
+}
 
 void TSecFrm::ShowRefusals() {
     if (!refusalsWindow_)

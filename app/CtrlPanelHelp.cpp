@@ -112,6 +112,14 @@ bool TSecFrm::eventFilter(QObject* watched, QEvent* event) {
             OpenHelp(DialogHelpTopic(*widget));
             return true;
         }
+        // F5 lists new accounts even while Refresh (which reloads the
+        // protection) is disabled and so leaves the key to the focused widget.
+        if (key->key() == Qt::Key_F5 && key->modifiers() == Qt::NoModifier && widget &&
+            widget->window() == this && !actions_.value("cmdRefresh")->isEnabled() &&
+            !modified_.TreeEdited()) {
+            ReloadUsers();
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

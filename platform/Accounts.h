@@ -26,7 +26,7 @@ struct PasswdEntry {
 };
 
 /// The entries that count as user profiles: root, and every account with a
-/// UID of 1000 or more whose home folder exists. Accounts whose shell is
+/// UID of 1000 or more (whether or not its home folder exists yet). Accounts whose shell is
 /// "nologin" or "false" are left out (they cannot log on, e.g. "nobody");
 /// root always stays. A name listed twice counts once (the first one).
 std::vector<Account> LoginAccounts(const std::vector<PasswdEntry>& entries);

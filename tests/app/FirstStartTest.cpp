@@ -52,3 +52,24 @@ TEST_F(FirstStart, SaveIsOfferedUntilTheUsersAreKnown) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(FirstStart, F5ListsAccountsMadeSinceTheStart) {
+    auto w = Make(store_);
+    ShowActive(*w);
+    ASSERT_EQ(w->UserGroups()->topLevelItemCount(), 3);  // ALICE, BOB, Unknown User
+    registry_.SetProfiles({"ALICE", "BOB", "CAROL"});
+    w->UserGroups()->setFocus();
+    w->ActionList1Update();
+    QTest::keyClick(w->UserGroups(), Qt::Key_F5);
+    EXPECT_EQ(w->UserGroups()->topLevelItemCount(), 4);
+    EXPECT_NE(w->Principals().FindNodeByText("CAROL"), nullptr);
+    // The selection stays where it was.
+    ASSERT_NE(w->UserGroups()->currentItem(), nullptr);
+    EXPECT_EQ(w->UserGroups()->currentItem()->text(0), "Unknown User");
+}
+
+}  // namespace
+}  // namespace kv
