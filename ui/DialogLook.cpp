@@ -32,12 +32,12 @@ void TDialogLook::Install() {
 
 namespace {
 
-/// The font a window manager draws titles in is not the dialog's: assume the
-/// desktop's usual size at least, bold.
+/// The font a window manager draws titles in is not the dialog's: assume a
+/// large one, bold (icewm's default theme draws 12 points).
 QFont TitleFont(const QWidget& dialog) {
     QFont font = QApplication::font(&dialog);
-    if (font.pointSizeF() > 0 && font.pointSizeF() < 10)
-        font.setPointSizeF(10);
+    if (font.pointSizeF() > 0 && font.pointSizeF() < 12)
+        font.setPointSizeF(12);
     font.setBold(true);
     return font;
 }
