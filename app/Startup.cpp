@@ -76,13 +76,19 @@ bool PrepareUninstall(TSecFrm& window) {
 
 StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     TEncriptor& store = window.Store();
+    // Told once, before anything else: the settings shown are not the file's.
+    if (window.CheckSettingsDamage(DamageTimeSuffix()) &&
+        (start == StartSwitch::None || start == StartSwitch::Other)) {
+        window.Prompts().Message(DamageMessage(window.Damage()), "Kestrava", Buttons::Ok,
+                                 MessageIcon::Warning);
+    }
     // An unknown first argument runs as the plain start, so it asks as well.
     // The gate passes at once when no password is set; for a program that
     // cannot read the settings it asks the service, and reads them after.
     const bool asks =
         start == StartSwitch::None || start == StartSwitch::Stop || start == StartSwitch::Other;
     if (asks && !window.PassGate(GateCaller::Startup))
-        return StartupOutcome::Terminate;
+        return StartupOutcome::Refused;
     window.MenuItem("AutomaticFilesProtection1")
         ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
     window.ApplyHotKey();
@@ -98,6 +104,8 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
             window.Prompts().Message(window.Autostart().Notice(), "Kestrava", Buttons::Ok,
                                      MessageIcon::Warning);
         window.Directory().SaveKnownUsers();
+        if (!window.MayWriteSettings())
+            return StartupOutcome::Failed;
         if (!store.Flush(true)) {
             window.Prompts().Message("The settings could not be saved: " + store.LastError(),
                                      "Kestrava", Buttons::Ok, MessageIcon::Error);
@@ -134,8 +142,10 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     window.LoadUserGroups();
     window.UpdateCaption();
     window.Modified().Clear();
-    if (store.ReadBool("FirstTime", true)) {
-        window.OpenHelp("Topic70");
+    if (window.Damage().Found()) {
+        // Not a first start: the damaged file's settings are just not readable.
+    } else if (store.ReadBool("FirstTime", true)) {
+        window.ShowFirstSteps();
     } else {
         window.Hardening().ApplyMsDosModePolicy(store.ReadBool("DisableMSDOS", true));
     }

@@ -53,13 +53,12 @@ bool TProtectionControl::StartUserProtection(std::string* error) {
 }
 
 bool TProtectionControl::StopProtection(std::string* error) {
-    interceptor_.SetActive(false);
-    const bool stopped = interceptor_.Success() && interceptor_.ClearEntries();
+    // This run may not be the one that activated the table.
+    const bool deactivated = interceptor_.Deactivate();
+    const bool stopped = deactivated && interceptor_.ClearEntries();
     interceptor_.SetClearOnDestroy(true);
     if (!stopped && error)
-        *error = interceptor_.Active() || interceptor_.Success()
-                     ? "The interceptor service refused to stop protection."
-                     : "The interceptor service refused to stop protection, or does not answer.";
+        *error = "The interceptor service refused to stop protection, or does not answer.";
     return stopped;
 }
 
@@ -86,9 +85,14 @@ void TProtectionControl::cmdStartExecute() {
     const bool selected = !compiler_.ResolvePrefix("").empty();
     if (selected)
         compiler_.CompileRules("");
-    if (selected && interceptor_.GetEntryCount(count) && count > 0) {
+    const bool answered = selected && interceptor_.GetEntryCount(count);
+    if (answered && count > 0) {
         interceptor_.SetActive(true);
         view_.Show(interceptor_.Active() ? ProtectionState::Testing : ProtectionState::Stopped);
+    } else if (selected && !answered) {
+        // The rules may be fine: it is the service that is missing.
+        prompts_.Message(kNotStartedMessage, "Kestrava", Buttons::Ok, MessageIcon::Warning);
+        view_.Show(ProtectionState::Stopped);
     } else {
         prompts_.Message(kNoProtectionMessage, "Kestrava", Buttons::Ok, MessageIcon::None);
         view_.Show(ProtectionState::Stopped);

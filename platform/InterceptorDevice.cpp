@@ -32,4 +32,13 @@ bool InterceptorDevice::Request(std::uint32_t code, const std::optional<std::str
     return reply.success;
 }
 
+bool InterceptorDevice::Exchange(const kv::driver::Request& request, kv::driver::Reply* reply) {
+    *reply = {};
+    if (!client_.IsOpen()) {
+        lastError_ = "the interceptor device is not open";
+        return false;
+    }
+    return client_.Transact(request, reply, &lastError_);
+}
+
 }  // namespace kv::platform

@@ -41,6 +41,10 @@ public:
                                const EntryRecordTexts* record, std::uint32_t outputSize,
                                std::uint32_t* returned);
 
+    /// Sends a request with its input as it is and receives the whole reply,
+    /// output bytes included. False when the exchange failed (no reply).
+    [[nodiscard]] bool Exchange(const kv::driver::Request& request, kv::driver::Reply* reply);
+
     /// Why the last open or request failed, for logging.
     const std::string& LastError() const { return lastError_; }
 
