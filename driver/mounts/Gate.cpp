@@ -4,6 +4,7 @@
 
 #include "driver/DenialLog.h"
 #include "driver/mounts/Caller.h"
+#include "driver/mounts/Identity.h"
 
 namespace kv::driver::mounts {
 
@@ -11,8 +12,12 @@ Gate::Gate(const Policy& policy, uid_t uid, pid_t pid)
     : policy_(policy), rules_(policy.For(uid)), uid_(uid), pid_(pid) {}
 
 const std::string& Gate::Process() {
-    if (!process_)
+    if (!process_) {
+        // Read with the service's rights: a serving thread may still act as
+        // another caller, whose rights do not reach this process.
+        AsService service;
         process_ = policy_.ProcessOf(ExecutableOf(pid_), uid_);
+    }
     return *process_;
 }
 
