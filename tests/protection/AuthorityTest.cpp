@@ -84,7 +84,10 @@ protected:
         MakeFolder(own_, {"f"});
         WriteSettings(kPassword);
         StopService(SIGTERM);
-        serviceArgs_ = {"--settings", program_ + "/kv.dat", "--program", program_ + "/kv"};
+        // No login account of this machine is touched: the accounts come from a test file.
+        std::ofstream(dir_.File("passwd")).flush();
+        serviceArgs_ = {"--settings",     program_ + "/kv.dat", "--program",
+                        program_ + "/kv", "--passwd",           dir_.File("passwd")};
         ASSERT_TRUE(StartService());
         runtime_ = dir_.File("run");
         ASSERT_EQ(::mkdir(runtime_.c_str(), 0777), 0);
@@ -322,7 +325,7 @@ TEST_F(Authority, AnInstalledServiceKeepsTheSettingsInstalledBesideIt) {
     std::ofstream(program_ + "/installed").flush();
     StopService(SIGTERM);
     serviceExe_ = program_ + "/kvvxd";
-    serviceArgs_.clear();  // no --settings, no --program
+    serviceArgs_ = {"--passwd", dir_.File("passwd")};  // no --settings, no --program
     ASSERT_TRUE(StartService());
     const Outcome start = RunProgram(program_ + "/kv", "/S");
     ASSERT_EQ(start.exit, 0) << start.output;
