@@ -116,6 +116,8 @@ public:
     void cmdRemUserExecute() { groups_.cmdRemUserExecute(); }
     /// Options menu "Administrator's Password".
     void cmdPasswordExecute();
+    /// Set Boot Protection on or off, with the administrator's password.
+    void ApplyBootProtection(bool on);
     /// Options menu "Program Options"; true on OK.
     bool cmdPrOptExecute();
     /// The hot key of the settings to the hot key component.
