@@ -351,6 +351,10 @@ void TSecFrm::CreateStatusBar() {
         "Operations refused to you since your protection was started (kvctl log lists them)");
     refusalPanel_->hide();
     bar->addPermanentWidget(refusalPanel_);
+    testNotice_ = new QLabel(bar);
+    testNotice_->setObjectName("TestNotice");
+    testNotice_->hide();
+    bar->addPermanentWidget(testNotice_);
 }
 
 void TSecFrm::UpdateRefusalCount() {
@@ -404,6 +408,13 @@ void TSecFrm::Show(ProtectionState state) {
                                                               : "ToolButton19";
     buttons_.value(button)->setChecked(true);
     trayHost_->RxTrayIcon1().SetProtected(state != ProtectionState::Stopped);
+    // A test tries the selection's rules on this account only, not on the principal's own.
+    testNotice_->setText(
+        QString::fromStdString("Testing on " + directory_.CurrentUserName() + "'s account only"));
+    testNotice_->setToolTip(
+        "Test Protection applies the selected user's or group's rules to the "
+        "account that runs this window, until the test is stopped");
+    testNotice_->setVisible(state == ProtectionState::Testing);
 }
 
 bool TSecFrm::AutomaticChecked() const {

@@ -170,6 +170,7 @@ public:
     /// Shows the service's count of this user's refusals (hidden without a service).
     void UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }
+    QLabel* TestNotice() const { return testNotice_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -255,6 +256,7 @@ private:
     std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
+    QLabel* testNotice_ = nullptr;  ///< shown while a test runs
     QPointer<ui::THelpViewer> helpViewer_;
 };
 

@@ -78,6 +78,15 @@ inline constexpr std::uint32_t kLoadEveryAccount = 0x830000B8;
 inline constexpr std::uint32_t kSessionOpened = 0x830000BC;
 }  // namespace code
 
+/// Origin numbers of kSetOrigin and kGetTables: where a table's entries came from.
+namespace origin {
+inline constexpr std::uint32_t kBoot = 1;
+inline constexpr std::uint32_t kSession = 2;
+inline constexpr std::uint32_t kStart = 3;
+inline constexpr std::uint32_t kTest = 4;
+inline constexpr std::uint32_t kEntries = 5;
+}  // namespace origin
+
 /// The files a program run by another user reads and writes through the
 /// service: named by these ids, resolved by the service from its own
 /// configuration, never from a path in the request.

@@ -17,12 +17,12 @@ namespace kv::driver {
 
 /// Where a table's entries came from (kvctl status shows it to root).
 enum class Origin : std::uint32_t {
-    kUnknown = 0,  ///< a table kept from before origins were recorded
-    kBoot = 1,     ///< loaded by the service at its start
-    kSession = 2,  ///< the account's own rules, loaded when a session opened
-    kStart = 3,    ///< Start Protection reloaded every account's table
-    kTest = 4,     ///< Test Protection: another principal's rules on this account
-    kEntries = 5,  ///< sent entry by entry
+    kUnknown = 0,                 ///< a table kept from before origins were recorded
+    kBoot = origin::kBoot,        ///< loaded by the service at its start
+    kSession = origin::kSession,  ///< the account's own rules, loaded when a session opened
+    kStart = origin::kStart,      ///< Start Protection reloaded every account's table
+    kTest = origin::kTest,        ///< Test Protection: a principal's rules tried on this account
+    kEntries = origin::kEntries,  ///< sent entry by entry
 };
 /// "boot", "session", "Start", "test", "entries" or "unknown".
 const char* OriginName(Origin origin);

@@ -41,6 +41,11 @@ public:
                                const EntryRecordTexts* record, std::uint32_t outputSize,
                                std::uint32_t* returned);
 
+    /// The same for a request whose input is already filled in (`request`'s
+    /// own password is replaced by `password`).
+    [[nodiscard]] bool Send(kv::driver::Request request, const std::optional<std::string>& password,
+                            std::uint32_t* returned);
+
     /// Why the last open or request failed, for logging.
     const std::string& LastError() const { return lastError_; }
 

@@ -174,6 +174,18 @@ TEST_F(Authority, TheProtectedUsersOwnRequestsCannotWeakenIt) {
         << "one's own principal, named or not, loads without it";
     ExpectEnforced("after loads of rules");
 
+    // Labels and every account's reload are the administrator's; a session's
+    // opening loads the account's own rules, which weakens nothing.
+    driver::Request label = driver::MakeRequest(driver::code::kSetOrigin);
+    label.origin = driver::origin::kBoot;
+    driver::Request tables = driver::MakeRequest(driver::code::kGetTables);
+    tables.outputSize = 4096;
+    EXPECT_EQ(SendAs(kUser, socket_,
+                     {label, WithPassword(driver::code::kLoadEveryAccount, std::nullopt), tables,
+                      driver::MakeRequest(driver::code::kSessionOpened)}),
+              (std::vector{0, 0, 0, 1}));
+    ExpectEnforced("after a session's opening");
+
     EXPECT_TRUE(Send(kUser, kDeactivate)) << "root needs no password";
     EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0);
 }
