@@ -64,6 +64,7 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
                  services.registry) {
     autostart_.SetServiceRegistration(services.serviceRegistration ? services.serviceRegistration
                                                                    : serviceRegistration_.get());
+    hardening_.UseMachineBootLoader();
     setObjectName("SecFrm");
     setWindowTitle("Kestrava");
     QFont font("Sans Serif");
@@ -162,6 +163,13 @@ void TSecFrm::Show(ProtectionState state) {
     buttons_.value(button)->setChecked(true);
     trayHost_->RxTrayIcon1().SetProtected(state != ProtectionState::Stopped);
     UpdateServiceState(ais_->Connected());
+    // A test tries the selection's rules on this account only, not on the principal's own.
+    testNotice_->setText(
+        QString::fromStdString("Testing on " + directory_.CurrentUserName() + "'s account only"));
+    testNotice_->setToolTip(
+        "Test Protection applies the selected user's or group's rules to the "
+        "account that runs this window, until the test is stopped");
+    testNotice_->setVisible(state == ProtectionState::Testing);
 }
 
 bool TSecFrm::AutomaticChecked() const {

@@ -133,6 +133,8 @@ public:
     void cmdRemUserExecute() { groups_.cmdRemUserExecute(); }
     /// Options menu "Administrator's Password".
     void cmdPasswordExecute();
+    /// Set Boot Protection on or off, with the administrator's password.
+    void ApplyBootProtection(bool on);
     /// Options menu "Program Options"; true on OK.
     bool cmdPrOptExecute();
     /// The hot key of the settings to the hot key component.
@@ -201,6 +203,7 @@ public:
     /// View > Refusals: the service's denial log in a window of its own.
     void ShowRefusals();
     TRefusalsWindow* RefusalsWindow() const { return refusalsWindow_; }
+    QLabel* TestNotice() const { return testNotice_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -293,6 +296,7 @@ private:
     QLabel* servicePanel_ = nullptr;
     std::unique_ptr<TDenialReader> denials_;
     QPointer<TRefusalsWindow> refusalsWindow_;
+    QLabel* testNotice_ = nullptr;  ///< shown while a test runs
     QPointer<ui::THelpViewer> helpViewer_;
     SettingsDamage damage_;
     bool overwriteAccepted_ = false;

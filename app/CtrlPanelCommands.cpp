@@ -211,7 +211,15 @@ void TSecFrm::cmdSaveExecute() {
 }
 
 void TSecFrm::cmdPasswordExecute() {
-    kv::cmdPasswordExecute(services_.store, services_.prompts, modified_, this);
+    // The boot loader's password is the administrator's: a new one is written there too.
+    if (kv::cmdPasswordExecute(services_.store, services_.prompts, modified_, this) &&
+        services_.store.ReadBool("DisableBOOT", true))
+        ApplyBootProtection(true);
+}
+
+void TSecFrm::ApplyBootProtection(bool on) {
+    TWipedString password(services_.store.ReadString("Password", ""));
+    hardening_.ApplyBootKeysPolicy(on, password.str());
 }
 
 void TSecFrm::ActionList1Update() {
@@ -257,7 +265,10 @@ void TSecFrm::CreateTrayAndHotKey() {
     hooks_.applyAutostart = [this](bool checked) { autostart_.ApplyAutostart(checked); };
     hooks_.applyHotKey = [this](std::uint16_t code) { fisHotKey1_->SetKey(code); };
     hooks_.saveKnownUsers = [this] { directory_.SaveKnownUsers(); };
-    hooks_.applyBootKeysPolicy = [this](bool on) { hardening_.ApplyBootKeysPolicy(on); };
+    hooks_.applyBootKeysPolicy = [this](bool on) { ApplyBootProtection(on); };
+    hooks_.bootLoaderFound = [this] {
+        return hardening_.BootLoader() && hardening_.BootLoader()->Present();
+    };
     hooks_.applyMsDosModePolicy = [this](bool on) { hardening_.ApplyMsDosModePolicy(on); };
 }
 

@@ -72,6 +72,10 @@ void TSecFrm::CreateStatusBar() {
     servicePanel_ = new QLabel(bar);
     servicePanel_->setObjectName("ServiceState");
     bar->addPermanentWidget(servicePanel_);
+    testNotice_ = new QLabel(bar);
+    testNotice_->setObjectName("TestNotice");
+    testNotice_->hide();
+    bar->addPermanentWidget(testNotice_);
 }
 
 std::vector<uid_t> TSecFrm::SelectedUids() const {

@@ -34,6 +34,11 @@ public:
     /// own three included. False, with a reason, when the settings cannot be read.
     virtual bool Compile(const std::string& principal, std::vector<Entry>* entries,
                          std::string* error) = 0;
+    /// Whether the settings protect every account from the service's start
+    /// ("AutomaticFilesProtection", on unless unchecked), and the uids of the
+    /// accounts they know that exist on this machine. False, with a reason,
+    /// when the settings cannot be read.
+    virtual bool KnownAccounts(bool* automatic, std::vector<uid_t>* uids, std::string* error) = 0;
     /// Reads the administrator's file `id` (a file:: id) for a program run by
     /// `uid`. 0, or an errno value (ENOENT: no such file; EINVAL: no such id).
     virtual int ReadFile(std::uint32_t id, uid_t uid, std::string* data) = 0;

@@ -59,7 +59,33 @@ inline constexpr std::uint32_t kGetDenialCount = 0x830000A8;
 /// ("mount /srv/ro", "not enforced: ..."), NUL-terminated. Returned value:
 /// their number.
 inline constexpr std::uint32_t kGetCoverage = 0x830000AC;
+/// Input: an origin number (4 bytes): where the table's entries came from,
+/// shown by kvctl status. Needs the administrator's password from a caller
+/// other than root, as activating does.
+inline constexpr std::uint32_t kSetOrigin = 0x830000B0;
+/// No input; root only. Output: for every uid that has a table, four words:
+/// uid, active (1 or 0), entry count, origin number. Returned value: their number.
+inline constexpr std::uint32_t kGetTables = 0x830000B4;
+/// No input. The service reloads, from the settings it keeps, the table of
+/// every account the settings know and of every other login account (the
+/// boot load, again). Needs the administrator's password from a caller other
+/// than root. Returned value: the number of tables loaded.
+inline constexpr std::uint32_t kLoadEveryAccount = 0x830000B8;
+/// No input. A session of the table's uid is opening (the PAM session hook,
+/// as root after selecting the uid): when the settings ask for automatic
+/// protection, the account's own rules are loaded and activated. Returned
+/// value: the number of entries, 0 when automatic protection is off.
+inline constexpr std::uint32_t kSessionOpened = 0x830000BC;
 }  // namespace code
+
+/// Origin numbers of kSetOrigin and kGetTables: where a table's entries came from.
+namespace origin {
+inline constexpr std::uint32_t kBoot = 1;
+inline constexpr std::uint32_t kSession = 2;
+inline constexpr std::uint32_t kStart = 3;
+inline constexpr std::uint32_t kTest = 4;
+inline constexpr std::uint32_t kEntries = 5;
+}  // namespace origin
 
 /// The files a program run by another user reads and writes through the
 /// service: named by these ids, resolved by the service from its own

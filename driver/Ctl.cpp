@@ -13,6 +13,7 @@
 
 #include "driver/DenialLog.h"
 #include "driver/DeviceClient.h"
+#include "driver/EntryTable.h"
 #include "driver/Matcher.h"
 
 namespace kv::driver {
@@ -181,6 +182,31 @@ bool PrintDenials(DeviceClient& device, std::uint32_t* sequence, bool json, std:
     }
 }
 
+/// Every uid's table: its state and where its entries came from.
+bool PrintTables(DeviceClient& device, std::ostream& out, std::ostream& err, int* exitCode) {
+    Request request = MakeRequest(code::kGetTables);
+    request.outputSize = static_cast<std::uint32_t>(kMaxFrameBody - kReplyHeaderSize);
+    Reply reply;
+    if (!Ask(device, request, &reply, err, exitCode))
+        return false;
+    if (reply.output.size() != std::size_t{reply.returned} * 16) {
+        err << "kvctl: the service sent a damaged table list\n";
+        *exitCode = ctl_exit::kFailed;
+        return false;
+    }
+    out << "tables: " << reply.returned << "\n";
+    for (std::uint32_t i = 0; i < reply.returned; ++i) {
+        const std::uint32_t uid = GetU32(reply.output, i * 16);
+        const bool active = GetU32(reply.output, i * 16 + 4) == 1;
+        const std::uint32_t entries = GetU32(reply.output, i * 16 + 8);
+        const auto origin = OriginOf(GetU32(reply.output, i * 16 + 12));
+        out << "  uid " << uid << " (" << PrintableText(UserName(uid))
+            << "): " << (active ? "active" : "not active") << ", " << entries << " entries, from "
+            << OriginName(origin.value_or(Origin::kUnknown)) << "\n";
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string EntryJson(std::uint32_t index, const Entry& entry) {
@@ -343,6 +369,9 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
                 << PrintableText(coverage.output.substr(pos, nul - pos)) << "\n";
             pos = nul + 1;
         }
+        // Root without --uid sees every account's table as well.
+        if (!uidText && ::getuid() == 0 && !PrintTables(device, out, err, &exitCode))
+            return exitCode;
         return ctl_exit::kOk;
     }
     if (command == "log") {

@@ -148,7 +148,55 @@ bool Field(std::string_view* line, std::string_view word, std::uint64_t* value) 
     return !line->empty() && line->front() == ' ' && Number(line, value);
 }
 
+constexpr struct {
+    Origin origin;
+    const char* name;
+} kOriginNames[] = {
+    {Origin::kUnknown, "unknown"}, {Origin::kBoot, "boot"}, {Origin::kSession, "session"},
+    {Origin::kStart, "Start"},     {Origin::kTest, "test"}, {Origin::kEntries, "entries"},
+};
+
+/// Reads the optional " origin NAME" that ends a table line (files written
+/// before origins were recorded have none).
+bool OriginField(std::string_view* line, Origin* origin) {
+    if (line->empty())
+        return true;
+    constexpr std::string_view kWord = " origin ";
+    if (!line->starts_with(kWord))
+        return false;
+    const auto named = OriginNamed(line->substr(kWord.size()));
+    if (!named)
+        return false;
+    *origin = *named;
+    line->remove_prefix(line->size());
+    return true;
+}
+
 }  // namespace
+
+const char* OriginName(Origin origin) {
+    for (const auto& o : kOriginNames) {
+        if (o.origin == origin)
+            return o.name;
+    }
+    return "unknown";
+}
+
+std::optional<Origin> OriginNamed(std::string_view name) {
+    for (const auto& o : kOriginNames) {
+        if (name == o.name)
+            return o.origin;
+    }
+    return std::nullopt;
+}
+
+std::optional<Origin> OriginOf(std::uint32_t value) {
+    for (const auto& o : kOriginNames) {
+        if (static_cast<std::uint32_t>(o.origin) == value)
+            return o.origin;
+    }
+    return std::nullopt;
+}
 
 bool EntryTable::Add(const Entry& entry, std::string* error) {
     const std::size_t size = EntryBytes(entry);
@@ -173,9 +221,17 @@ void EntryTable::SetActive(bool active) {
     Changed(true);
 }
 
-void EntryTable::Restore(std::vector<Entry> entries, bool active) {
+void EntryTable::SetOrigin(Origin origin) {
+    if (origin_ == origin)
+        return;
+    origin_ = origin;
+    Changed(true);
+}
+
+void EntryTable::Restore(std::vector<Entry> entries, bool active, Origin origin) {
     entries_ = std::move(entries);
     active_ = active;
+    origin_ = origin;
     bytes_ = 0;
     for (const Entry& e : entries_)
         bytes_ += EntryBytes(e);
@@ -230,7 +286,8 @@ std::string TableSet::Serialize(const std::map<uid_t, Stored>& tables) {
     out += "tables " + std::to_string(tables.size()) + "\n";
     for (const auto& [uid, table] : tables) {
         out += "table " + std::to_string(uid) + " active " + (table.active ? "1" : "0") +
-               " entries " + std::to_string(table.entries.size()) + "\n";
+               " entries " + std::to_string(table.entries.size()) + " origin " +
+               OriginName(table.origin) + "\n";
         SerializeEntries(table.entries, &out);
     }
     out += "end\n";
@@ -260,9 +317,11 @@ bool TableSet::Parse(std::string_view text, std::map<uid_t, Stored>* tables, std
         std::uint64_t uid = 0;
         std::uint64_t active = 0;
         std::uint64_t entries = 0;
+        Origin origin = Origin::kUnknown;
         if (!Line(text, &pos, &line) || !Field(&line, "table", &uid) ||
             !Field(&line, "active", &active) || !Field(&line, "entries", &entries) ||
-            !line.empty() || uid > 0xFFFFFFFEu || active > 1 || entries > EntryTable::kMaxEntries)
+            !OriginField(&line, &origin) || uid > 0xFFFFFFFEu || active > 1 ||
+            entries > EntryTable::kMaxEntries)
             return fail("table " + std::to_string(t) + ": bad header");
         total += entries;
         if (total > EntryTable::kMaxEntries * 4)
@@ -271,6 +330,7 @@ bool TableSet::Parse(std::string_view text, std::map<uid_t, Stored>* tables, std
             return fail("table " + std::to_string(t) + ": uid " + std::to_string(uid) + " twice");
         Stored& table = (*tables)[static_cast<uid_t>(uid)];
         table.active = active == 1;
+        table.origin = origin;
         if (!ParseEntries(text, &pos, entries, &table.entries, error))
             return fail("table " + std::to_string(t) + ", " + *error);
     }
@@ -321,7 +381,7 @@ TableSet::LoadOutcome TableSet::Load(std::string* error) {
         return LoadOutcome::kDamaged;
     }
     for (auto& [uid, table] : stored)
-        tables_[uid].Restore(std::move(table.entries), table.active);
+        tables_[uid].Restore(std::move(table.entries), table.active, table.origin);
     return LoadOutcome::kLoaded;
 }
 
@@ -362,7 +422,7 @@ bool TableSet::Save(bool sync, std::string* error) {
     for (auto& [uid, table] : tables_) {
         table.MarkSaved();
         if (!table.Empty())
-            stored[uid] = Stored{table.Entries(), table.Active()};
+            stored[uid] = Stored{table.Entries(), table.Active(), table.GetOrigin()};
     }
     if (path_.empty())
         return true;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,22 @@
 #include "driver/Protocol.h"
 
 namespace kv::driver {
+
+/// Where a table's entries came from (kvctl status shows it to root).
+enum class Origin : std::uint32_t {
+    kUnknown = 0,                 ///< a table kept from before origins were recorded
+    kBoot = origin::kBoot,        ///< loaded by the service at its start
+    kSession = origin::kSession,  ///< the account's own rules, loaded when a session opened
+    kStart = origin::kStart,      ///< Start Protection reloaded every account's table
+    kTest = origin::kTest,        ///< Test Protection: a principal's rules tried on this account
+    kEntries = origin::kEntries,  ///< sent entry by entry
+};
+/// "boot", "session", "Start", "test", "entries" or "unknown".
+const char* OriginName(Origin origin);
+/// The origin named `name` (as OriginName writes it); nullopt for another text.
+std::optional<Origin> OriginNamed(std::string_view name);
+/// The origin with wire number `value`; nullopt for a number that names none.
+std::optional<Origin> OriginOf(std::uint32_t value);
 
 /// The entries and active state of one uid. Not thread-safe: the service
 /// thread owns it; other threads decide through the published index.
@@ -26,7 +43,10 @@ public:
     void Clear();
     void SetActive(bool active);
     /// Replaces the contents (a table read from the state file).
-    void Restore(std::vector<Entry> entries, bool active);
+    void Restore(std::vector<Entry> entries, bool active, Origin origin = Origin::kUnknown);
+    /// Records where the entries came from.
+    void SetOrigin(Origin origin);
+    Origin GetOrigin() const { return origin_; }
 
     std::uint32_t Count() const { return static_cast<std::uint32_t>(entries_.size()); }
     bool Active() const { return active_; }
@@ -54,6 +74,7 @@ private:
 
     std::vector<Entry> entries_;
     bool active_ = false;
+    Origin origin_ = Origin::kUnknown;
     std::size_t bytes_ = 0;
     bool dirty_ = false;
     bool urgent_ = false;
@@ -110,6 +131,7 @@ public:
     struct Stored {
         std::vector<Entry> entries;
         bool active = false;
+        Origin origin = Origin::kUnknown;
         bool operator==(const Stored&) const = default;
     };
     /// The state file text of some tables, and its reader (for tests and

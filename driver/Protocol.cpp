@@ -32,6 +32,9 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kCheckPassword:
         case code::kGetDenialCount:
         case code::kGetCoverage:
+        case code::kGetTables:
+        case code::kLoadEveryAccount:
+        case code::kSessionOpened:
             return 0;
         case code::kCheck:
             return 12;
@@ -42,6 +45,7 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kSelectUid:
         case code::kLoadRules:
         case code::kGetDenials:
+        case code::kSetOrigin:
             return 4;
         default:
             return std::nullopt;
@@ -154,6 +158,9 @@ std::string EncodeRequest(const Request& request) {
         case code::kSelectUid:
             builder.Word(request.uid);
             break;
+        case code::kSetOrigin:
+            builder.Word(request.origin);
+            break;
         case code::kLoadRules:
             builder.Text(request.principal);
             break;
@@ -234,6 +241,9 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
             return true;
         case code::kSelectUid:
             request->uid = GetU32(input, 0);
+            return true;
+        case code::kSetOrigin:
+            request->origin = GetU32(input, 0);
             return true;
         case code::kLoadRules:
             return ReadText(body, textStart, GetU32(input, 0), "principal", &request->principal,

@@ -61,6 +61,7 @@ struct Request {
     std::uint32_t offset = 0;              // read file
     std::uint32_t flags = 0;               // write file
     std::string data;                      // write file
+    std::uint32_t origin = 0;              // set origin
 };
 
 /// A request of `code` with no input (activate, deactivate, clear, count, ...).

@@ -62,6 +62,8 @@ bool Service::Start(std::string* error) {
     }
     if (!socket_.Listen(options_.socketPath, error))
         return false;
+    // Before the service reports ready, so before any session can begin.
+    LoadAtStart();
     std::size_t entries = 0;
     std::size_t active = 0;
     for (const auto& [uid, table] : tables_.All()) {
@@ -114,6 +116,15 @@ Reply Service::Handle(const Request& request, Client& client) {
             }
         case code::kGetDenials:
             return Denials(request, client);
+        case code::kGetTables:
+            return TablesReply(request, client);
+        case code::kLoadEveryAccount: {
+            const int loaded = LoadEveryAccount(Origin::kStart);
+            if (loaded < 0)
+                return Failure();
+            PublishPolicy();
+            return Success(static_cast<std::uint32_t>(loaded));
+        }
         case code::kGetMounts: {
             const std::vector<std::string> folders =
                 options_.mountedFolders ? options_.mountedFolders() : std::vector<std::string>{};
@@ -142,6 +153,7 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
                 Log(error);
                 return Failure();
             }
+            table.SetOrigin(Origin::kEntries);
             policyStale_ = policyStale_ || table.Active();
             return Success();
         }
@@ -172,8 +184,17 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
                 table.Index()->Decide(request.operation, request.path, request.process).entry);
         case code::kLoadRules:
             return LoadRules(request, uid, table);
+        case code::kSessionOpened:
+            return SessionOpened(uid);
         case code::kGetDenialCount:
             return Success(denials_->CountOf(uid));
+        case code::kSetOrigin: {
+            const auto origin = OriginOf(request.origin);
+            if (!origin)
+                return Failure();
+            table.SetOrigin(*origin);
+            return Success();
+        }
         case code::kGetCoverage:
             return Coverage(request, table);
         case code::kGetEntry: {
@@ -228,21 +249,17 @@ Reply Service::LoadRules(const Request& request, uid_t uid, EntryTable& table) {
         return Failure();
     }
     std::string error;
+    const std::string own = options_.authority->PrincipalOf(uid, &error);
     std::string principal = request.principal.value_or("");
     if (principal.empty())
-        principal = options_.authority->PrincipalOf(uid, &error);
-    std::vector<Entry> entries;
-    if (principal.empty() || !options_.authority->Compile(principal, &entries, &error)) {
+        principal = own;
+    if (principal.empty()) {
         Log("cannot load rules for uid " + std::to_string(uid) + ": " + error);
         return Failure();
     }
-    table.Clear();
-    for (const Entry& entry : entries) {
-        if (!table.Add(entry, &error))
-            Log(error);
-    }
-    table.SetActive(true);
-    denials_->ResetCount(uid);
+    // The account's own rules are a session's; another principal's are a test.
+    if (!LoadPrincipal(uid, principal, principal == own ? Origin::kSession : Origin::kTest))
+        return Failure();
     PublishPolicy();
     Log("loaded " + std::to_string(table.Count()) + " entries of " + principal + " for uid " +
         std::to_string(uid));

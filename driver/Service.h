@@ -40,6 +40,10 @@ struct ServiceOptions {
     /// The administrator's settings. Null: no password is known, so every
     /// request is open to every caller, and no rules can be loaded.
     IAuthority* authority = nullptr;
+    /// The uids of the login accounts of the machine (login.defs' UID_MIN to
+    /// UID_MAX, with a login shell). Null: none beyond the accounts the
+    /// settings know.
+    std::function<std::vector<uid_t>()> loginAccounts;
     /// The program's executable: the only file whose processes count as the
     /// program's own. Empty: no process does.
     std::string programPath;
@@ -109,6 +113,23 @@ private:
     /// (nothing consumed).
     bool PasswordAllows(const Request& request, Client& client, bool* consumed);
     Reply LoadRules(const Request& request, uid_t uid, EntryTable& table);
+    /// Compiles `principal` into the table of `uid` and activates it; false
+    /// (the table left as it was) when the settings cannot be read. The
+    /// policy is not published: the caller does that once.
+    bool LoadPrincipal(uid_t uid, const std::string& principal, Origin origin);
+    /// Loads the table of every account the settings know and, with the
+    /// rules the settings give an unknown account, of every other login
+    /// account (root excepted: the administrator's own processes stay free).
+    /// The number of tables loaded, or -1 when the settings cannot be read.
+    /// The caller publishes the policy.
+    int LoadEveryAccount(Origin origin);
+    /// At the service's start: every account's table, when the settings ask
+    /// for automatic protection.
+    void LoadAtStart();
+    /// A session of `uid` opens: its own rules, when automatic protection is on.
+    Reply SessionOpened(uid_t uid);
+    /// Output of kGetTables.
+    Reply TablesReply(const Request& request, const Client& client);
     /// Answers `request` of `client` (its uid and selected table).
     Reply Handle(const Request& request, Client& client);
     Reply HandleTableRequest(const Request& request, Client& client);

@@ -13,6 +13,8 @@ bool Service::NeedsPassword(const Request& request, const Client& client) {
         case code::kAddEntry:
         case code::kActivate:
         case code::kClear:
+        case code::kSetOrigin:
+        case code::kLoadEveryAccount:
             return true;
         case code::kDeactivate: {
             const EntryTable* table = tables_.Find(uid);

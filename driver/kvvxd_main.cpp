@@ -20,6 +20,7 @@
 #include "driver/events/OpenEvents.h"
 #include "driver/mounts/MountSet.h"
 #include "enforce/SettingsAuthority.h"
+#include "platform/LoginAccounts.h"
 #include "platform/Paths.h"
 
 namespace {
@@ -33,7 +34,7 @@ void OnStopSignal(int) {
 
 const char kUsage[] =
     "usage: kvvxd [--socket PATH] [--state PATH] [--settings PATH] [--program PATH]\n"
-    "             [--foreground | --daemon]\n"
+    "             [--passwd PATH] [--foreground | --daemon]\n"
     "  --socket PATH    the device socket (default: $KESTRAVA_DEVICE, else\n"
     "                   /run/kestrava/VEVUZ)\n"
     "  --state PATH     the state file (default: /var/lib/kestrava/kvvxd.state for root,\n"
@@ -45,6 +46,8 @@ const char kUsage[] =
     "                   request is open to every user.\n"
     "  --program PATH   the program's executable, the one file whose processes count\n"
     "                   as the program (default: kv beside kvvxd)\n"
+    "  --passwd PATH    take the login accounts from this passwd-format file instead\n"
+    "                   of the account database (for tests)\n"
     "  --foreground   stay attached and log to stderr (the default); prints \"ready\"\n"
     "                 on stdout once the socket accepts connections\n"
     "  --daemon       detach and log to the system log once the socket is ready\n";
@@ -99,6 +102,7 @@ int main(int argc, char** argv) {
     options.statePath = DefaultStatePath();
     options.programPath = FolderOf(OwnExecutable()) + "/kv";
     std::string settingsPath;
+    std::string passwdPath;
     bool daemon = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -106,6 +110,8 @@ int main(int argc, char** argv) {
             (arg == "--socket" ? options.socketPath : options.statePath) = argv[++i];
         } else if (arg == "--settings" && i + 1 < argc) {
             settingsPath = Canonical(argv[++i]);
+        } else if (arg == "--passwd" && i + 1 < argc) {
+            passwdPath = argv[++i];
         } else if (arg == "--program" && i + 1 < argc) {
             options.programPath = argv[++i];
         } else if (arg == "--foreground") {
@@ -158,6 +164,8 @@ int main(int argc, char** argv) {
         authority = std::make_unique<kv::TSettingsAuthority>(settingsPath);
         options.authority = authority.get();
         options.log("keeping the settings " + settingsPath);
+        // Accounts the settings never knew get the unknown user's rules from the start.
+        options.loginAccounts = [passwdPath] { return kv::platform::SystemLoginUids(passwdPath); };
     }
 
     ::umask(022);

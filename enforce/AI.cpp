@@ -1,6 +1,7 @@
 #include "enforce/AI.h"
 
 #include "driver/ControlCodes.h"
+#include "driver/Protocol.h"
 
 namespace kv {
 
@@ -73,6 +74,20 @@ bool TDodiInterceptor::LoadOwnRules() {
     if (ok)
         active_ = true;
     return ok;
+}
+
+bool TDodiInterceptor::LoadEveryAccount(std::uint32_t* count) {
+    success_ = device_.Send(driver::MakeRequest(code::kLoadEveryAccount), password_, count);
+    // Protection is in force: Refresh may run it again.
+    if (success_)
+        active_ = true;
+    return success_;
+}
+
+bool TDodiInterceptor::SetOrigin(std::uint32_t origin) {
+    driver::Request request = driver::MakeRequest(code::kSetOrigin);
+    request.origin = origin;
+    return device_.Send(request, password_, nullptr);
 }
 
 bool TDodiInterceptor::CheckPassword(const std::string& password) {

@@ -54,6 +54,14 @@ public:
     /// it keeps, load them in place of the caller's entries and activate
     /// them. False when it cannot (it keeps no settings, or is not there).
     bool LoadOwnRules();
+    /// Asks the service to load every account's rules from the settings it
+    /// keeps (with the password); `*count` receives the number of accounts.
+    /// False when it cannot (it keeps no settings, refuses, or is not there);
+    /// `Active` is true after it succeeded.
+    bool LoadEveryAccount(std::uint32_t* count);
+    /// Tells the service where the caller's entries came from (an origin
+    /// number of the service: test, ...), for kvctl status.
+    bool SetOrigin(std::uint32_t origin);
     /// Asks the service whether `password` is the administrator's; true also
     /// when no password is set. A wrong one is answered after a delay.
     bool CheckPassword(const std::string& password);

@@ -1,5 +1,6 @@
 #include "enforce/ProtectionControl.h"
 
+#include "driver/ControlCodes.h"
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
 #include "platform/Prompts.h"
@@ -63,6 +64,18 @@ bool TProtectionControl::StopProtection(std::string* error) {
 }
 
 void TProtectionControl::cmdAutorunExecute() {
+    // For all users and groups: the service reloads every account's table
+    // from the saved settings. A service that keeps no settings gets this
+    // account's rules, compiled here.
+    std::uint32_t accounts = 0;
+    if (interceptor_.LoadEveryAccount(&accounts)) {
+        interceptor_.SetClearOnDestroy(false);
+        view_.Show(ProtectionState::Protecting);
+        view_.SetAutomaticChecked(true);
+        if (applyAutostart_)
+            applyAutostart_();
+        return;
+    }
     compiler_.CompileRules(CurrentUserPrincipal());
     interceptor_.SetClearOnDestroy(false);
     interceptor_.SetActive(true);
@@ -87,6 +100,8 @@ void TProtectionControl::cmdStartExecute() {
         compiler_.CompileRules("");
     const bool answered = selected && interceptor_.GetEntryCount(count);
     if (answered && count > 0) {
+        // The selection's rules, tried on the account that runs the window.
+        interceptor_.SetOrigin(driver::origin::kTest);
         interceptor_.SetActive(true);
         view_.Show(interceptor_.Active() ? ProtectionState::Testing : ProtectionState::Stopped);
     } else if (selected && !answered) {

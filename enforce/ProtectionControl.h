@@ -54,9 +54,15 @@ public:
     /// refused (a user's stop without the administrator's password).
     bool StopProtection(std::string* error = nullptr);
 
-    void cmdAutorunExecute();  ///< Start Protection
-    void cmdStartExecute();    ///< Test Protection
-    void cmdStopExecute();     ///< Stop Protection
+    /// Start Protection: for all users and groups, the service reloads every
+    /// account's table from the saved settings (a service that keeps none:
+    /// this account's rules from the settings in memory).
+    void cmdAutorunExecute();
+    /// Test Protection: the selected principal's rules, from the settings in
+    /// memory, tried on the account that runs the window, for this run only.
+    void cmdStartExecute();
+    /// Stop Protection: the current session's own table only.
+    void cmdStopExecute();
     void cmdRefreshExecute();  ///< Refresh
 
     /// Enabled state of Refresh: the interceptor is active.

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +16,7 @@
 #include "options/Autostart.h"
 #include "platform/Accounts.h"
 #include "platform/Files.h"
+#include "platform/LoginAccounts.h"
 #include "principals/PrincipalSelection.h"
 #include "principals/UserDirectory.h"
 #include "settings/Encript.h"
@@ -57,6 +60,7 @@ TSettingsAuthority::TSettingsAuthority(std::string settingsPath,
                                        std::string autostartPath)
     : path_(std::move(settingsPath)),
       accountName_(accountName ? std::move(accountName) : platform::AccountNameOf),
+      accountUid_(platform::UidOfAccount),
       autostartPath_(std::move(autostartPath)) {}
 
 TSettingsAuthority::~TSettingsAuthority() = default;
@@ -136,6 +140,29 @@ bool TSettingsAuthority::Compile(const std::string& principal, std::vector<drive
     TNoSelection selection;
     TRuleCompiler compiler(*store, collector, selection);
     compiler.CompileRules(principal);
+    return true;
+}
+
+bool TSettingsAuthority::KnownAccounts(bool* automatic, std::vector<uid_t>* uids,
+                                       std::string* error) {
+    const TEncriptor* store = Settings(error);
+    if (!store)
+        return false;
+    // The default is the program's: protection starts at every logon until unchecked.
+    *automatic = store->ReadBool("AutomaticFilesProtection", true);
+    uids->clear();
+    const std::string prefix = kKnownUserPrefix;
+    for (int i = 0; i < store->EntryCount(); ++i) {
+        const std::string key = store->EntryName(i);
+        if (key.size() <= prefix.size() ||
+            !std::equal(prefix.begin(), prefix.end(), key.begin(),
+                        [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+            continue;
+        if (!store->ReadBool(key, false))
+            continue;
+        if (const auto uid = accountUid_(key.substr(prefix.size())))
+            uids->push_back(*uid);
+    }
     return true;
 }
 

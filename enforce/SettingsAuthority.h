@@ -4,7 +4,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/Authority.h"
 
@@ -30,7 +32,14 @@ public:
     std::string PrincipalOf(uid_t uid, std::string* error) override;
     bool Compile(const std::string& principal, std::vector<driver::Entry>* entries,
                  std::string* error) override;
+    bool KnownAccounts(bool* automatic, std::vector<uid_t>* uids, std::string* error) override;
     int ReadFile(std::uint32_t id, uid_t uid, std::string* data) override;
+
+    /// How a login name becomes a uid (the account database unless a test
+    /// passes its own); nullopt for a name with no account.
+    void SetAccountUid(std::function<std::optional<uid_t>(const std::string&)> accountUid) {
+        accountUid_ = std::move(accountUid);
+    }
     int WriteFile(std::uint32_t id, uid_t uid, const std::string* data) override;
 
     /// The path of file `id` for `uid`; empty for an unknown id or an account
@@ -47,6 +56,7 @@ private:
 
     std::string path_;
     std::function<std::string(uid_t)> accountName_;
+    std::function<std::optional<uid_t>(const std::string&)> accountUid_;
     std::string autostartPath_;
     std::unique_ptr<TEncriptor> store_;
     /// Device, inode, size and change time of the file `store_` was read from.

@@ -8,6 +8,7 @@
 
 #include "options/ProfileText.h"
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace kv {
 
@@ -44,7 +45,28 @@ THardening::THardening(std::string bootConfigFile, platform::IRegistry& registry
                        platform::DosAttributeStore attributes)
     : bootConfigFile_(std::move(bootConfigFile)), registry_(registry), attributes_(attributes) {}
 
-bool THardening::ApplyBootKeysPolicy(bool on) {
+void THardening::UseMachineBootLoader() {
+    if (!platform::ProgramInstalled(platform::ExecutableDir()))
+        return;
+    machineTools_ = std::make_unique<TSystemBootLoaderTools>(true);
+    machineLock_ = std::make_unique<TBootLoaderLock>("", *machineTools_);
+    bootLoader_ = machineLock_.get();
+}
+
+bool THardening::ApplyBootKeysPolicy(bool on, const std::string& password) {
+    bool boot = true;
+    std::string bootError;
+    if (bootLoader_ && (bootLoader_->Present() || on)) {
+        boot = bootLoader_->Apply(on, password);
+        bootError = bootLoader_->LastError();
+    }
+    const bool dos = ApplyDosBootKeys(on);
+    if (!bootError.empty())
+        lastError_ = lastError_.empty() ? bootError : lastError_ + "; " + bootError;
+    return dos && boot;
+}
+
+bool THardening::ApplyDosBootKeys(bool on) {
     lastError_.clear();
     const std::optional<std::uint32_t> found =
         platform::GetDosAttributes(bootConfigFile_, attributes_);

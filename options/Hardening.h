@@ -1,7 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
+#include "options/BootLoader.h"
 #include "platform/DosAttributes.h"
 #include "platform/Registry.h"
 
@@ -43,8 +45,17 @@ public:
     /// (disables F5, F6 and F8, the boot menu and the boot warning); off: the
     /// three keys removed. Every other line keeps its bytes, and the file's DOS
     /// attributes are cleared for the edit and set back exactly as found. A
-    /// missing file is left missing. True when the file holds the asked state.
-    bool ApplyBootKeysPolicy(bool on);
+    /// missing file is left missing. With a boot loader lock, GRUB is locked
+    /// (on) with the administrator's `password`, or unlocked (off), as well.
+    /// True when the files hold the asked state.
+    bool ApplyBootKeysPolicy(bool on, const std::string& password = {});
+    /// Locks this machine's boot loader too, when the program is installed
+    /// (a program that is not installed writes nothing outside its machine folder).
+    void UseMachineBootLoader();
+    /// Locks the boot loader under `lock`'s root (tests: a staged root).
+    void SetBootLoader(TBootLoaderLock* lock) { bootLoader_ = lock; }
+    /// The boot loader lock in use, or null.
+    const TBootLoaderLock* BootLoader() const { return bootLoader_; }
     /// On: "NoRealMode" = dword 1 under WinOldApp of the current user's hive
     /// (replacing a value of any other type); off: the value removed. True when
     /// the key could be opened.
@@ -54,10 +65,16 @@ public:
     const std::string& LastError() const { return lastError_; }
 
 private:
+    /// The boot configuration file's part of the boot keys policy.
+    bool ApplyDosBootKeys(bool on);
+
     std::string bootConfigFile_;
     platform::IRegistry& registry_;
     platform::DosAttributeStore attributes_;
     std::string lastError_;
+    std::unique_ptr<TSystemBootLoaderTools> machineTools_;
+    std::unique_ptr<TBootLoaderLock> machineLock_;
+    TBootLoaderLock* bootLoader_ = nullptr;
 };
 
 }  // namespace kv

@@ -15,6 +15,30 @@ std::uint16_t ApplyHotKey(const TEncriptor& store,
     return code;
 }
 
+std::string HardeningLabelText(bool bootLoaderFound) {
+    std::string text =
+        "For better security protection you need to modify some options of the boot \n"
+        "loader GRUB, since Kestrava can't protect a system started with a changed \n"
+        "kernel command line. \n";
+    if (bootLoaderFound) {
+        text +=
+            "Set Boot Protection - hides the boot menu, turns the recovery entries off \n"
+            "and asks the administrator password to edit a boot entry or the command line. \n";
+    } else {
+        text +=
+            "Set Boot Protection - this computer has no GRUB boot loader: the box \n"
+            "changes nothing here. \n";
+    }
+    text +=
+        "Recovery modes for root only - rescue and emergency mode already ask for the \n"
+        "root password on this system; the box is kept and changes nothing here.";
+    return text;
+}
+
+std::string TPrOptFrmLogic::HardeningText() const {
+    return HardeningLabelText(!hooks_.bootLoaderFound || hooks_.bootLoaderFound());
+}
+
 void TPrOptFrmLogic::Load() {
     {
         TWipedString password(store_.ReadString("Password", ""));
@@ -47,15 +71,16 @@ void TPrOptFrmLogic::OKButtonClick() {
     store_.WriteBool("Minimize", form_->Checked(PrOptBox::Mini));
     store_.WriteBool("DisableBOOT", form_->Checked(PrOptBox::DisableBOOT));
     store_.WriteBool("DisableMSDOS", form_->Checked(PrOptBox::DisableMSDOS));
-    hooks_.applyBootKeysPolicy(form_->Checked(PrOptBox::DisableBOOT));
-    hooks_.applyMsDosModePolicy(form_->Checked(PrOptBox::DisableMSDOS));
-    hooks_.setAutomaticProtection(form_->Checked(PrOptBox::Auto));
-    hooks_.applyAutostart(hooks_.automaticProtection());
-    // An empty password removes the entry: no password is set.
+    // An empty password removes the entry: no password is set. Stored before
+    // the boot protection, which makes it the boot loader's password.
     if (password.str().empty())
         store_.DeleteKey("Password");
     else
         store_.WriteString("Password", password.str());
+    hooks_.applyBootKeysPolicy(form_->Checked(PrOptBox::DisableBOOT));
+    hooks_.applyMsDosModePolicy(form_->Checked(PrOptBox::DisableMSDOS));
+    hooks_.setAutomaticProtection(form_->Checked(PrOptBox::Auto));
+    hooks_.applyAutostart(hooks_.automaticProtection());
     ApplyHotKey(store_, hooks_.applyHotKey);
     hooks_.saveKnownUsers();
     if (!store_.Flush(true)) {

@@ -18,13 +18,21 @@ inline constexpr char kCmosTitle[] = "Kestrava";
 /// The seven lines of the advice shown after OK, separated by a carriage return.
 inline constexpr char kCmosText[] =
     "For the highest possible level of security in addition to the above settings \r"
-    "it is necessary to make a change to the CMOS of your computer system.\r"
-    "The Boot Order needs to be changed from A:then C:\\ to C:then A:\\. This prevents \r"
-    "booting the system from a floppy boot disk unless the C:\\ drive is non-functional.\r"
-    "Use CMOS password protection to prevent unauthorized changes to this and other "
+    "it is necessary to make a change to the firmware setup (BIOS or UEFI) of this computer.\r"
+    "The boot order needs to start with the system disk of this computer. This prevents \r"
+    "booting another system from a USB stick, a CD or the network.\r"
+    "Use a firmware setup password to prevent unauthorized changes to this and other "
     "settings.\r"
     "Check the documentation that came with your computer for directions how to change your\r"
-    "CMOS settings.";
+    "firmware settings.";
+/// The texts of the hardening panel's check boxes.
+inline constexpr char kBootBoxText[] = "Set Boot Protection";
+inline constexpr char kRecoveryBoxText[] = "Recovery modes for root only";
+inline constexpr char kAutoBoxText[] = "Automatic files protection from the computer's start";
+inline constexpr char kMiniBoxText[] = "Minimize to the Tray Bar after logging on";
+/// The hardening panel's explanation, for a computer whose boot loader is
+/// GRUB or one without it. Lines end with a line feed.
+std::string HardeningLabelText(bool bootLoaderFound);
 /// Shown instead when the settings file could not be written.
 inline constexpr char kOptionsNotSavedText[] =
     "The program options could not be saved to the settings file";
@@ -44,6 +52,9 @@ struct ProgramOptionsHooks {
     /// THardening::ApplyBootKeysPolicy and ApplyMsDosModePolicy.
     std::function<void(bool on)> applyBootKeysPolicy;
     std::function<void(bool on)> applyMsDosModePolicy;
+    /// Whether the computer has a boot loader that Set Boot Protection locks;
+    /// optional (unset: it has one).
+    std::function<bool()> bootLoaderFound;
 };
 
 /// The check boxes of the program options form.
@@ -86,6 +97,8 @@ public:
     void CheckBox1Click(bool checked);
     /// Escape closes with Cancel; Enter is OK. True when the key was used.
     bool FormKeyDown(int key);
+    /// The hardening panel's explanation for this computer.
+    std::string HardeningText() const;
 
 private:
     IPrOptForm* form_ = nullptr;

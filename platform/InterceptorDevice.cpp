@@ -12,12 +12,18 @@ bool InterceptorDevice::Request(std::uint32_t code, const std::optional<std::str
                                 std::uint32_t* returned) {
     kv::driver::Request request;
     request.code = code;
-    // The administrator's password goes to root's service only.
-    if (client_.PeerUid() == 0)
-        request.password = password;
     request.outputSize = outputSize;
     if (record)
         request.record = *record;
+    return Send(std::move(request), password, returned);
+}
+
+bool InterceptorDevice::Send(kv::driver::Request request,
+                             const std::optional<std::string>& password, std::uint32_t* returned) {
+    // The administrator's password goes to root's service only.
+    request.password.reset();
+    if (client_.PeerUid() == 0)
+        request.password = password;
     kv::driver::Reply reply;
     if (!client_.IsOpen()) {
         lastError_ = "the interceptor device is not open";

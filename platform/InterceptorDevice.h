@@ -44,6 +44,10 @@ public:
     /// Sends a request with its input as it is and receives the whole reply,
     /// output bytes included. False when the exchange failed (no reply).
     [[nodiscard]] bool Exchange(const kv::driver::Request& request, kv::driver::Reply* reply);
+    /// The same for a request whose input is already filled in (`request`'s
+    /// own password is replaced by `password`).
+    [[nodiscard]] bool Send(kv::driver::Request request, const std::optional<std::string>& password,
+                            std::uint32_t* returned);
 
     /// Why the last open or request failed, for logging.
     const std::string& LastError() const { return lastError_; }

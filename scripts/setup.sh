@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest
   xvfb xauth xdotool imagemagick trayer icewm
   libfuse3-dev fuse3 busybox-static ccache acl e2fsprogs
+  grub-common
 )
 
 missing=()

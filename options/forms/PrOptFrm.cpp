@@ -16,15 +16,6 @@
 
 namespace kv {
 
-const char* const kHardeningLabelText =
-    "For better security protection you need to modify some options in the system \n"
-    "file MSDOS.SYS and Windows Registry , since Kestrava can't \n"
-    "start in MS-DOS Mode. \n"
-    "Set Boot Protection - disables the F5, F6 and F8  interruption keys when \n"
-    "Windows boots. \n"
-    "Disable MS-DOS prompt - allows you to disable the use of the MS-DOS \n"
-    "command prompt in Windows.";
-
 namespace {
 
 QCheckBox* MakeBox(QWidget* panel, const char* name, const char* text, int x, int y, int width) {
@@ -69,11 +60,12 @@ TPrOptFrm::TPrOptFrm(TPrOptFrmLogic& logic, QWidget* parent)
 
     // Panel 2: the hardening options.
     QFrame* hard = MakePanel("HardeningPanel", 158, 164);
-    auto* label5 = MakeLabel(hard, "Label5", kHardeningLabelText, 6, 6, 378, 100);
+    const std::string hardeningText = logic_.HardeningText();
+    auto* label5 = MakeLabel(hard, "Label5", hardeningText.c_str(), 6, 6, 378, 100);
     // A smaller font, small enough that the longest line fits the panel.
     QFont small = label5->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
-    const QStringList lines = QString(kHardeningLabelText).split('\n');
+    const QStringList lines = QString::fromStdString(hardeningText).split('\n');
     auto widest = [&lines](const QFont& font) {
         int width = 0;
         for (const QString& line : lines)
@@ -84,8 +76,8 @@ TPrOptFrm::TPrOptFrm(TPrOptFrmLogic& logic, QWidget* parent)
         small.setPointSizeF(small.pointSizeF() - 0.5);
     label5->setFont(small);
     label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    disableBoot_ = MakeBox(hard, "DisableBOOT", "Set Boot Protection", 8, 112, 300);
-    disableMsDos_ = MakeBox(hard, "DisableMSDOS", "Disable MS-DOS prompt ", 8, 136, 300);
+    disableBoot_ = MakeBox(hard, "DisableBOOT", kBootBoxText, 8, 112, 300);
+    disableMsDos_ = MakeBox(hard, "DisableMSDOS", kRecoveryBoxText, 8, 136, 300);
     auto* image1 = new QLabel(hard);
     image1->setObjectName("Image1");
     image1->setGeometry(340, 114, 40, 40);
@@ -94,11 +86,9 @@ TPrOptFrm::TPrOptFrm(TPrOptFrmLogic& logic, QWidget* parent)
 
     // Panels 3 and 4: automatic protection and the tray.
     QFrame* autoPanel = MakePanel("AutoPanel", 326, 32);
-    auto_ =
-        MakeBox(autoPanel, "Auto", "Automatic files protection after Windows starting", 8, 5, 372);
+    auto_ = MakeBox(autoPanel, "Auto", kAutoBoxText, 8, 5, 372);
     QFrame* trayPanel = MakePanel("TrayPanel", 362, 32);
-    mini_ =
-        MakeBox(trayPanel, "Mini", "Minimize to the Tray Bar after Windows starting", 8, 5, 372);
+    mini_ = MakeBox(trayPanel, "Mini", kMiniBoxText, 8, 5, 372);
 
     // Panel 5: the hot key.
     QFrame* keyPanel = MakePanel("HotKeyPanel", 398, 50);

@@ -63,7 +63,4 @@ private:
     ModalResult result_ = ModalResult::None;
 };
 
-/// The seven lines of the hardening explanation (`Label5`).
-extern const char* const kHardeningLabelText;
-
 }  // namespace kv

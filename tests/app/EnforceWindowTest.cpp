@@ -95,9 +95,14 @@ TEST_F(EnforceWindow, TestProtectionLoadsTheSelectionAndEndsWithTheProgram) {
     {
         auto w = Make(service_.SocketPath());
         RunStartup(*w, StartSwitch::None);
+        EXPECT_TRUE(w->TestNotice()->isHidden());
         w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
         Click(*w, "ToolButton18");
         EXPECT_TRUE(w->ToolButton("ToolButton18")->isChecked());
+        // The status bar says whose account the test's rules apply to.
+        EXPECT_FALSE(w->TestNotice()->isHidden());
+        EXPECT_EQ(w->TestNotice()->text().toStdString(),
+                  "Testing on " + w->Directory().CurrentUserName() + "'s account only");
         EXPECT_FALSE(w->ToolButton("ToolButton19")->isChecked());
         const auto entries = service_.Entries();
         ASSERT_EQ(entries.size(), 4u);
@@ -108,6 +113,8 @@ TEST_F(EnforceWindow, TestProtectionLoadsTheSelectionAndEndsWithTheProgram) {
         EXPECT_TRUE(w->Action("cmdRefresh")->isEnabled());
         EXPECT_FALSE(w->MenuItem("StartFileProtection1")->isEnabled());
         EXPECT_TRUE(w->MenuItem("StopFileProtection1")->isEnabled());
+        Click(*w, "ToolButton19");
+        EXPECT_TRUE(w->TestNotice()->isHidden()) << "the test stopped";
     }
     EXPECT_EQ(service_.Count(), 0u);
 }

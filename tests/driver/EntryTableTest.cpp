@@ -20,7 +20,8 @@ const std::vector<Entry> kEntries = {
 using Stored = TableSet::Stored;
 
 std::map<uid_t, Stored> TwoUsers() {
-    return {{0, Stored{kEntries, false}}, {65534, Stored{{kEntries[0]}, true}}};
+    return {{0, Stored{kEntries, false, Origin::kEntries}},
+            {65534, Stored{{kEntries[0]}, true, Origin::kBoot}}};
 }
 
 TEST(EntryTableTest, StateTextRoundTripsTheTablesOfSeveralUids) {
@@ -28,6 +29,28 @@ TEST(EntryTableTest, StateTextRoundTripsTheTablesOfSeveralUids) {
     std::string error;
     ASSERT_TRUE(TableSet::Parse(TableSet::Serialize(TwoUsers()), &back, &error)) << error;
     EXPECT_EQ(back, TwoUsers());
+}
+
+TEST(EntryTableTest, EveryOriginRoundTripsAndAnOlderFileWithoutOneIsUnknown) {
+    for (Origin origin : {Origin::kUnknown, Origin::kBoot, Origin::kSession, Origin::kStart,
+                          Origin::kTest, Origin::kEntries}) {
+        std::map<uid_t, Stored> back;
+        std::string error;
+        const std::map<uid_t, Stored> one = {{1000, Stored{{kEntries[0]}, true, origin}}};
+        ASSERT_TRUE(TableSet::Parse(TableSet::Serialize(one), &back, &error)) << error;
+        EXPECT_EQ(back, one) << OriginName(origin);
+        EXPECT_EQ(OriginNamed(OriginName(origin)), origin);
+        EXPECT_EQ(OriginOf(static_cast<std::uint32_t>(origin)), origin);
+    }
+    EXPECT_EQ(OriginOf(6), std::nullopt);
+    EXPECT_EQ(OriginNamed("Boot"), std::nullopt) << "names compare exactly";
+
+    const std::string before = "kvvxd-state 2\ntables 1\ntable 7 active 1 entries 0\nend\n";
+    std::map<uid_t, Stored> back;
+    std::string error;
+    ASSERT_TRUE(TableSet::Parse(before, &back, &error)) << error;
+    EXPECT_EQ(back[7].origin, Origin::kUnknown);
+    EXPECT_TRUE(back[7].active);
 }
 
 TEST(EntryTableTest, AStateFileOfTheSingleTableFormIsReadAsRootsTable) {
@@ -50,6 +73,11 @@ TEST(EntryTableTest, DamagedStateTextsAreRefused) {
     } cases[] = {
         {"empty", ""},
         {"other file", "hello\n"},
+        {"unknown origin", "kvvxd-state 2\ntables 1\ntable 1 active 0 entries 0 origin x\nend\n"},
+        {"origin without a name",
+         "kvvxd-state 2\ntables 1\ntable 1 active 0 entries 0 origin\nend\n"},
+        {"more after the origin",
+         "kvvxd-state 2\ntables 1\ntable 1 active 0 entries 0 origin boot x\nend\n"},
         {"cut in the middle", good.substr(0, good.size() / 2)},
         {"no end line", good.substr(0, good.size() - 4)},
         {"trailing bytes", good + "x"},

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "driver/ControlCodes.h"
@@ -18,12 +20,20 @@ namespace kv::test {
 /// and a second connection that reads back what it holds.
 class ServiceRunner {
 public:
-    ServiceRunner() { Start(); }
+    /// `authority`: the settings the service keeps (null: none);
+    /// `loginAccounts`: the machine's login accounts it knows.
+    explicit ServiceRunner(driver::IAuthority* authority = nullptr,
+                           std::vector<uid_t> loginAccounts = {})
+        : authority_(authority), loginAccounts_(std::move(loginAccounts)) {
+        Start();
+    }
     ~ServiceRunner() { Stop(); }
 
     void Start() {
-        service_ =
-            std::make_unique<driver::Service>(driver::OptionsFor(SocketPath(), dir_.File("state")));
+        driver::ServiceOptions options = driver::OptionsFor(SocketPath(), dir_.File("state"));
+        options.authority = authority_;
+        options.loginAccounts = [accounts = loginAccounts_] { return accounts; };
+        service_ = std::make_unique<driver::Service>(options);
         std::string error;
         if (!service_->Start(&error))
             ADD_FAILURE() << error;
@@ -76,7 +86,23 @@ public:
         return entries;
     }
 
+    /// Every uid's table: uid -> (active, entries, origin number). Asked as
+    /// root, as the tests run.
+    std::map<uid_t, std::tuple<bool, std::uint32_t, std::uint32_t>> Tables() const {
+        driver::Request list = driver::MakeRequest(driver::code::kGetTables);
+        list.outputSize = driver::kMaxFrameBody;
+        const driver::Reply reply = Send(list);
+        std::map<uid_t, std::tuple<bool, std::uint32_t, std::uint32_t>> tables;
+        for (std::size_t at = 0; at + 16 <= reply.output.size(); at += 16)
+            tables[driver::GetU32(reply.output, at)] = {driver::GetU32(reply.output, at + 4) == 1,
+                                                        driver::GetU32(reply.output, at + 8),
+                                                        driver::GetU32(reply.output, at + 12)};
+        return tables;
+    }
+
 private:
+    driver::IAuthority* authority_ = nullptr;
+    std::vector<uid_t> loginAccounts_;
     TempDir dir_;
     std::unique_ptr<driver::Service> service_;
     std::thread thread_;

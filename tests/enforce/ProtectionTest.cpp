@@ -3,6 +3,7 @@
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
 #include "enforce/ProtectionControl.h"
+#include "enforce/SettingsAuthority.h"
 #include "principals/PrincipalTree.h"
 #include "settings/Encript.h"
 #include "tests/enforce/EnforceFixture.h"
@@ -220,6 +221,80 @@ TEST_F(Protection, RefreshRecompilesTheSameKindOfProtection) {
     ASSERT_EQ(entries.size(), 5u);
     EXPECT_EQ(entries[1].FileMask, "/later/*");
     EXPECT_TRUE(service_.Active());
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+using Row = std::tuple<bool, std::uint32_t, std::uint32_t>;
+
+/// The window of an administrator, with a service that keeps the saved
+/// settings: ANN (uid 1000) and BOB (1001, in Staff) are known; 1002 is a
+/// login account the settings never knew.
+class StartForEveryone : public ::testing::Test {
+protected:
+    StartForEveryone() {
+        {
+            TEncriptor saved(dir_.File("kv.dat"), true);
+            saved.WriteBool("CurUsers_ANN", true);
+            saved.WriteBool("CurUsers_BOB", true);
+            saved.WriteString("BOB_GroupName", "Staff");
+            saved.WriteInteger("u_ANN_P_/ann", 1);
+            saved.WriteInteger("g_Staff_P_/staff", 2);
+            EXPECT_TRUE(saved.Flush(true));
+        }
+        authority_.SetAccountUid([](const std::string& name) -> std::optional<uid_t> {
+            return name == "ANN" ? 1000 : name == "BOB" ? 1001 : std::optional<uid_t>();
+        });
+        service_ = std::make_unique<test::ServiceRunner>(&authority_, std::vector<uid_t>{1002});
+    }
+
+    test::TempDir dir_;
+    TSettingsAuthority authority_{dir_.File("kv.dat"), [](uid_t uid) {
+                                      return uid == 1000   ? std::string("ANN")
+                                             : uid == 1001 ? std::string("BOB")
+                                                           : std::string("guest");
+                                  }};
+    std::unique_ptr<test::ServiceRunner> service_;
+    TPrincipalTree tree_;
+};
+
+TEST_F(StartForEveryone, StartReloadsEveryAccountFromTheSavedSettings) {
+    TEncriptor store(dir_.File("kv.dat"), true);
+    // An edit not saved: Start loads what the service keeps, not this.
+    store.WriteInteger("u_ANN_P_/unsaved", 1);
+    constexpr std::uint32_t kStart = driver::origin::kStart;
+    {
+        ProgramRun run(*service_, store, tree_, "ANN");
+        run.control.cmdAutorunExecute();
+        EXPECT_EQ(run.view.state, ProtectionState::Protecting);
+        EXPECT_TRUE(run.view.automatic);
+        EXPECT_EQ(run.autostarts, 1);
+        EXPECT_TRUE(run.control.RefreshEnabled());
+    }
+    // Each with its own principal's rules, and the program's three entries.
+    const std::map<uid_t, Row> expected = {
+        {1000, {true, 4, kStart}}, {1001, {true, 4, kStart}}, {1002, {true, 3, kStart}}};
+    EXPECT_EQ(service_->Tables(), expected) << "root's own table is left alone";
+}
+
+TEST_F(StartForEveryone, TestMarksTheWindowsOwnTableAndStopEmptiesOnlyIt) {
+    TEncriptor store(dir_.File("kv.dat"), true);
+    TPrincipalTree::Node* ann = tree_.AppendTop("ANN", PrincipalKind::User);
+    ProgramRun run(*service_, store, tree_, "root");
+    tree_.Select(ann);
+    run.control.cmdStartExecute();
+    EXPECT_EQ(run.view.state, ProtectionState::Testing);
+    auto tables = service_->Tables();
+    EXPECT_EQ(tables[::getuid()], (Row{true, 4, driver::origin::kTest}));
+    EXPECT_EQ(tables.count(1000), 1u) << "the boot load of the service's start";
+    run.control.cmdStopExecute();
+    tables = service_->Tables();
+    EXPECT_EQ(tables.count(::getuid()), 0u) << "the window's own table is emptied";
+    EXPECT_EQ(std::get<2>(tables[1000]), driver::origin::kBoot) << "the other accounts' stay";
 }
 
 }  // namespace

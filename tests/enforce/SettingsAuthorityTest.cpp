@@ -124,3 +124,46 @@ TEST_F(SettingsAuthorityTest, TheAutostartEntryCanOnlyBeTheProgramsOwn) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST(SettingsAuthorityAccounts, KnownAccountsAreTheCheckedUsersThatExistHere) {
+    test::TempDir dir;
+    const std::string path = dir.File("kv.dat");
+    TSettingsAuthority authority(path, [](uid_t) { return std::string(); });
+    authority.SetAccountUid([](const std::string& name) -> std::optional<uid_t> {
+        if (name == "ann")
+            return 1000;
+        if (name == "Bob Smith")
+            return 1001;
+        return std::nullopt;
+    });
+    bool automatic = false;
+    std::vector<uid_t> uids;
+    std::string error;
+    ASSERT_TRUE(authority.KnownAccounts(&automatic, &uids, &error)) << error;
+    EXPECT_TRUE(automatic) << "on unless the administrator unchecked it";
+    EXPECT_TRUE(uids.empty());
+    {
+        TEncriptor store(path, true);
+        store.WriteString("CurUsers_ann", "1");
+        store.WriteString("curusers_Bob Smith", "1");  // key names compare without case
+        store.WriteString("CurUsers_gone", "1");       // no such account on this machine
+        store.WriteString("CurUsers_carl", "0");
+        store.WriteString("CurUsers_", "1");
+        store.WriteString("AutomaticFilesProtection", "0");
+        ASSERT_TRUE(store.Flush(true));
+    }
+    ASSERT_TRUE(authority.KnownAccounts(&automatic, &uids, &error)) << error;
+    EXPECT_FALSE(automatic);
+    std::sort(uids.begin(), uids.end());
+    EXPECT_EQ(uids, (std::vector<uid_t>{1000, 1001}));
+
+    std::filesystem::remove(path);
+    ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+    EXPECT_FALSE(authority.KnownAccounts(&automatic, &uids, &error));
+}
+
+}  // namespace
+}  // namespace kv

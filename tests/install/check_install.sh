@@ -18,9 +18,16 @@ expect() {  # expect <description> <test command...>
   fi
 }
 program="$stage/opt/kestrava"
-for exe in kv kvvxd kvctl; do
+for exe in kv kvvxd kvctl kvsession; do
   expect "$exe is an executable in the program's folder" test -x "$program/$exe"
 done
+pam="$stage/usr/share/pam-configs/kestrava"
+expect "the PAM profile runs the session hook when a session opens, never failing it" \
+  grep -Eq '^\s+optional\s+pam_exec.so .*type=open_session /opt/kestrava/kvsession$' "$pam"
+# pam-auth-update puts a profile into the non-interactive stack only when it
+# has no Session-Interactive-Only field at all ("no" counts as present).
+expect "the PAM profile reaches non-interactive sessions too (cron)" \
+  bash -c "! grep -q '^Session-Interactive-Only' '$pam'"
 expect "the help beside the program" test -s "$program/Help/tarvex.html"
 expect "the marker of an installed program" test -f "$program/installed"
 expect "no settings shipped (the installation step makes them)" test ! -e "$program/kv.dat"

@@ -92,8 +92,10 @@ protected:
         };
         hooks.saveKnownUsers = [this] { log.push_back("known users"); };
         hooks.applyBootKeysPolicy = [this](bool on) {
+            // The boot loader gets the password the dialog stores.
             log.push_back(std::string("boot ") + (on ? "on" : "off") + " " +
-                          store.ReadString("DisableBOOT", "?"));
+                          store.ReadString("DisableBOOT", "?") + " password " +
+                          store.ReadString("Password", "<none>"));
         };
         hooks.applyMsDosModePolicy = [this](bool on) {
             log.push_back(std::string("msdos ") + (on ? "on" : "off"));
@@ -230,12 +232,9 @@ TEST_F(ProgramOptions, OkStoresAppliesAndSavesInOrder) {
     });
     EXPECT_TRUE(ok);
     EXPECT_EQ(shown.closes, 1);
-    const std::vector<std::string> expected = {"boot on 1",
-                                               "msdos off",
-                                               "menu off",
-                                               "autostart off minimize 0",
-                                               "hotkey 49268 stored New pass",
-                                               "known users"};
+    const std::vector<std::string> expected = {
+        "boot on 1 password New pass",  "msdos off",  "menu off", "autostart off minimize 0",
+        "hotkey 49268 stored New pass", "known users"};
     EXPECT_EQ(log, expected);
     EXPECT_FALSE(menuChecked);
     EXPECT_EQ(OnDisk("HotKey"), "Ctrl+Alt+F5");
@@ -254,9 +253,9 @@ TEST_F(ProgramOptions, OkStoresAppliesAndSavesInOrder) {
     EXPECT_EQ(text.find('\n'), std::string::npos);
     EXPECT_EQ(text.substr(0, 78),
               "For the highest possible level of security in addition to the above settings \r");
-    EXPECT_NE(text.find("from A:then C:\\ to C:then A:\\. This prevents \rbooting"),
+    EXPECT_NE(text.find("system disk of this computer. This prevents \rbooting"),
               std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 15), "\rCMOS settings.");
+    EXPECT_EQ(text.substr(text.size() - 19), "\rfirmware settings.");
 }
 
 TEST_F(ProgramOptions, AMismatchedConfirmationStoresNothing) {
@@ -317,7 +316,7 @@ TEST_F(ProgramOptions, EmptyPasswordsRemoveTheStoredOne) {
     EXPECT_EQ(shown.result, ModalResult::Ok);
     EXPECT_EQ(OnDisk("Password"), "<none>");
     EXPECT_EQ(OnDisk("HotKey"), "Ctrl+Alt+K");
-    EXPECT_EQ(log.front(), "boot on 1");  // rewritten even when untouched
+    EXPECT_EQ(log.front(), "boot on 1 password <none>");  // rewritten even when untouched
 }
 
 TEST_F(ProgramOptions, AFailedSaveKeepsTheDialogOpenAndTheChangesMarked) {

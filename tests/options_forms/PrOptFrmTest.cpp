@@ -60,6 +60,23 @@ protected:
     QWidget owner;
 };
 
+TEST_F(PrOptFrmTest, TheHardeningTextSaysWhatTheBoxesDoOnThisSystem) {
+    for (bool found : {true, false}) {
+        hooks.bootLoaderFound = [found] { return found; };
+        TPrOptFrmLogic logic(store, prompts, modified, hooks);
+        TPrOptFrm form(logic);
+        const QString text = Child<QLabel>(&form, "Label5")->text();
+        EXPECT_EQ(text.toStdString(), HardeningLabelText(found));
+        for (const char* gone : {"Windows", "MSDOS", "MS-DOS", "F8", "Registry"})
+            EXPECT_FALSE(text.contains(gone)) << gone;
+        EXPECT_EQ(text.contains("no GRUB boot loader"), !found);
+        EXPECT_EQ(text.count('\n'), 6) << "seven lines, as the panel was made for";
+        for (QCheckBox* box : form.findChildren<QCheckBox*>())
+            EXPECT_FALSE(box->text().contains("Windows") || box->text().contains("MS-DOS"))
+                << box->text().toStdString();
+    }
+}
+
 TEST_F(PrOptFrmTest, FormHasItsControlsAndTexts) {
     TPrOptFrmLogic logic(store, prompts, modified, hooks);
     TPrOptFrm form(logic);
@@ -70,19 +87,13 @@ TEST_F(PrOptFrmTest, FormHasItsControlsAndTexts) {
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 
+    const std::string hardening = HardeningLabelText(true);
     const std::pair<const char*, const char*> labels[] = {
         {"Label1", "Define the administrator password to secure an access to program settings"},
         {"Label2", "Enter Password :"},
         {"Label3", "Confirm Password :"},
         {"Label4", "Define Hot Keys to show the settings window :"},
-        {"Label5",
-         "For better security protection you need to modify some options in the system \n"
-         "file MSDOS.SYS and Windows Registry , since Kestrava can't \n"
-         "start in MS-DOS Mode. \n"
-         "Set Boot Protection - disables the F5, F6 and F8  interruption keys when \n"
-         "Windows boots. \n"
-         "Disable MS-DOS prompt - allows you to disable the use of the MS-DOS \n"
-         "command prompt in Windows."}};
+        {"Label5", hardening.c_str()}};
     for (const auto& [name, text] : labels)
         EXPECT_EQ(Child<QLabel>(&form, name)->text(), text) << name;
     auto* label5 = Child<QLabel>(&form, "Label5");
@@ -93,9 +104,9 @@ TEST_F(PrOptFrmTest, FormHasItsControlsAndTexts) {
     const std::pair<const char*, const char*> boxes[] = {
         {"CheckBox1", "Use a char mask to show password"},
         {"DisableBOOT", "Set Boot Protection"},
-        {"DisableMSDOS", "Disable MS-DOS prompt "},
-        {"Auto", "Automatic files protection after Windows starting"},
-        {"Mini", "Minimize to the Tray Bar after Windows starting"}};
+        {"DisableMSDOS", "Recovery modes for root only"},
+        {"Auto", "Automatic files protection from the computer's start"},
+        {"Mini", "Minimize to the Tray Bar after logging on"}};
     for (const auto& [name, text] : boxes) {
         auto* box = Child<QCheckBox>(&form, name);
         EXPECT_EQ(box->text(), text) << name;

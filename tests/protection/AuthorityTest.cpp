@@ -84,7 +84,10 @@ protected:
         MakeFolder(own_, {"f"});
         WriteSettings(kPassword);
         StopService(SIGTERM);
-        serviceArgs_ = {"--settings", program_ + "/kv.dat", "--program", program_ + "/kv"};
+        // No login account of this machine is touched: the accounts come from a test file.
+        std::ofstream(dir_.File("passwd")).flush();
+        serviceArgs_ = {"--settings",     program_ + "/kv.dat", "--program",
+                        program_ + "/kv", "--passwd",           dir_.File("passwd")};
         ASSERT_TRUE(StartService());
         runtime_ = dir_.File("run");
         ASSERT_EQ(::mkdir(runtime_.c_str(), 0777), 0);
@@ -179,6 +182,18 @@ TEST_F(Authority, TheProtectedUsersOwnRequestsCannotWeakenIt) {
               (std::vector{1, 1}))
         << "one's own principal, named or not, loads without it";
     ExpectEnforced("after loads of rules");
+
+    // Labels and every account's reload are the administrator's; a session's
+    // opening loads the account's own rules, which weakens nothing.
+    driver::Request label = driver::MakeRequest(driver::code::kSetOrigin);
+    label.origin = driver::origin::kBoot;
+    driver::Request tables = driver::MakeRequest(driver::code::kGetTables);
+    tables.outputSize = 4096;
+    EXPECT_EQ(SendAs(kUser, socket_,
+                     {label, WithPassword(driver::code::kLoadEveryAccount, std::nullopt), tables,
+                      driver::MakeRequest(driver::code::kSessionOpened)}),
+              (std::vector{0, 0, 0, 1}));
+    ExpectEnforced("after a session's opening");
 
     EXPECT_TRUE(Send(kUser, kDeactivate)) << "root needs no password";
     EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0);
@@ -334,7 +349,7 @@ TEST_F(Authority, AnInstalledServiceKeepsTheSettingsInstalledBesideIt) {
     std::ofstream(program_ + "/installed").flush();
     StopService(SIGTERM);
     serviceExe_ = program_ + "/kvvxd";
-    serviceArgs_.clear();  // no --settings, no --program
+    serviceArgs_ = {"--passwd", dir_.File("passwd")};  // no --settings, no --program
     ASSERT_TRUE(StartService());
     const Outcome start = RunProgram(program_ + "/kv", "/S");
     ASSERT_EQ(start.exit, 0) << start.output;

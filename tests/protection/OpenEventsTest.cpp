@@ -44,7 +44,9 @@ TEST_F(OpenEventsTest, TheSettingsAreRefusedToEveryProgramOfTheUserWhileTheProgr
     ASSERT_EQ(::chmod(settings.c_str(), 0644), 0);
     MakeFolder(Work("ro"), {"f"});
     StopService(SIGTERM);
-    serviceArgs_ = {"--settings", settings, "--program", program + "/kv"};
+    std::ofstream(dir_.File("passwd")).flush();  // no login account of this machine is touched
+    serviceArgs_ = {"--settings",    settings,   "--program",
+                    program + "/kv", "--passwd", dir_.File("passwd")};
     ASSERT_TRUE(StartService());
     const std::string runtime = dir_.File("run");
     ASSERT_EQ(::mkdir(runtime.c_str(), 0777), 0);
