@@ -3,12 +3,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
 
 #include "driver/DeviceClient.h"
 #include "tests/support/TempDir.h"
@@ -33,8 +38,9 @@ public:
         }
     }
 
-    /// The first line the service printed on stdout.
-    std::string Start() {
+    /// The first line the service printed on stdout; `descriptors` limits
+    /// its open descriptors (soft and hard) when not 0.
+    std::string Start(rlim_t descriptors = 0) {
         int out[2];
         if (::pipe(out) != 0)
             return "pipe failed";
@@ -43,6 +49,10 @@ public:
             ::dup2(out[1], 1);
             ::close(out[0]);
             ::close(out[1]);
+            if (descriptors != 0) {
+                const rlimit limit{descriptors, descriptors};
+                ::setrlimit(RLIMIT_NOFILE, &limit);
+            }
             ::execl(KVVXD_PATH, "kvvxd", "--foreground", "--socket", socket_.c_str(), "--state",
                     state_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
@@ -56,6 +66,8 @@ public:
         ::close(out[0]);
         return line;
     }
+
+    pid_t Pid() const { return pid_; }
 
     /// Sends `signal` and returns the exit status (-1 when it did not exit normally).
     int Stop(int signal) {
@@ -86,6 +98,49 @@ Reply Ask(DeviceClient& client, const Request& request) {
     std::string error;
     EXPECT_TRUE(client.Transact(request, &reply, &error)) << error;
     return reply;
+}
+
+/// Clock ticks of CPU time that process `pid` has used.
+long CpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long utime = 0;
+    long stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stol(field);
+        if (i == 15)
+            stime = std::stol(field);
+    }
+    return utime + stime;
+}
+
+TEST(KvvxdProcessTest, OutOfDescriptorsTheServiceRefusesConnectionsWithoutSpinning) {
+    kv::test::TempDir dir;
+    const std::string socket = dir.File("VEVUZ");
+    Kvvxd service(socket, dir.File("state"));
+    ASSERT_EQ(service.Start(24), "ready");
+    // Each client sends a request, so no idle timeout frees its place.
+    std::vector<std::unique_ptr<DeviceClient>> clients;
+    for (int i = 0; i < 40; ++i) {
+        auto client = std::make_unique<DeviceClient>();
+        std::string error;
+        Reply reply;
+        if (client->Open(socket, &error, 1000))
+            (void)client->Transact(MakeRequest(code::kCount), &reply, &error);
+        clients.push_back(std::move(client));
+    }
+    const long before = CpuTicks(service.Pid());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(CpuTicks(service.Pid()) - before, sysconf(_SC_CLK_TCK) / 4)
+        << "the service waits instead of waking for a connection it cannot take";
+    clients.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    DeviceClient client;
+    ASSERT_TRUE(Connect(client, socket));
+    EXPECT_TRUE(Ask(client, MakeRequest(code::kCount)).success) << "and answers once they went";
 }
 
 TEST(KvvxdProcessTest, ReadyMeansConnectableAndStateOutlivesTheProcess) {
