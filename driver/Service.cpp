@@ -26,7 +26,9 @@ Service::Service(ServiceOptions options)
     : options_(std::move(options)),
       tables_(options_.statePath),
       denials_(std::make_shared<DenialLog>(options_.log)),
-      connections_({options_.stallTimeout, options_.idleTimeout}, options_.log) {}
+      connections_({options_.stallTimeout, options_.idleTimeout}, options_.log) {
+    tables_.SetPrograms(options_.programs);
+}
 
 Service::~Service() {
     for (int fd : stopPipe_) {
@@ -167,9 +169,19 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
             return Success(table.Count());
         case code::kGetActive:
             return Success(table.Active() ? 1 : 0);
-        case code::kCheck:
-            return Success(
-                table.Index()->Decide(request.operation, request.path, request.process).entry);
+        case code::kCheck: {
+            // The process named as the engines see it: a path's file, or
+            // the program users call by that name.
+            ProgramId program;
+            if (request.process.find('/') != std::string::npos) {
+                program = ProgramIdOf(request.process);
+            } else if (const auto found = ResolveProgram(request.process); !found.empty()) {
+                program = found.front();
+            }
+            return Success(table.Index()
+                               ->Decide(request.operation, request.path, request.process, program)
+                               .entry);
+        }
         case code::kLoadRules:
             return LoadRules(request, uid, table);
         case code::kGetDenialCount:
@@ -200,6 +212,10 @@ Reply Service::Coverage(const Request& request, const EntryTable& table) {
         else
             how = options_.coverageOf ? options_.coverageOf(EntryFolder(e.FileMask))
                                       : "not enforced: the service is not running as root";
+        if (e.dwOperation == 0 && table.Active())
+            how = "nothing to enforce: the entry forbids nothing";
+        else if ((e.dwOperation & kNoCounterpartBits) && !how.starts_with("not enforced"))
+            how += kNoCounterpartNote;
         reply.output += how + '\0';
     }
     if (reply.output.size() > request.outputSize)

@@ -43,6 +43,8 @@ struct ServiceOptions {
     /// The program's executable: the only file whose processes count as the
     /// program's own. Empty: no process does.
     std::string programPath;
+    /// How program names in entries find the executables users call by them.
+    ProgramResolver programs = ResolveProgram;
 };
 
 /// Options with a socket and a state file and nothing else.

@@ -197,7 +197,8 @@ int main(int argc, char** argv) {
                 return mounts->Coverage(folder);
             if (!openEvents.Running())
                 return "not enforced: no folder to mount over, and no open events";
-            return "open events (Open, Read, Full, List of folders; the other bits are not "
+            return std::string(kv::driver::kOpenEventsCoverage) +
+                   " (Open, Read and Full of files, Hide of folders; the other bits are not "
                    "enforced)";
         };
     } else {

@@ -1,6 +1,7 @@
 #include "driver/mounts/Caller.h"
 
 #include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -24,6 +25,17 @@ std::string ExecutableOf(pid_t pid) {
     if (path.ends_with(kDeleted))
         path.remove_suffix(kDeleted.size());
     return std::string(path);
+}
+
+ProgramId ProgramOf(pid_t pid) {
+    if (pid <= 0)
+        return {};
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
+    struct stat st;
+    if (::stat(link, &st) != 0)
+        return {};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 // glibc's setgroups() changes every thread of the process; the raw system call

@@ -11,18 +11,43 @@ Gate::Gate(const Policy& policy, uid_t uid, pid_t pid)
     : policy_(policy), rules_(policy.For(uid)), uid_(uid), pid_(pid) {}
 
 const std::string& Gate::Process() {
-    if (!process_)
+    if (!process_) {
         process_ = policy_.ProcessOf(ExecutableOf(pid_), uid_);
+        program_ = ProgramOf(pid_);
+    }
     return *process_;
 }
 
 Decision Gate::Decide(std::uint32_t bits, std::string_view path) {
-    return rules_ ? rules_->all->Decide(bits, path, Process()) : Decision{};
+    if (!rules_)
+        return Decision{};
+    const std::string& process = Process();
+    return rules_->all->Decide(bits, path, process, program_);
 }
 
 bool Gate::Hidden(std::string_view path) {
-    return rules_ && rules_->hide->Size() > 0 &&
-           rules_->hide->Decide(op::kList, path, Process()).refused;
+    if (!rules_ || rules_->hide->Size() == 0)
+        return false;
+    const std::string& process = Process();
+    return rules_->hide->Decide(op::kList, path, process, program_).refused;
+}
+
+int Gate::Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry) {
+    if (DenialLog* log = policy_.Denials())
+        log->Add({.uid = uid_,
+                  .pid = pid_,
+                  .process = Process(),
+                  .operation = bits,
+                  .path = std::string(path),
+                  .entry = entry});
+    return EACCES;
+}
+
+int Gate::CheckHolds(std::uint32_t bits, std::string_view folder) {
+    if (!rules_)
+        return 0;
+    const std::uint32_t entry = rules_->ProtectedBelow(folder);
+    return entry == kAllowed ? 0 : Refuse(bits, folder, entry);
 }
 
 int Gate::Check(std::uint32_t bits, std::string_view path) {
@@ -31,16 +56,7 @@ int Gate::Check(std::uint32_t bits, std::string_view path) {
     if (Hidden(path))
         return ENOENT;
     const Decision decision = Decide(bits, path);
-    if (!decision.refused)
-        return 0;
-    if (DenialLog* log = policy_.Denials())
-        log->Add({.uid = uid_,
-                  .pid = pid_,
-                  .process = Process(),
-                  .operation = bits,
-                  .path = std::string(path),
-                  .entry = decision.entry});
-    return EACCES;
+    return decision.refused ? Refuse(bits, path, decision.entry) : 0;
 }
 
 std::uint32_t Gate::TimesHidden(std::string_view path) {

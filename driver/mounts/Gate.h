@@ -46,6 +46,10 @@ public:
     /// item is hidden from the caller, EACCES when an entry refuses (recorded
     /// in the policy's denial log).
     int Check(std::uint32_t bits, std::string_view path);
+    /// 0, or EACCES (recorded as a refusal of `bits`) when moving or removing
+    /// `folder` would carry an item that the caller's entries protect out of
+    /// their reach. Callers without rules are never refused.
+    int CheckHolds(std::uint32_t bits, std::string_view folder);
     /// Whether the item is left out of the caller's listings.
     bool Hidden(std::string_view path);
     /// Which of the retrieve-time bits are refused on `path`.
@@ -54,12 +58,14 @@ public:
 private:
     Decision Decide(std::uint32_t bits, std::string_view path);
     const std::string& Process();
+    int Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry);
 
     const Policy& policy_;
     const UserRules* rules_;
     uid_t uid_;
     pid_t pid_;
     std::optional<std::string> process_;
+    ProgramId program_;
 };
 
 }  // namespace kv::driver::mounts

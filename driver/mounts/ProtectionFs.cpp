@@ -360,8 +360,8 @@ void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder)
     Call call(req);
     const std::string path = fs.ChildPath(parent, name);
     int refused = call.gate().Check(folder ? op::kDirDelete : op::kDeleteF, path);
-    if (!refused && folder && call.policy().HoldsProtected(path))
-        refused = EACCES;
+    if (!refused && folder)
+        refused = call.gate().CheckHolds(op::kDirDelete, path);
     if (refused)
         return (void)fuse_reply_err(req, refused);
     auto as = call.Act();
@@ -396,15 +396,15 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
     Gate& gate = call.gate();
     int refused = gate.Check(op::kRename, from);
     // Moving a folder would carry protected items out of their entries' reach.
-    if (!refused && S_ISDIR(source.st_mode) && call.policy().HoldsProtected(from))
-        refused = EACCES;
+    if (!refused && S_ISDIR(source.st_mode))
+        refused = gate.CheckHolds(op::kRename, from);
     if (!refused)
         refused = gate.Check(op::kCr, to);
     if (!refused && targetExists) {
         refused =
             gate.Check((flags & RENAME_EXCHANGE) ? op::kRename | op::kReplace : op::kReplace, to);
-        if (!refused && S_ISDIR(target.st_mode) && call.policy().HoldsProtected(to))
-            refused = EACCES;
+        if (!refused && S_ISDIR(target.st_mode))
+            refused = gate.CheckHolds(op::kReplace, to);
     }
     if (refused)
         return (void)fuse_reply_err(req, refused);

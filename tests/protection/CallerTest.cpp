@@ -78,8 +78,13 @@ TEST_F(CallerDecisions, MovingAFolderThatHoldsProtectedItemsIsRefused) {
     Load(kUser, {Rule(0x4000, outer + "/*"), Rule(0x1E7830, outer + "/a/b/*")});
     ASSERT_EQ(MountsUnder(work_), std::vector<std::string>{outer}) << "nested folders share";
     EXPECT_TRUE(RunAs(kUser, "mv " + outer + "/a " + outer + "/x").Denied());
-    EXPECT_TRUE(RunAs(kOther, "mv " + outer + "/a " + outer + "/x").Denied())
-        << "nobody frees another user's protected folder by moving its parent";
+    const Outcome logged =
+        RunAs(0, std::string(KVCTL_PATH) + " --device " + socket_ + " --uid 65534 log");
+    EXPECT_NE(logged.output.find(outer + "/a"), std::string::npos)
+        << "the refused move is logged like every refusal: " << logged.output;
+    EXPECT_EQ(RunAs(kOther, "mv " + outer + "/a " + outer + "/x").exit, 0)
+        << "the rule binds the uids whose entries protect the inner folder only";
+    ASSERT_EQ(RunAs(0, "mv " + outer + "/x " + outer + "/a").exit, 0) << "nor root";
     EXPECT_TRUE(RunAs(kUser, "rm " + outer + "/a/b/f").Denied());
 
     // The mounted folder itself cannot be moved; a folder above it can, and
