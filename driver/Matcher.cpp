@@ -224,9 +224,10 @@ bool CompiledEntry::Refuses(std::uint32_t operation, std::string_view path,
     if (!inside) {
         if (!coversFolder_ || !folder_.Matches(path))
             return false;
-        // Hide on a folder hides what is inside it: the folder itself stays
-        // listed in its parent, so it stays reachable.
-        if ((mask_ & (operation & ~kHideBit)) == 0 && (mask_ & kFullBit) == 0)
+        // Hide and Retrieve attributes on a folder are about what is inside
+        // it: the folder itself stays listed in its parent, reachable, and
+        // `ls` of it works.
+        if ((mask_ & (operation & ~kInsideOnlyBits)) == 0 && (mask_ & kFullBit) == 0)
             return false;
     }
     return processes_.Matches(process, program) && !excludeProc_.Matches(process, program) &&

@@ -6,7 +6,8 @@
 // - A FileMask that ends in "/*" also covers the folder it names: "Q/*"
 //   matches what the pattern matches and what Q matches ("/srv/ro/*" covers
 //   "/srv/ro" too; "/*" covers "/", which it matches anyway), for every bit
-//   but Hide: Q is shown in its parent's listing and stays reachable.
+//   but Hide and Retrieve attributes: Q is shown in its parent's listing,
+//   stays reachable and can be listed.
 // - ExcludeFiles, Processes and ExcludeProc are ";"-separated lists; empty
 //   items and the placeholders "ExcludeFiles", "ExProc" and "ExcludeProc"
 //   match nothing. An empty Processes list applies the entry to no process.
@@ -65,6 +66,8 @@ inline constexpr std::array<OperationName, 19> kOperations = {{
 }};
 inline constexpr std::uint32_t kFullBit = 0x400;
 inline constexpr std::uint32_t kHideBit = 0x200;  // "List": left out of listings
+/// The bits a folder pattern "Q/*" applies to what is inside Q only.
+inline constexpr std::uint32_t kInsideOnlyBits = kHideBit | 0x100;  // and "Attr_Get"
 
 /// The bit of an operation name (exact check-box name), or nullopt.
 std::optional<std::uint32_t> OperationBit(std::string_view name);

@@ -59,15 +59,13 @@ int Gate::Check(std::uint32_t bits, std::string_view path) {
     return decision.refused ? Refuse(bits, path, decision.entry) : 0;
 }
 
-std::uint32_t Gate::TimesHidden(std::string_view path) {
-    std::uint32_t hidden = 0;
+void Gate::HideTimes(std::string_view path, struct stat* st) {
     if (!rules_)
-        return hidden;
-    for (const std::uint32_t bit : {op::kTimeGetA, op::kTimeGetC, op::kTimeGetM}) {
-        if (Decide(bit, path).refused)
-            hidden |= bit;
-    }
-    return hidden;
+        return;
+    if (Decide(op::kTimeGetA, path).refused)
+        st->st_atim = {};
+    if (Decide(op::kTimeGetM, path).refused)
+        st->st_mtim = {};
 }
 
 }  // namespace kv::driver::mounts

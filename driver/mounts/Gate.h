@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -52,8 +53,10 @@ public:
     int CheckHolds(std::uint32_t bits, std::string_view folder);
     /// Whether the item is left out of the caller's listings.
     bool Hidden(std::string_view path);
-    /// Which of the retrieve-time bits are refused on `path`.
-    std::uint32_t TimesHidden(std::string_view path);
+    /// Zeroes the times of `st` that Retrieve last access time and Retrieve
+    /// modification time refuse on `path`. (Retrieve creation time has
+    /// nothing to hide: a protection mount shows no birth time.)
+    void HideTimes(std::string_view path, struct stat* st);
 
 private:
     Decision Decide(std::uint32_t bits, std::string_view path);

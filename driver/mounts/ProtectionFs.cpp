@@ -17,6 +17,8 @@
 
 #include "driver/mounts/Caller.h"
 #include "driver/mounts/Gate.h"
+#include "driver/mounts/OpenHolders.h"
+#include "driver/mounts/OperationBits.h"
 
 namespace kv::driver::mounts {
 
@@ -112,7 +114,27 @@ struct OpenFile {
     int fd = -1;
     uid_t uid = 0;
     std::uint64_t generation = 0;
+    /// The process that opened it and the item, while it holds it (OpenHolders).
+    pid_t pid = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
 };
+
+/// Records that the request's process holds `file` of `item` open.
+void Hold(fuse_req_t req, OpenFile& file, const struct stat& item) {
+    file.pid = fuse_req_ctx(req)->pid;
+    file.dev = item.st_dev;
+    file.ino = item.st_ino;
+    Holders().Add(file.pid, file.dev, file.ino);
+}
+
+/// Closes an open file that is no longer held.
+void Drop(OpenFile* file) {
+    if (file->pid != 0)
+        Holders().Remove(file->pid, file->dev, file->ino);
+    ::close(file->fd);
+    delete file;
+}
 
 struct OpenDir {
     DIR* dir = nullptr;
@@ -127,31 +149,16 @@ OpenDir* DirOf(fuse_file_info* fi) {
     return reinterpret_cast<OpenDir*>(fi->fh);
 }
 
-std::uint32_t OpenBits(int flags) {
-    std::uint32_t bits = op::kOpen;
-    switch (flags & O_ACCMODE) {
-        case O_RDONLY:
-            bits |= op::kRead;
-            break;
-        case O_WRONLY:
-            bits |= op::kWrite;
-            break;
-        default:
-            bits |= op::kRead | op::kWrite;
-            break;
-    }
-    if (flags & O_TRUNC)
-        bits |= op::kWrite;
-    return bits;
-}
-
 /// Answers with an entry for `name` in `parent` after the caller made it.
-void ReplyEntry(fuse_req_t req, ProtectionFs& fs, ProtectionFs::Inode& parent, const char* name) {
+void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Gate& gate, ProtectionFs::Inode& parent,
+                const char* name) {
     struct stat st;
     if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         fuse_reply_err(req, errno);
         return;
     }
+    // What the kernel keeps of a reply is what stat shows without asking again.
+    gate.HideTimes(fs.ChildPath(parent, name), &st);
     ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
     if (!inode) {
         fuse_reply_err(req, errno);
@@ -179,7 +186,8 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& parent = fs.Get(parentIno);
     Call call(req);
-    if (const int refused = call.gate().Check(0, fs.ChildPath(parent, name)))
+    const std::string path = fs.ChildPath(parent, name);
+    if (const int refused = call.gate().Check(bits::Lookup(), path))
         return (void)fuse_reply_err(req, refused);
     struct stat st;
     {
@@ -195,6 +203,8 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
         return (void)fuse_reply_err(req, errno);
     fuse_entry_param e{};
     e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    // What the kernel keeps of a lookup is what stat shows without asking again.
+    call.gate().HideTimes(path, &st);
     e.attr = st;
     fuse_reply_entry(req, &e);
 }
@@ -210,23 +220,19 @@ void ForgetMulti(fuse_req_t req, std::size_t count, fuse_forget_data* forgets) {
     fuse_reply_none(req);
 }
 
-void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
     const std::string path = fs.PathOf(inode);
-    if (const int refused = call.gate().Check(op::kAttrGet, path))
+    const bool opened =
+        fi != nullptr || Holders().Holds(fuse_req_ctx(req)->pid, inode.dev, inode.ino);
+    if (const int refused = call.gate().Check(bits::GetAttr(opened), path))
         return (void)fuse_reply_err(req, refused);
     struct stat st;
     if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
-    const std::uint32_t hidden = call.gate().TimesHidden(path);
-    if (hidden & op::kTimeGetA)
-        st.st_atim = {};
-    if (hidden & op::kTimeGetC)
-        st.st_ctim = {};
-    if (hidden & op::kTimeGetM)
-        st.st_mtim = {};
+    call.gate().HideTimes(path, &st);
     fuse_reply_attr(req, &st, 0);
 }
 
@@ -234,18 +240,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    std::uint32_t bits = 0;
-    if (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))
-        bits |= op::kAttrSet | op::kTimeSetC;
-    if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_ATIME_NOW))
-        bits |= op::kTimeSetA | op::kTimeSetC;
-    if (toSet & (FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_MTIME_NOW))
-        bits |= op::kTimeSetM | op::kTimeSetC;
-    if (toSet & FUSE_SET_ATTR_CTIME)
-        bits |= op::kTimeSetC;
-    if (toSet & FUSE_SET_ATTR_SIZE)
-        bits |= op::kWrite;
-    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::SetAttr(toSet), fs.PathOf(inode)))
         return (void)fuse_reply_err(req, refused);
     auto as = call.Act();
     if (!as)
@@ -288,7 +283,7 @@ void ReadLink(fuse_req_t req, fuse_ino_t ino) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(0, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::Lookup(), fs.PathOf(inode)))
         return (void)fuse_reply_err(req, refused);
     char target[PATH_MAX + 1];
     const ssize_t n = ::readlinkat(inode.fd, "", target, sizeof target - 1);
@@ -314,21 +309,22 @@ void MakeItem(fuse_req_t req, fuse_ino_t parentIno, const char* name, std::uint3
         if (make(parent.fd) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    ReplyEntry(req, fs, parent, name);
+    ReplyEntry(req, fs, call.gate(), parent, name);
 }
 
 void MkNod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t rdev) {
-    MakeItem(req, parent, name, op::kCr,
+    MakeItem(req, parent, name, bits::Make(false),
              [&](int dirFd) { return ::mknodat(dirFd, name, mode, rdev); });
 }
 
 void MkDir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
-    MakeItem(req, parent, name, op::kDirCreate,
+    MakeItem(req, parent, name, bits::Make(true),
              [&](int dirFd) { return ::mkdirat(dirFd, name, mode); });
 }
 
 void SymLink(fuse_req_t req, const char* link, fuse_ino_t parent, const char* name) {
-    MakeItem(req, parent, name, op::kCr, [&](int dirFd) { return ::symlinkat(link, dirFd, name); });
+    MakeItem(req, parent, name, bits::Make(false),
+             [&](int dirFd) { return ::symlinkat(link, dirFd, name); });
 }
 
 void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* newName) {
@@ -337,9 +333,9 @@ void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* n
     ProtectionFs::Inode& newParent = fs.Get(newParentIno);
     Call call(req);
     // A second name for an item is a way round its entry, as a rename is.
-    int refused = call.gate().Check(op::kRename, fs.PathOf(inode));
+    int refused = call.gate().Check(bits::LinkSource(), fs.PathOf(inode));
     if (!refused)
-        refused = call.gate().Check(op::kCr, fs.ChildPath(newParent, newName));
+        refused = call.gate().Check(bits::LinkTarget(), fs.ChildPath(newParent, newName));
     if (refused)
         return (void)fuse_reply_err(req, refused);
     {
@@ -350,7 +346,7 @@ void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* n
         if (::linkat(AT_FDCWD, proc.text, newParent.fd, newName, AT_SYMLINK_FOLLOW) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    ReplyEntry(req, fs, newParent, newName);
+    ReplyEntry(req, fs, call.gate(), newParent, newName);
 }
 
 /// unlink and rmdir.
@@ -359,7 +355,7 @@ void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder)
     ProtectionFs::Inode& parent = fs.Get(parentIno);
     Call call(req);
     const std::string path = fs.ChildPath(parent, name);
-    int refused = call.gate().Check(folder ? op::kDirDelete : op::kDeleteF, path);
+    int refused = call.gate().Check(bits::Remove(folder), path);
     if (!refused && folder)
         refused = call.gate().CheckHolds(op::kDirDelete, path);
     if (refused)
@@ -394,16 +390,17 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
         return (void)fuse_reply_err(req, errno);
     const bool targetExists = ::fstatat(newParent.fd, newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
     Gate& gate = call.gate();
-    int refused = gate.Check(op::kRename, from);
+    int refused = gate.Check(bits::RenameSource(), from);
     // Moving a folder would carry protected items out of their entries' reach.
     if (!refused && S_ISDIR(source.st_mode))
         refused = gate.CheckHolds(op::kRename, from);
     if (!refused)
-        refused = gate.Check(op::kCr, to);
+        refused = gate.Check(bits::RenameTarget(&parent == &newParent, targetExists,
+                                                targetExists && S_ISDIR(target.st_mode),
+                                                (flags & RENAME_EXCHANGE) != 0),
+                             to);
     if (!refused && targetExists) {
-        refused =
-            gate.Check((flags & RENAME_EXCHANGE) ? op::kRename | op::kReplace : op::kReplace, to);
-        if (!refused && S_ISDIR(target.st_mode))
+        if (S_ISDIR(target.st_mode))
             refused = gate.CheckHolds(op::kReplace, to);
     }
     if (refused)
@@ -435,20 +432,21 @@ void OpenAs(fuse_req_t req, Call& call, const ProcPath& proc, int flags, fuse_fi
     }
     file->uid = call.uid();
     file->generation = call.policy().Generation();
+    // Only a caller with rules can be refused its attributes.
+    if (struct stat st; call.gate().Protected() && ::fstat(file->fd, &st) == 0)
+        Hold(req, *file, st);
     fi->fh = reinterpret_cast<std::uint64_t>(file.release());
     fi->keep_cache = 1;
     fi->noflush = 1;
-    if (fuse_reply_open(req, fi) == -ENOENT) {
-        ::close(FileOf(fi)->fd);
-        delete FileOf(fi);
-    }
+    if (fuse_reply_open(req, fi) == -ENOENT)
+        Drop(FileOf(fi));
 }
 
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(OpenBits(fi->flags), fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::Open(fi->flags), fs.PathOf(inode)))
         return (void)fuse_reply_err(req, refused);
     OpenAs(req, call, ProcPath(inode.fd), fi->flags, fi);
 }
@@ -458,8 +456,7 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& parent = fs.Get(parentIno);
     Call call(req);
-    if (const int refused =
-            call.gate().Check(op::kCr | OpenBits(fi->flags), fs.ChildPath(parent, name)))
+    if (const int refused = call.gate().Check(bits::Create(fi->flags), fs.ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
     auto file = std::make_unique<OpenFile>();
     {
@@ -484,16 +481,17 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     }
     file->uid = call.uid();
     file->generation = call.policy().Generation();
+    if (call.gate().Protected())
+        Hold(req, *file, st);
     fi->fh = reinterpret_cast<std::uint64_t>(file.release());
     fi->keep_cache = 1;
     fi->noflush = 1;
     fuse_entry_param e{};
     e.ino = reinterpret_cast<fuse_ino_t>(inode);
+    call.gate().HideTimes(fs.ChildPath(parent, name), &st);
     e.attr = st;
-    if (fuse_reply_create(req, &e, fi) == -ENOENT) {
-        ::close(FileOf(fi)->fd);
-        delete FileOf(fi);
-    }
+    if (fuse_reply_create(req, &e, fi) == -ENOENT)
+        Drop(FileOf(fi));
 }
 
 /// Whether reads or writes on an open file are still allowed: decided again
@@ -534,9 +532,7 @@ void WriteBuf(fuse_req_t req, fuse_ino_t ino, fuse_bufvec* in, off_t off, fuse_f
 }
 
 void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-    OpenFile* file = FileOf(fi);
-    ::close(file->fd);
-    delete file;
+    Drop(FileOf(fi));
     fuse_reply_err(req, 0);
 }
 
@@ -550,7 +546,7 @@ void Fallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t len
     OpenFile& file = *FileOf(fi);
     ProtectionFs& fs = Fs(req);
     Call call(req);
-    if (const int refused = call.gate().Check(op::kWrite, fs.PathOf(fs.Get(ino))))
+    if (const int refused = call.gate().Check(bits::Fallocate(), fs.PathOf(fs.Get(ino))))
         return (void)fuse_reply_err(req, refused);
     fuse_reply_err(req, ::fallocate(file.fd, mode, offset, length) == 0 ? 0 : errno);
 }
@@ -566,7 +562,7 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(op::kOpen | op::kRead, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::OpenDirectory(), fs.PathOf(inode)))
         return (void)fuse_reply_err(req, refused);
     auto dir = std::make_unique<OpenDir>();
     {
@@ -660,12 +656,7 @@ void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    std::uint32_t bits = 0;
-    if (mask & R_OK)
-        bits |= op::kRead;
-    if (mask & W_OK)
-        bits |= op::kWrite;
-    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::Access(mask), fs.PathOf(inode)))
         return (void)fuse_reply_err(req, refused);
     auto as = call.Act();
     if (!as)
@@ -695,13 +686,13 @@ void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
 
 void SetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, std::size_t size,
               int flags) {
-    Xattr(req, ino, op::kAttrSet | op::kTimeSetC, [&](const char* path) {
+    Xattr(req, ino, bits::SetXattr(), [&](const char* path) {
         fuse_reply_err(req, ::setxattr(path, name, value, size, flags) == 0 ? 0 : errno);
     });
 }
 
 void RemoveXattr(fuse_req_t req, fuse_ino_t ino, const char* name) {
-    Xattr(req, ino, op::kAttrSet | op::kTimeSetC, [&](const char* path) {
+    Xattr(req, ino, bits::SetXattr(), [&](const char* path) {
         fuse_reply_err(req, ::removexattr(path, name) == 0 ? 0 : errno);
     });
 }
@@ -722,7 +713,7 @@ void ReplyXattrBytes(fuse_req_t req, std::size_t size, Get get) {
 }
 
 void GetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, std::size_t size) {
-    Xattr(req, ino, op::kAttrGet, [&](const char* path) {
+    Xattr(req, ino, bits::GetXattr(), [&](const char* path) {
         ReplyXattrBytes(req, size, [&](char* value, std::size_t length) {
             return ::getxattr(path, name, value, length);
         });
@@ -730,7 +721,7 @@ void GetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, std::size_t size
 }
 
 void ListXattr(fuse_req_t req, fuse_ino_t ino, std::size_t size) {
-    Xattr(req, ino, op::kAttrGet, [&](const char* path) {
+    Xattr(req, ino, bits::GetXattr(), [&](const char* path) {
         ReplyXattrBytes(req, size, [&](char* value, std::size_t length) {
             return ::listxattr(path, value, length);
         });

@@ -164,7 +164,7 @@ TEST(MatcherTest, ExclusionsWithoutALeadingSlashAreRelativeToTheEntrysFolder) {
     });
 }
 
-TEST(MatcherTest, HideHidesWhatIsInsideAFolderNotTheFolder) {
+TEST(MatcherTest, HideAndRetrieveAttributesAreAboutWhatIsInsideAFolder) {
     constexpr std::uint32_t kHide = 0x200, kAttrSet = 0x100000;
     ExpectCases({
         {"an item inside", E(kHide, "/h/*"), kList, "/h/f", "ls", true},
@@ -172,6 +172,9 @@ TEST(MatcherTest, HideHidesWhatIsInsideAFolderNotTheFolder) {
         {"other bits still cover the folder", E(kHide | kAttrSet, "/h/*"), kAttrSet, "/h", "chmod",
          true},
         {"Full still covers it", E(0x400, "/h/*"), kList, "/h", "ls", true},
+        {"Retrieve attributes is about what is inside too", E(0x100, "/h/*"), 0x100, "/h", "ls",
+         false},
+        {"Retrieve attributes of an item inside", E(0x100, "/h/*"), 0x100, "/h/f", "stat", true},
     });
 }
 
