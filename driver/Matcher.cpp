@@ -214,12 +214,29 @@ CompiledEntry::CompiledEntry(const Entry& entry, const ProgramResolver& resolve)
       coversFolder_(FolderOf(entry.FileMask).has_value()),
       excludeFiles_(entry.ExcludeFiles, EntryFolder(entry.FileMask)),
       processes_(entry.Processes, resolve),
-      excludeProc_(entry.ExcludeProc, resolve) {}
+      excludeProc_(entry.ExcludeProc, resolve) {
+    if (const std::string folder = EntryFolder(entry.FileMask); !folder.empty()) {
+        const std::string subfolders = (folder == "/" ? std::string() : folder) + "/*/*";
+        ForEachItem(entry.ExcludeFiles, [&](std::string_view item) {
+            if (item == subfolders)
+                withoutSubfolders_ = folder;
+        });
+    }
+}
 
 bool CompiledEntry::Refuses(std::uint32_t operation, std::string_view path,
-                            std::string_view process, ProgramId program) const {
+                            std::string_view process, ProgramId program, bool folder) const {
     if ((mask_ & (operation | kFullBit)) == 0)
         return false;
+    // Without its subfolders the entry covers no subfolder item either: the
+    // window marks none.
+    if (folder && !withoutSubfolders_.empty()) {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view parent = slash == 0 ? "/" : path.substr(0, slash);
+        if (slash != std::string_view::npos && slash + 1 < path.size() &&
+            parent == withoutSubfolders_)
+            return false;
+    }
     const bool inside = fileMask_.Matches(path);
     if (!inside) {
         if (!coversFolder_ || !folder_.Matches(path))
@@ -315,7 +332,7 @@ void MatchIndex::VisitFolder(const Slot& slot, const Query& q, std::uint32_t* be
             return;
         if (!c->folder || (c->mask & wanted) == 0)
             continue;
-        if (entries_[c->index].Refuses(q.operation, q.path, q.process, q.program)) {
+        if (entries_[c->index].Refuses(q.operation, q.path, q.process, q.program, q.folder)) {
             *best = c->index;
             return;
         }
@@ -328,7 +345,7 @@ void MatchIndex::Visit(const std::uint32_t* begin, const std::uint32_t* end, con
     for (const std::uint32_t* i = begin; i != end; ++i) {
         if (*i >= *best)
             return;
-        if (entries_[*i].Refuses(q.operation, q.path, q.process, q.program)) {
+        if (entries_[*i].Refuses(q.operation, q.path, q.process, q.program, q.folder)) {
             *best = *i;
             return;
         }
@@ -346,7 +363,7 @@ void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, const
         if ((c->mask & wanted) == 0 || c->nextLength > rest ||
             Pack8(q.path, anchorLength, c->nextLength) != c->next)
             continue;
-        if (entries_[c->index].Refuses(q.operation, q.path, q.process, q.program)) {
+        if (entries_[c->index].Refuses(q.operation, q.path, q.process, q.program, q.folder)) {
             *best = c->index;
             return;
         }
@@ -354,8 +371,8 @@ void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, const
 }
 
 Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
-                            std::string_view process, ProgramId program) const {
-    const Query q{operation, path, ProcessBaseName(process), program};
+                            std::string_view process, ProgramId program, bool folder) const {
+    const Query q{operation, path, ProcessBaseName(process), program, folder};
     std::uint32_t best = kAllowed;
     if (!anchored_.empty()) {
         const std::size_t end = std::min(path.size(), longestAnchor_);
@@ -384,10 +401,10 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
 }
 
 Decision MatchIndex::DecideLinear(std::uint32_t operation, std::string_view path,
-                                  std::string_view process, ProgramId program) const {
+                                  std::string_view process, ProgramId program, bool folder) const {
     process = ProcessBaseName(process);
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].Refuses(operation, path, process, program))
+        if (entries_[i].Refuses(operation, path, process, program, folder))
             return Decision{true, i};
     }
     return Decision{};

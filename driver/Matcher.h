@@ -157,8 +157,9 @@ class CompiledEntry {
 public:
     explicit CompiledEntry(const Entry& entry, const ProgramResolver& resolve = {});
     /// `process` is already reduced by ProcessBaseName.
+    /// `folder`: the item at `path` is a folder.
     bool Refuses(std::uint32_t operation, std::string_view path, std::string_view process,
-                 ProgramId program = {}) const;
+                 ProgramId program = {}, bool folder = false) const;
     const Pattern& FileMask() const { return fileMask_; }
     /// The folder that a FileMask ending in "/*" names (Q of "Q/*", not
     /// empty), or null.
@@ -173,6 +174,9 @@ private:
     FileExclusions excludeFiles_;
     ProcessList processes_;
     ProcessList excludeProc_;
+    /// The entry's folder when its exclusions leave its subfolders out
+    /// (folder + "/*/*", as compiled with SubFolders off); empty otherwise.
+    std::string withoutSubfolders_;
 };
 
 struct Decision {
@@ -193,11 +197,13 @@ public:
     /// `resolve` finds the executables of program names (none: names only).
     explicit MatchIndex(const std::vector<Entry>& entries, const ProgramResolver& resolve = {});
     /// `process` is the executable's path (or a name); `program` its identity.
+    /// `folder`: the item at `path` is a folder (an entry that leaves its
+    /// subfolders out leaves the subfolder items themselves out too).
     Decision Decide(std::uint32_t operation, std::string_view path, std::string_view process,
-                    ProgramId program = {}) const;
+                    ProgramId program = {}, bool folder = false) const;
     /// The same decision by visiting every entry in order (for comparison).
     Decision DecideLinear(std::uint32_t operation, std::string_view path, std::string_view process,
-                          ProgramId program = {}) const;
+                          ProgramId program = {}, bool folder = false) const;
     std::size_t Size() const { return entries_.size(); }
 
 private:
@@ -222,6 +228,7 @@ private:
         std::string_view path;
         std::string_view process;
         ProgramId program;
+        bool folder;
     };
     void Visit(const std::uint32_t* begin, const std::uint32_t* end, const Query& q,
                std::uint32_t* best) const;

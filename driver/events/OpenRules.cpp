@@ -137,11 +137,11 @@ OpenRules::OpenRules(const OpenPolicy& policy, const ProgramResolver& programs) 
 }
 
 std::uint32_t OpenRules::Decide(uid_t uid, std::uint32_t operation, std::string_view path,
-                                std::string_view process, ProgramId program) const {
+                                std::string_view process, ProgramId program, bool folder) const {
     const auto it = users_.find(uid);
     if (it == users_.end())
         return kAllowed;
-    const Decision d = it->second.index->Decide(operation, path, process, program);
+    const Decision d = it->second.index->Decide(operation, path, process, program, folder);
     return d.refused ? it->second.tableIndex[d.entry] : kAllowed;
 }
 

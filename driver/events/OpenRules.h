@@ -45,7 +45,8 @@ public:
     /// The table index of the entry refusing `operation` on `path` to
     /// `process` (executable `program`) of `uid`, or kAllowed.
     std::uint32_t Decide(uid_t uid, std::uint32_t operation, std::string_view path,
-                         std::string_view process, ProgramId program = {}) const;
+                         std::string_view process, ProgramId program = {},
+                         bool folder = false) const;
     /// Whether `uid` has entries here at all.
     bool Protects(uid_t uid) const { return users_.contains(uid); }
     /// Whether some entry of some uid could match `path`, whatever the

@@ -205,7 +205,7 @@ private:
         // as in the protection mounts.
         const std::uint32_t operation = folder ? kList : (kOpen | kRead);
         const std::uint32_t entry =
-            rules_->Decide(uid, operation, path, process, mounts::ProgramOf(event.pid));
+            rules_->Decide(uid, operation, path, process, mounts::ProgramOf(event.pid), folder);
         if (entry == kAllowed) {
             // Nothing can match it: its later opens need not come here.
             if (wholeFileSystems_ && !rules_->CouldMatch(path))

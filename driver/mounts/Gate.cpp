@@ -18,18 +18,18 @@ const std::string& Gate::Process() {
     return *process_;
 }
 
-Decision Gate::Decide(std::uint32_t bits, std::string_view path) {
+Decision Gate::Decide(std::uint32_t bits, std::string_view path, bool folder) {
     if (!rules_)
         return Decision{};
     const std::string& process = Process();
-    return rules_->all->Decide(bits, path, process, program_);
+    return rules_->all->Decide(bits, path, process, program_, folder);
 }
 
-bool Gate::Hidden(std::string_view path) {
+bool Gate::Hidden(std::string_view path, bool folder) {
     if (!rules_ || rules_->hide->Size() == 0)
         return false;
     const std::string& process = Process();
-    return rules_->hide->Decide(op::kList, path, process, program_).refused;
+    return rules_->hide->Decide(op::kList, path, process, program_, folder).refused;
 }
 
 int Gate::Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry) {
@@ -50,12 +50,12 @@ int Gate::CheckHolds(std::uint32_t bits, std::string_view folder) {
     return entry == kAllowed ? 0 : Refuse(bits, folder, entry);
 }
 
-int Gate::Check(std::uint32_t bits, std::string_view path) {
+int Gate::Check(std::uint32_t bits, std::string_view path, bool folder) {
     if (!rules_)
         return 0;
-    if (Hidden(path))
+    if (Hidden(path, folder))
         return ENOENT;
-    const Decision decision = Decide(bits, path);
+    const Decision decision = Decide(bits, path, folder);
     return decision.refused ? Refuse(bits, path, decision.entry) : 0;
 }
 

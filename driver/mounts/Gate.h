@@ -46,20 +46,21 @@ public:
     /// 0 when every operation of `bits` on `path` is allowed, ENOENT when the
     /// item is hidden from the caller, EACCES when an entry refuses (recorded
     /// in the policy's denial log).
-    int Check(std::uint32_t bits, std::string_view path);
+    /// `folder`: the item is an existing folder.
+    int Check(std::uint32_t bits, std::string_view path, bool folder = false);
     /// 0, or EACCES (recorded as a refusal of `bits`) when moving or removing
     /// `folder` would carry an item that the caller's entries protect out of
     /// their reach. Callers without rules are never refused.
     int CheckHolds(std::uint32_t bits, std::string_view folder);
     /// Whether the item is left out of the caller's listings.
-    bool Hidden(std::string_view path);
+    bool Hidden(std::string_view path, bool folder = false);
     /// Zeroes the times of `st` that Retrieve last access time and Retrieve
     /// modification time refuse on `path`. (Retrieve creation time has
     /// nothing to hide: a protection mount shows no birth time.)
     void HideTimes(std::string_view path, struct stat* st);
 
 private:
-    Decision Decide(std::uint32_t bits, std::string_view path);
+    Decision Decide(std::uint32_t bits, std::string_view path, bool folder = false);
     const std::string& Process();
     int Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry);
 

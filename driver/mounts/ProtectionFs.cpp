@@ -187,8 +187,6 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     ProtectionFs::Inode& parent = fs.Get(parentIno);
     Call call(req);
     const std::string path = fs.ChildPath(parent, name);
-    if (const int refused = call.gate().Check(bits::Lookup(), path))
-        return (void)fuse_reply_err(req, refused);
     struct stat st;
     {
         auto as = call.Act();
@@ -198,6 +196,8 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
         if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return (void)fuse_reply_err(req, errno);
     }
+    if (const int refused = call.gate().Check(bits::Lookup(), path, S_ISDIR(st.st_mode)))
+        return (void)fuse_reply_err(req, refused);
     ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
     if (!inode)
         return (void)fuse_reply_err(req, errno);
@@ -227,11 +227,11 @@ void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     const std::string path = fs.PathOf(inode);
     const bool opened =
         fi != nullptr || Holders().Holds(fuse_req_ctx(req)->pid, inode.dev, inode.ino);
-    if (const int refused = call.gate().Check(bits::GetAttr(opened), path))
-        return (void)fuse_reply_err(req, refused);
     struct stat st;
     if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
+    if (const int refused = call.gate().Check(bits::GetAttr(opened), path, S_ISDIR(st.st_mode)))
+        return (void)fuse_reply_err(req, refused);
     call.gate().HideTimes(path, &st);
     fuse_reply_attr(req, &st, 0);
 }
@@ -240,7 +240,11 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::SetAttr(toSet), fs.PathOf(inode)))
+    struct stat before;
+    const bool folder =
+        ::fstatat(inode.fd, "", &before, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(before.st_mode);
+    if (const int refused = call.gate().Check(bits::SetAttr(toSet), fs.PathOf(inode), folder))
         return (void)fuse_reply_err(req, refused);
     auto as = call.Act();
     if (!as)
@@ -355,7 +359,7 @@ void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder)
     ProtectionFs::Inode& parent = fs.Get(parentIno);
     Call call(req);
     const std::string path = fs.ChildPath(parent, name);
-    int refused = call.gate().Check(bits::Remove(folder), path);
+    int refused = call.gate().Check(bits::Remove(folder), path, folder);
     if (!refused && folder)
         refused = call.gate().CheckHolds(op::kDirDelete, path);
     if (refused)
@@ -390,7 +394,7 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
         return (void)fuse_reply_err(req, errno);
     const bool targetExists = ::fstatat(newParent.fd, newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
     Gate& gate = call.gate();
-    int refused = gate.Check(bits::RenameSource(), from);
+    int refused = gate.Check(bits::RenameSource(), from, S_ISDIR(source.st_mode));
     // Moving a folder would carry protected items out of their entries' reach.
     if (!refused && S_ISDIR(source.st_mode))
         refused = gate.CheckHolds(op::kRename, from);
@@ -398,7 +402,7 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
         refused = gate.Check(bits::RenameTarget(&parent == &newParent, targetExists,
                                                 targetExists && S_ISDIR(target.st_mode),
                                                 (flags & RENAME_EXCHANGE) != 0),
-                             to);
+                             to, S_ISDIR((targetExists ? target : source).st_mode));
     if (!refused && targetExists) {
         if (S_ISDIR(target.st_mode))
             refused = gate.CheckHolds(op::kReplace, to);
@@ -562,7 +566,7 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     ProtectionFs::Inode& inode = fs.Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::OpenDirectory(), fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::OpenDirectory(), fs.PathOf(inode), true))
         return (void)fuse_reply_err(req, refused);
     auto dir = std::make_unique<OpenDir>();
     {
@@ -614,7 +618,8 @@ void ReadDirectory(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offse
         const off_t next = dir.entry->d_off;
         const bool dots = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
         if (filter && !dots &&
-            call.gate().Hidden(folder == "/" ? "/" + std::string(name) : folder + "/" + name)) {
+            call.gate().Hidden(folder == "/" ? "/" + std::string(name) : folder + "/" + name,
+                               dir.entry->d_type == DT_DIR)) {
             dir.entry = nullptr;
             dir.offset = next;
             continue;

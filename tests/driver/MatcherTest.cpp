@@ -178,6 +178,18 @@ TEST(MatcherTest, HideAndRetrieveAttributesAreAboutWhatIsInsideAFolder) {
     });
 }
 
+TEST(MatcherTest, WithoutItsSubfoldersAnEntryCoversNoSubfolderItem) {
+    const MatchIndex index({E(kReadOnly, "/s/*", "/s/*/*"), E(kReadOnly, "/*", "/*/*")});
+    EXPECT_FALSE(index.Decide(kRename, "/s/sub", "mv", {}, true).refused)
+        << "a subfolder shows no marker, and can be renamed";
+    EXPECT_TRUE(index.Decide(kRename, "/s/f", "mv", {}, false).refused) << "a file inside";
+    EXPECT_TRUE(index.Decide(kRename, "/s", "mv", {}, true).refused) << "the folder itself";
+    EXPECT_FALSE(index.Decide(kRename, "/s/sub/f", "mv").refused) << "what is below a subfolder";
+    EXPECT_FALSE(index.Decide(kRename, "/top", "mv", {}, true).refused) << "below the root";
+    const MatchIndex with({E(kReadOnly, "/s/*")});
+    EXPECT_TRUE(with.Decide(kRename, "/s/sub", "mv", {}, true).refused) << "with its subfolders";
+}
+
 TEST(MatcherTest, ProgramNamesStandForTheExecutablesUsersCallByThem) {
     const ProgramId python{1, 11}, vim{1, 22}, copy{1, 33};
     const ProgramResolver programs = [&](std::string_view name) -> std::vector<ProgramId> {

@@ -66,6 +66,22 @@ TEST_F(CallerDecisions, OperationsRunWithTheCallersOwnRights) {
         << "another uid may not change the maker's file";
 }
 
+TEST_F(CallerDecisions, AFolderWithoutItsSubfoldersLeavesTheSubfolderItemsAlone) {
+    // As compiled with SubFolders off: the window marks no subfolder.
+    const std::string folder = Work("nosub");
+    MakeFolder(folder, {"f"});
+    MakeFolder(folder + "/sub", {"inner"});
+    MakeFolder(folder + "/empty", {});
+    Load(kUser, {Rule(0x1E7830 | 0x200, folder + "/*", "*", "kv", folder + "/*/*")});
+    EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Absent()) << "files inside stay hidden";
+    EXPECT_EQ(RunAs(kUser, "ls " + folder + " | grep -qx sub").exit, 0) << "subfolders are listed";
+    const Outcome moved = RunAs(kUser, "mv " + folder + "/sub " + folder + "/sub2 && mv " + folder +
+                                           "/sub2 " + folder + "/sub && rm " + folder +
+                                           "/sub/inner && rmdir " + folder + "/empty");
+    EXPECT_EQ(moved.exit, 0) << moved.output;
+    EXPECT_NE(RunAs(kUser, "mkdir " + folder + "/new").exit, 0) << "the folder's own content";
+}
+
 TEST_F(CallerDecisions, MovingAFolderThatHoldsProtectedItemsIsRefused) {
     // The outer folder has a rule of its own, so the mount sits on it and
     // the protected folder is inside the mount.
