@@ -66,6 +66,29 @@ TEST_F(CallerDecisions, OperationsRunWithTheCallersOwnRights) {
         << "another uid may not change the maker's file";
 }
 
+TEST_F(CallerDecisions, AProgramNameMeansTheProgramUsersCallByIt) {
+    const std::string folder = Work("names");
+    const std::string exempt = Work("exempt");
+    const std::string copies = Work("copies");
+    MakeFolder(folder, {"f"});
+    MakeFolder(exempt, {"f"});
+    MakeFolder(copies, {});
+    // A copy of cat that its owner named like the exempt program.
+    ASSERT_EQ(
+        RunAs(kUser, "cp /bin/cat " + copies + "/python3 && chmod 755 " + copies + "/python3").exit,
+        0);
+    Load(kUser,
+         {Rule(0x40, folder + "/*", "python3"), Rule(0x40, exempt + "/*", "*", "python3;kv")});
+    const std::string read = "python3 -c \"open('" + folder + "/f').read()\"";
+    EXPECT_TRUE(RunAs(kUser, read).Denied()) << "python3 runs /usr/bin/python3.11";
+    EXPECT_TRUE(RunAs(kUser, "/usr/bin/python3 -c \"open('" + folder + "/f').read()\"").Denied());
+    EXPECT_EQ(RunAs(kUser, "cat " + folder + "/f").exit, 0) << "other programs read";
+    EXPECT_EQ(RunAs(kUser, "python3 -c \"open('" + exempt + "/f').read()\"").exit, 0)
+        << "the exempt program reads";
+    EXPECT_TRUE(RunAs(kUser, copies + "/python3 " + exempt + "/f").Denied())
+        << "a file merely named like the exempt program is not that program";
+}
+
 TEST_F(CallerDecisions, AFolderWithoutItsSubfoldersLeavesTheSubfolderItemsAlone) {
     // As compiled with SubFolders off: the window marks no subfolder.
     const std::string folder = Work("nosub");
