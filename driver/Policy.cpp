@@ -76,6 +76,22 @@ std::vector<ProgramId> ResolveProgram(std::string_view name) {
     return found;
 }
 
+std::string ProgramFoldersStamp() {
+    std::string stamp;
+    auto add = [&stamp](const char* folder) {
+        struct stat st;
+        if (::stat(folder, &st) == 0)
+            stamp += std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+                     std::to_string(st.st_mtim.tv_nsec) + ";";
+        else
+            stamp += "-;";
+    };
+    for (const char* folder : kProgramFolders)
+        add(folder);
+    add("/etc/alternatives");
+    return stamp;
+}
+
 ProgramId ProgramIdOf(const std::string& path) {
     struct stat st;
     if (path.empty() || ::stat(path.c_str(), &st) != 0)

@@ -42,6 +42,9 @@ inline constexpr const char* kProgramFolders[] = {"/usr/local/sbin", "/usr/local
 /// regular file (duplicates dropped). The program's own name resolves to
 /// nothing: the program is told by its path (ProcessNameOf).
 std::vector<ProgramId> ResolveProgram(std::string_view name);
+/// A text that changes when a file in a program folder (or a choice of
+/// /etc/alternatives) is added, removed or replaced, as package upgrades do.
+std::string ProgramFoldersStamp();
 /// The identity of the file at `path` (symbolic links followed); unknown when
 /// there is none.
 ProgramId ProgramIdOf(const std::string& path);

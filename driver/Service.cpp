@@ -28,6 +28,8 @@ Service::Service(ServiceOptions options)
       denials_(std::make_shared<DenialLog>(options_.log)),
       connections_({options_.stallTimeout, options_.idleTimeout}, options_.log) {
     tables_.SetPrograms(options_.programs);
+    if (options_.programsStamp)
+        programsStamp_ = options_.programsStamp();
 }
 
 Service::~Service() {
@@ -175,7 +177,9 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
             ProgramId program;
             if (request.process.find('/') != std::string::npos) {
                 program = ProgramIdOf(request.process);
-            } else if (const auto found = ResolveProgram(request.process); !found.empty()) {
+            } else if (const auto found = options_.programs ? options_.programs(request.process)
+                                                            : std::vector<ProgramId>{};
+                       !found.empty()) {
                 program = found.front();
             }
             return Success(table.Index()
@@ -330,6 +334,15 @@ void Service::Run() {
         fds.push_back({socket_.Fd(), POLLIN, 0});
         connections_.AddPollEntries(&fds, now);
         int timeout = std::min(1000, connections_.MillisecondsUntilTimeout(now));
+        if (options_.programsStamp && now - programsChecked_ >= std::chrono::seconds(1)) {
+            // An upgraded program is another file: its name is resolved again.
+            programsChecked_ = now;
+            std::string stamp = options_.programsStamp();
+            if (stamp != programsStamp_) {
+                programsStamp_ = std::move(stamp);
+                policyStale_ = true;
+            }
+        }
         const bool indexDue = tables_.IndexStale() || policyStale_;
         if (indexDue)
             timeout = std::min(timeout, kIndexDelayMs);

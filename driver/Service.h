@@ -45,6 +45,9 @@ struct ServiceOptions {
     std::string programPath;
     /// How program names in entries find the executables users call by them.
     ProgramResolver programs = ResolveProgram;
+    /// Changes when the programs may have changed (then the names are
+    /// resolved again and the policy rebuilt); looked at once a second.
+    std::function<std::string()> programsStamp = ProgramFoldersStamp;
 };
 
 /// Options with a socket and a state file and nothing else.
@@ -127,6 +130,8 @@ private:
 
     ServiceOptions options_;
     TableSet tables_;
+    std::string programsStamp_;
+    std::chrono::steady_clock::time_point programsChecked_{};
     PublishedPolicy policy_;
     PasswordThrottle throttle_;
     std::size_t staged_ = 0;  ///< bytes of all files being written in parts
