@@ -350,6 +350,11 @@ void TSecFrm::CreateStatusBar() {
         "Operations refused to you since your protection was started (kvctl log lists them)");
     refusalPanel_->hide();
     bar->addPermanentWidget(refusalPanel_);
+    coveragePanel_ = new QLabel(bar);
+    coveragePanel_->setObjectName("CoverageWarning");
+    coveragePanel_->setStyleSheet("color: #a00000;");
+    coveragePanel_->hide();
+    bar->addWidget(coveragePanel_, 1);
 }
 
 void TSecFrm::UpdateRefusalCount() {
@@ -371,6 +376,14 @@ void TSecFrm::CreateProtection() {
     protection_->SetUpdateCaption([this] { UpdateCaption(); });
     protection_->SetStatusText([this](const std::string& folder) {
         statusPanels_[0]->setText(QString::fromStdString(folder));
+    });
+    // Markers say where the service enforces nothing (or only some bits).
+    protection_->Markers().SetCoverage(
+        [this](const std::string& folder) { return ais_->FolderCoverage(folder); });
+    protection_->Markers().SetCoverageWarning([this](const std::string& warning) {
+        coveragePanel_->setVisible(!warning.empty());
+        coveragePanel_->setText(QString::fromStdString("Warning: " + warning));
+        coveragePanel_->setToolTip(QString::fromStdString(warning));
     });
     driveView_->SetContextMenu(menus_.value("DriveMenu"));
     dirView_->SetContextMenu(menus_.value("DirListMenu"));

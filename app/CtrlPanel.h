@@ -168,6 +168,8 @@ public:
     /// Shows the service's count of this user's refusals (hidden without a service).
     void UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }
+    /// Warns when protections of the selected principal are not enforced.
+    QLabel* CoveragePanel() const { return coveragePanel_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -253,6 +255,7 @@ private:
     std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
+    QLabel* coveragePanel_ = nullptr;
     QPointer<ui::THelpViewer> helpViewer_;
 };
 

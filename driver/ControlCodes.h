@@ -59,6 +59,10 @@ inline constexpr std::uint32_t kGetDenialCount = 0x830000A8;
 /// ("mount /srv/ro", "not enforced: ..."), NUL-terminated. Returned value:
 /// their number.
 inline constexpr std::uint32_t kGetCoverage = 0x830000AC;
+/// Input: the pointer of a folder path. Output: how an entry naming that
+/// folder is or would be enforced, in the words of kGetCoverage. Returned
+/// value: the output's length.
+inline constexpr std::uint32_t kGetFolderCoverage = 0x830000B0;
 }  // namespace code
 
 /// The files a program run by another user reads and writes through the

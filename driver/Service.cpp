@@ -192,6 +192,16 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
             return Success(denials_->CountOf(uid));
         case code::kGetCoverage:
             return Coverage(request, table);
+        case code::kGetFolderCoverage: {
+            Reply reply = Success();
+            reply.output = options_.folderCoverage
+                               ? options_.folderCoverage(request.path)
+                               : "not enforced: the service is not running as root";
+            reply.returned = static_cast<std::uint32_t>(reply.output.size());
+            if (reply.output.size() > request.outputSize)
+                return Failure(reply.returned);
+            return reply;
+        }
         case code::kGetEntry: {
             if (request.index >= table.Count())
                 return Failure();

@@ -37,6 +37,9 @@ struct ServiceOptions {
     std::function<std::vector<std::string>()> mountedFolders;
     /// How an entry naming a folder is enforced (for kvctl status).
     std::function<std::string(const std::string& folder)> coverageOf;
+    /// How an entry naming a folder would be enforced, whether or not a table
+    /// names it now (for the window's markers).
+    std::function<std::string(const std::string& folder)> folderCoverage;
     /// The administrator's settings. Null: no password is known, so every
     /// request is open to every caller, and no rules can be loaded.
     IAuthority* authority = nullptr;

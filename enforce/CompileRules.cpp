@@ -22,23 +22,7 @@ TRuleCompiler::TRuleCompiler(const TEncriptor& store, IEntryLoader& interceptor,
     : store_(store), interceptor_(interceptor), selection_(selection), style_(style) {}
 
 bool TRuleCompiler::IsOptionKey(const std::string& key) const {
-    // An option's value can read as a kind ("1" of "_SubFolders", a file named
-    // "5" in "_ExcludeFiles"); an item whose name merely ends like an option is
-    // still protected unless its name also makes it the option of an item that
-    // has a key or other options (options outlive their item's key).
-    for (const OptionInfo& info : kOptions) {
-        if (!key.ends_with(info.suffix))
-            continue;
-        const std::string item = key.substr(0, key.size() - info.suffix.size());
-        if (!store_.ReadString(item, "").empty())
-            return true;
-        for (const OptionInfo& other : kOptions) {
-            if (other.option != info.option &&
-                !store_.ReadString(OptionKey(item, other.option), "").empty())
-                return true;
-        }
-    }
-    return false;
+    return kv::IsOptionKey(store_, key);
 }
 
 std::string TRuleCompiler::OwnFilesBelow(const std::string& pathPart,

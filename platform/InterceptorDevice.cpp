@@ -32,4 +32,15 @@ bool InterceptorDevice::Request(std::uint32_t code, const std::optional<std::str
     return reply.success;
 }
 
+std::optional<std::string> InterceptorDevice::FolderCoverage(const std::string& folder) {
+    kv::driver::Request request;
+    request.code = kv::driver::code::kGetFolderCoverage;
+    request.path = folder;
+    request.outputSize = 4096;
+    kv::driver::Reply reply;
+    if (!client_.IsOpen() || !client_.Transact(request, &reply, &lastError_) || !reply.success)
+        return std::nullopt;
+    return reply.output;
+}
+
 }  // namespace kv::platform

@@ -41,6 +41,11 @@ public:
                                const EntryRecordTexts* record, std::uint32_t outputSize,
                                std::uint32_t* returned);
 
+    /// How the service enforces (or would enforce) an entry naming `folder`:
+    /// its coverage answer ("mount ...", "not enforced: ..."); nullopt when
+    /// no service answers.
+    std::optional<std::string> FolderCoverage(const std::string& folder);
+
     /// Why the last open or request failed, for logging.
     const std::string& LastError() const { return lastError_; }
 

@@ -47,6 +47,9 @@ public:
     /// How an entry naming `folder` is enforced: "mount <folder>" (the mount
     /// that covers it), or "not enforced: <why>".
     std::string Coverage(const std::string& folder) const;
+    /// How an entry naming `folder` would be enforced, whether or not one
+    /// does now: "mount <folder>" or "not enforced: <why>".
+    std::string FolderCoverage(const std::string& folder) const;
 
 private:
     std::vector<std::string> reserved_;

@@ -155,6 +155,20 @@ TEST_F(ServiceProgramsTest, AnUpgradedProgramIsResolvedAgain) {
     EXPECT_FALSE(RefusesTool({7, 1}));
 }
 
+TEST_F(ServiceTest, AFolderCoverageAnswersWhetherOrNotATableNamesTheFolder) {
+    auto client = Connect();
+    Request ask = MakeRequest(code::kGetFolderCoverage);
+    ask.path = "/home";
+    ask.outputSize = 1000;
+    const Reply reply = Send(*client, ask);
+    ASSERT_TRUE(reply.success);
+    EXPECT_EQ(reply.output, "not enforced: the service is not running as root")
+        << "a service without engines enforces nothing";
+    EXPECT_EQ(reply.returned, reply.output.size());
+    ask.outputSize = 4;
+    EXPECT_FALSE(Send(*client, ask).success) << "output larger than the caller's buffer";
+}
+
 TEST_F(ServiceTest, MalformedRequestsFailAndTheConnectionGoesOn) {
     auto client = Connect();
     ASSERT_TRUE(Send(*client, Add("/keep/*")).success);
