@@ -149,6 +149,7 @@ const Mnemonic kMnemonics[] = {
     {"cmdSmIcon", "Small Icon view"},
     {"cmdList", "List view"},
     {"cmdReport", "port view"},
+    {"Refusals1", "usals ..."},
     {"cmdReadOnly", "ReadOnly Protection"},
     {"cmdUnaccessable", "Full Protection"},
     {"cmdCustom", "Custom Protection"},

@@ -6,8 +6,11 @@
 #include <memory>
 
 #include "access/PasswordGate.h"
+#include "app/RefusalsWindow.h"
+#include "app/SettingsDamage.h"
 #include "enforce/AI.h"
 #include "enforce/CompileRules.h"
+#include "enforce/DenialReader.h"
 #include "enforce/ProtectionControl.h"
 #include "options/Autostart.h"
 #include "options/Hardening.h"
@@ -80,9 +83,16 @@ struct TSecFrmServices {
 inline constexpr char kProgramOptionsHelpTopic[] = "ProgramOptions";
 inline constexpr char kPasswordHelpTopic[] = "Password";
 inline constexpr char kGroupsHelpTopic[] = "Groups";
+inline constexpr char kFirstStepsTopic[] = "Topic70";
+inline constexpr char kSupportHelpTopic[] = "Support";
 /// The topic F1 opens over a dialog, by the dialog's form name and the
 /// focused control; empty: the top of the help.
 std::string DialogHelpTopic(const QWidget& focus);
+
+/// The service state when no service answers (followed by " at <socket>").
+inline constexpr char kNoServiceText[] = "No service";
+/// How an administrator starts the service.
+inline constexpr char kStartServiceCommand[] = "systemctl start kvvxd";
 
 /// Shown, followed by the address, when a web page could not be opened.
 inline constexpr char kWebPageFailedText[] = "The web page could not be opened:\n";
@@ -110,6 +120,13 @@ public:
     void LoadUserGroups() { directory_.LoadUserGroups(); }
     void UpdateCaption();
     void cmdSaveExecute();
+    /// Looks for a damaged settings file and keeps a copy of it; true when
+    /// one was found (the settings shown are then not the file's).
+    bool CheckSettingsDamage(const std::string& time);
+    const SettingsDamage& Damage() const { return damage_; }
+    /// False when the settings file was damaged at the start and the
+    /// administrator does not want it written over (asked once).
+    bool MayWriteSettings();
     void cmdNewGroupExecute() { groups_.cmdNewGroupExecute(); }
     void cmdDelGroupExecute() { groups_.cmdDelGroupExecute(); }
     void cmdMoveUserExecute() { groups_.cmdMoveUserExecute(directory_.ProfileNames()); }
@@ -122,7 +139,10 @@ public:
     void ApplyHotKey();
     THardening& Hardening() { return hardening_; }
     /// Opens the help at a topic ("Topic160"; empty: the top of the help).
-    void OpenHelp(const std::string& topic);
+    /// A missing help file is said only when `reportMissing` (the user asked).
+    void OpenHelp(const std::string& topic, bool reportMissing = true);
+    /// The first steps, in front of the window once it shows (now when it does).
+    void ShowFirstSteps();
     /// Opens a web address with the desktop; a failure is shown in a message box.
     void OpenWebPage(const std::string& address);
     /// The help viewer once the help has been opened; null before.
@@ -133,8 +153,10 @@ public:
     void cmdStartExecute() { control_->cmdStartExecute(); }
     void cmdStopExecute() { control_->cmdStopExecute(); }
     void cmdRefreshExecute() { control_->cmdRefreshExecute(); }
-    void StartUserProtection() { control_->StartUserProtection(); }
-    void StopProtection() { control_->StopProtection(); }
+    bool StartUserProtection(std::string* error = nullptr) {
+        return control_->StartUserProtection(error);
+    }
+    bool StopProtection(std::string* error = nullptr) { return control_->StopProtection(error); }
     /// Tray "Stop Files Protection": the password gate, then Stop Protection.
     void StopFileProtection1Click();
     /// Options menu "Automatic Files Protection": toggles and applies the entry.
@@ -165,11 +187,22 @@ public:
     ui::TDirView* DirView1() const { return dirView_; }
     TProtectionController& Protection() { return *protection_; }
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
+    /// Moves the keyboard focus to the next pane (-1: the previous one).
+    void FocusNextPane(int step);
     /// Shows the service's count of this user's refusals (hidden without a service).
     void UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }
     /// Warns when protections of the selected principal are not enforced.
     QLabel* CoveragePanel() const { return coveragePanel_; }
+    /// Whether the service answers, and the protection state, in the status
+    /// bar and the tray icon's tooltip.
+    void UpdateServiceState(bool answers);
+    QLabel* ServicePanel() const { return servicePanel_; }
+    /// Reads the user list again (accounts made since the start), keeping the selection.
+    void ReloadUsers();
+    /// View > Refusals: the service's denial log in a window of its own.
+    void ShowRefusals();
+    TRefusalsWindow* RefusalsWindow() const { return refusalsWindow_; }
 
     TPrincipalTree& Principals() { return tree_; }
     TUserDirectory& Directory() { return directory_; }
@@ -215,6 +248,10 @@ private:
                    const QStringList& entries);
     QAction* AddItem(const QString& name, const QString& caption, const QString& hint);
 
+    /// Opens the first steps when they wait for the window to show.
+    void OpenPendingFirstSteps();
+    /// The uids of the selected user, or of the selected group's members.
+    std::vector<uid_t> SelectedUids() const;
     /// Asks to save when the settings changed; false when the close is refused.
     bool FormCloseQuery();
 
@@ -256,7 +293,13 @@ private:
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
     QLabel* coveragePanel_ = nullptr;
+    QLabel* servicePanel_ = nullptr;
+    std::unique_ptr<TDenialReader> denials_;
+    QPointer<TRefusalsWindow> refusalsWindow_;
     QPointer<ui::THelpViewer> helpViewer_;
+    SettingsDamage damage_;
+    bool overwriteAccepted_ = false;
+    bool firstStepsPending_ = false;
 };
 
 }  // namespace kv

@@ -2,6 +2,8 @@
 
 #include <QAction>
 
+#include <iostream>
+
 #include "access/forms/AccessForms.h"
 #include "app/CtrlPanel.h"
 #include "platform/Files.h"
@@ -74,13 +76,19 @@ bool PrepareUninstall(TSecFrm& window) {
 
 StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     TEncriptor& store = window.Store();
+    // Told once, before anything else: the settings shown are not the file's.
+    if (window.CheckSettingsDamage(DamageTimeSuffix()) &&
+        (start == StartSwitch::None || start == StartSwitch::Other)) {
+        window.Prompts().Message(DamageMessage(window.Damage()), "Kestrava", Buttons::Ok,
+                                 MessageIcon::Warning);
+    }
     // An unknown first argument runs as the plain start, so it asks as well.
     // The gate passes at once when no password is set; for a program that
     // cannot read the settings it asks the service, and reads them after.
     const bool asks =
         start == StartSwitch::None || start == StartSwitch::Stop || start == StartSwitch::Other;
     if (asks && !window.PassGate(GateCaller::Startup))
-        return StartupOutcome::Terminate;
+        return StartupOutcome::Refused;
     window.MenuItem("AutomaticFilesProtection1")
         ->setChecked(store.ReadBool("AutomaticFilesProtection", true));
     window.ApplyHotKey();
@@ -96,6 +104,8 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
             window.Prompts().Message(window.Autostart().Notice(), "Kestrava", Buttons::Ok,
                                      MessageIcon::Warning);
         window.Directory().SaveKnownUsers();
+        if (!window.MayWriteSettings())
+            return StartupOutcome::Failed;
         if (!store.Flush(true)) {
             window.Prompts().Message("The settings could not be saved: " + store.LastError(),
                                      "Kestrava", Buttons::Ok, MessageIcon::Error);
@@ -104,13 +114,19 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
         return StartupOutcome::Terminate;
     }
     window.LoadCurrentUser();
+    // A switch run from a script or a logon says when it did nothing.
+    std::string error;
     if (start == StartSwitch::Start) {
-        window.StartUserProtection();
-        return StartupOutcome::Terminate;
+        if (window.StartUserProtection(&error))
+            return StartupOutcome::Terminate;
+        std::cerr << "kv: " << error << "\n";
+        return StartupOutcome::Failed;
     }
     if (start == StartSwitch::Stop) {
-        window.StopProtection();
-        return StartupOutcome::Terminate;
+        if (window.StopProtection(&error))
+            return StartupOutcome::Terminate;
+        std::cerr << "kv: " << error << "\n";
+        return StartupOutcome::Failed;
     }
     StartupOutcome outcome = StartupOutcome::ShowWindow;
     if (start == StartSwitch::Tray) {
@@ -126,8 +142,10 @@ StartupOutcome RunStartup(TSecFrm& window, StartSwitch start) {
     window.LoadUserGroups();
     window.UpdateCaption();
     window.Modified().Clear();
-    if (store.ReadBool("FirstTime", true)) {
-        window.OpenHelp("Topic70");
+    if (window.Damage().Found()) {
+        // Not a first start: the damaged file's settings are just not readable.
+    } else if (store.ReadBool("FirstTime", true)) {
+        window.ShowFirstSteps();
     } else {
         window.Hardening().ApplyMsDosModePolicy(store.ReadBool("DisableMSDOS", true));
     }

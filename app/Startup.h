@@ -19,7 +19,12 @@ bool HandleInfoSwitch(const std::vector<std::string>& args, std::string* output)
 class TSecFrm;
 
 /// What the process does after startup.
-enum class StartupOutcome { Terminate, Failed, ShowWindow, StayHidden };
+/// Refused: the password gate was not passed (three wrong tries, or no one
+/// to ask); the process says so on stderr and ends with 1.
+enum class StartupOutcome { Terminate, Failed, Refused, ShowWindow, StayHidden };
+
+inline constexpr char kRefusedText[] =
+    "kv: the administrator's password was not given: the settings stay closed\n";
 
 /// The startup routine: runs once between the creation of the main window and
 /// the message loop.

@@ -112,6 +112,9 @@ int main(int argc, char** argv) {
             return 0;
         case kv::StartupOutcome::Failed:
             return 1;
+        case kv::StartupOutcome::Refused:
+            std::fputs(kv::kRefusedText, stderr);
+            return 1;
         case kv::StartupOutcome::ShowWindow:
             window.show();
             window.activateWindow();

@@ -123,6 +123,42 @@ bool NeedsOpenEvents(std::string_view folder) {
     return folder.empty() || folder == "/" || InSystemTree(folder);
 }
 
+namespace {
+
+std::vector<std::string_view> Items(std::string_view list) {
+    std::vector<std::string_view> items;
+    std::size_t at = 0;
+    while (at <= list.size()) {
+        const std::size_t end = std::min(list.find(';', at), list.size());
+        const std::string_view item = list.substr(at, end - at);
+        if (!item.empty() && !IsPlaceholder(item))
+            items.push_back(item);
+        at = end + 1;
+    }
+    return items;
+}
+
+/// Whether the decisions of `e` for processes of `uid` depend on the process.
+bool DependsOnProcess(const Entry& e, uid_t uid) {
+    const std::vector<std::string_view> processes = Items(e.Processes);
+    if (processes.size() != 1 || processes.front() != "*")
+        return true;
+    for (std::string_view excluded : Items(e.ExcludeProc)) {
+        // Only root's processes can be the program (see Policy::ProcessOf).
+        if (uid != 0 && ProcessBaseName(excluded) == kProgramProcess)
+            continue;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool Policy::CallerDependent(std::string_view path) const {
+    return callerDependent_ && callerDependent_->Size() > 0 &&
+           callerDependent_->Decide(kFullBit, path, "").refused;
+}
+
 std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t generation,
                                           const std::string& program,
                                           std::shared_ptr<DenialLog> denials) {
@@ -130,6 +166,7 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
     std::vector<std::string> folders;
     // Program names are resolved again: a package upgrade replaces executables.
     tables.RefreshPrograms();
+    std::vector<Entry> dependent;
     for (auto& [uid, table] : tables.All()) {
         if (!table.Active())
             continue;
@@ -157,10 +194,19 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         rules.hide = std::make_shared<const MatchIndex>(hiding, tables.Programs());
         std::stable_sort(rules.folders.begin(), rules.folders.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
+        rules.processMatters =
+            std::any_of(table.Entries().begin(), table.Entries().end(),
+                        [uid](const Entry& e) { return DependsOnProcess(e, uid); });
+        for (const Entry& e : table.Entries()) {
+            if (e.dwOperation & kCallerDependentBits)
+                dependent.push_back({kFullBit, e.FileMask, "ExcludeFiles", "*", "ExProc"});
+        }
         users.emplace(uid, std::move(rules));
     }
-    return std::make_shared<const Policy>(std::move(users), std::move(folders), generation, program,
-                                          std::move(denials));
+    auto policy = std::make_shared<Policy>(std::move(users), std::move(folders), generation,
+                                           program, std::move(denials));
+    policy->callerDependent_ = std::make_shared<const MatchIndex>(dependent);
+    return policy;
 }
 
 }  // namespace kv::driver

@@ -86,7 +86,17 @@ struct UserRules {
     /// or removing `folder` would carry that item out of the entry's reach;
     /// kAllowed when there is none.
     std::uint32_t ProtectedBelow(std::string_view folder) const;
+    /// Whether some entry's decision depends on the calling process (its
+    /// Processes or ExcludeProc name programs); when not, no decision needs
+    /// the caller's executable.
+    bool processMatters = true;
 };
+
+/// The bits whose refusal changes what a caller is told about an item by
+/// lookups and attributes: answers on items such entries can match differ
+/// between callers, and must never be kept by the kernel.
+inline constexpr std::uint32_t kCallerDependentBits =
+    0x8 | 0x100 | 0x200 | 0x400 | 0x8000 | 0x10000;
 
 /// What the enforcement engines decide with: the rules of every active table,
 /// replaced as a whole at one point (engines keep the snapshot a decision
@@ -113,16 +123,24 @@ public:
     /// program run by a user reaches the administrator's files through the
     /// service anyway.
     std::string ProcessOf(std::string path, uid_t uid) const;
+    /// Whether an entry of any active table can make the lookup or the
+    /// attributes of `path` differ between callers (whatever their program).
+    bool CallerDependent(std::string_view path) const;
     /// Where the engines record refusals; null: nowhere.
     DenialLog* Denials() const { return denials_.get(); }
     bool Empty() const { return users_.empty(); }
     const std::unordered_map<uid_t, UserRules>& Users() const { return users_; }
 
 private:
+    friend std::shared_ptr<const Policy> BuildPolicy(TableSet&, std::uint64_t, const std::string&,
+                                                     std::shared_ptr<DenialLog>);
+
     std::unordered_map<uid_t, UserRules> users_;
     std::vector<std::string> folders_;
     std::uint64_t generation_ = 0;
     std::string program_;  ///< the program's executable; empty: none is trusted
+    /// Every active entry with a caller-dependent bit, for any process.
+    std::shared_ptr<const MatchIndex> callerDependent_;
     std::shared_ptr<DenialLog> denials_;
 };
 

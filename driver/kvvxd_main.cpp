@@ -18,7 +18,6 @@
 #include "driver/Service.h"
 #include "driver/SystemdNotify.h"
 #include "driver/events/OpenEvents.h"
-#include "driver/mounts/MountGuard.h"
 #include "driver/mounts/MountSet.h"
 #include "enforce/SettingsAuthority.h"
 #include "platform/Paths.h"
@@ -173,19 +172,17 @@ int main(int argc, char** argv) {
 
     // Protection mounts need root; without it the service keeps its tables
     // and answers checks, and enforces nothing.
-    kv::driver::mounts::MountGuard guard;
     std::unique_ptr<kv::driver::mounts::MountSet> mounts;
     kv::driver::events::OpenEvents openEvents(options.programPath, settingsPath, OwnExecutable(),
                                               options.log);
     if (::geteuid() == 0) {
-        std::string guardError;
-        if (!guard.Start(&guardError))
-            options.log("cannot start the mount guard: " + guardError);
         if (std::string eventsError; !openEvents.Start(&eventsError))
             options.log("cannot start the open-event responder: " + eventsError);
+        // Recorded beside the state: a successor finds the mounts of a
+        // service that died, and takes them over.
         mounts = std::make_unique<kv::driver::mounts::MountSet>(
-            ReservedFolders(options, settingsPath), guard.Running() ? &guard : nullptr,
-            options.log);
+            ReservedFolders(options, settingsPath),
+            options.statePath.empty() ? std::string() : options.statePath + ".mounts", options.log);
         options.policyChanged = [&mounts,
                                  &openEvents](const std::shared_ptr<const kv::driver::Policy>& p) {
             mounts->Apply(p);
@@ -252,6 +249,5 @@ int main(int argc, char** argv) {
     g_service = nullptr;
     mounts.reset();
     openEvents.Stop();
-    guard.Stop();
     return 0;
 }

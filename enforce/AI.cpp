@@ -122,6 +122,14 @@ void TDodiInterceptor::SetActive(bool value) {
         RaiseError(kActivateFailed, returned_);
 }
 
+bool TDodiInterceptor::Deactivate() {
+    if (Send(code::kDeactivate, nullptr, 0, &returned_))
+        active_ = false;
+    if (!success_)
+        RaiseError(kActivateFailed, returned_);
+    return success_;
+}
+
 void TDodiInterceptor::SetPassword(const std::string& password) {
     password_ = password;
 }

@@ -74,8 +74,13 @@ public:
     std::uint32_t NumEntries();
 
     bool Active() const { return active_; }
+    /// Whether the service's device is open (it answered and has not gone away).
+    bool Connected() const { return device_.IsOpen(); }
     /// Sends activate or deactivate when the value differs from `Active`.
     void SetActive(bool value);
+    /// Sends deactivate whatever `Active` says: a table that an earlier run
+    /// activated is switched off as well. False when it was refused.
+    bool Deactivate();
     bool Success() const { return success_; }
     bool ClearOnDestroy() const { return clearOnDestroy_; }
     void SetClearOnDestroy(bool value) { clearOnDestroy_ = value; }

@@ -31,20 +31,35 @@ std::string TProtectionControl::CurrentUserPrincipal() const {
     return PrincipalOfUser(store_, currentUserName_());
 }
 
-void TProtectionControl::StartUserProtection() {
-    if (!serviceLoadsRules_ || !interceptor_.LoadOwnRules())
-        compiler_.CompileRules(CurrentUserPrincipal());
+bool TProtectionControl::StartUserProtection(std::string* error) {
+    auto fail = [error](const std::string& reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (serviceLoadsRules_ && interceptor_.LoadOwnRules())
+        return true;
+    compiler_.CompileRules(CurrentUserPrincipal());
     std::uint32_t count = 0;
-    if (interceptor_.GetEntryCount(count) && count > 0) {
-        interceptor_.SetClearOnDestroy(false);
-        interceptor_.SetActive(true);
-    }
+    if (!interceptor_.GetEntryCount(count))
+        return fail(kNotStartedMessage);
+    if (count == 0)
+        return true;  // nothing to protect for this user
+    interceptor_.SetClearOnDestroy(false);
+    interceptor_.SetActive(true);
+    if (!interceptor_.Active())
+        return fail("The interceptor service refused to start protection.");
+    return true;
 }
 
-void TProtectionControl::StopProtection() {
-    interceptor_.SetActive(false);
-    interceptor_.ClearEntries();
+bool TProtectionControl::StopProtection(std::string* error) {
+    // This run may not be the one that activated the table.
+    const bool deactivated = interceptor_.Deactivate();
+    const bool stopped = deactivated && interceptor_.ClearEntries();
     interceptor_.SetClearOnDestroy(true);
+    if (!stopped && error)
+        *error = "The interceptor service refused to stop protection, or does not answer.";
+    return stopped;
 }
 
 void TProtectionControl::cmdAutorunExecute() {
@@ -70,9 +85,14 @@ void TProtectionControl::cmdStartExecute() {
     const bool selected = !compiler_.ResolvePrefix("").empty();
     if (selected)
         compiler_.CompileRules("");
-    if (selected && interceptor_.GetEntryCount(count) && count > 0) {
+    const bool answered = selected && interceptor_.GetEntryCount(count);
+    if (answered && count > 0) {
         interceptor_.SetActive(true);
         view_.Show(interceptor_.Active() ? ProtectionState::Testing : ProtectionState::Stopped);
+    } else if (selected && !answered) {
+        // The rules may be fine: it is the service that is missing.
+        prompts_.Message(kNotStartedMessage, "Kestrava", Buttons::Ok, MessageIcon::Warning);
+        view_.Show(ProtectionState::Stopped);
     } else {
         prompts_.Message(kNoProtectionMessage, "Kestrava", Buttons::Ok, MessageIcon::None);
         view_.Show(ProtectionState::Stopped);

@@ -42,13 +42,17 @@ public:
     /// interceptor reports entries; kept after the program ends. With
     /// `SetServiceLoadsRules`, the service compiles them from the settings it
     /// keeps (compiled here only when it cannot).
-    void StartUserProtection();
+    /// False, with the reason in `error`, when no protection was started:
+    /// the service does not answer, or it refused.
+    bool StartUserProtection(std::string* error = nullptr);
     /// For a program run by a user other than the administrator: the logon
     /// start asks the service for the user's rules, so that it needs neither
     /// the settings file nor the right to clear the user's table.
     void SetServiceLoadsRules(bool value) { serviceLoadsRules_ = value; }
     /// Deactivates and empties the interceptor; nothing is kept at exit.
-    void StopProtection();
+    /// False, with the reason in `error`, when the service does not answer or
+    /// refused (a user's stop without the administrator's password).
+    bool StopProtection(std::string* error = nullptr);
 
     void cmdAutorunExecute();  ///< Start Protection
     void cmdStartExecute();    ///< Test Protection

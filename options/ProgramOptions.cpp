@@ -33,7 +33,11 @@ void TPrOptFrmLogic::OKButtonClick() {
     TWipedString password(form_->PasswordText());
     {
         TWipedString confirm(form_->ConfirmText());
-        if (password.str() != confirm.str()) {
+        TWipedString stored(store_.ReadString("Password", ""));
+        // The password shown and not touched needs no confirmation: OK keeps it.
+        const bool untouched = password.str() == stored.str() && confirm.str().empty();
+        // The same comparison as the password prompt's.
+        if (!untouched && !PasswordsMatch(password.str(), confirm.str())) {
             prompts_.Message(kConfirmAgainText, kConfirmAgainTitle, Buttons::Ok, MessageIcon::None);
             form_->ClearConfirm();
             return;

@@ -16,11 +16,6 @@
 namespace kv::platform {
 namespace {
 
-bool IsFolder(const std::string& path) {
-    struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 bool CannotLogOn(std::string_view shell) {
     const std::size_t slash = shell.rfind('/');
     const std::string_view base = slash == std::string_view::npos ? shell : shell.substr(slash + 1);
@@ -35,7 +30,8 @@ std::vector<Account> LoginAccounts(const std::vector<PasswdEntry>& entries) {
         if (e.name.empty())
             continue;
         const bool root = e.uid == 0;
-        if (!root && (e.uid < 1000 || CannotLogOn(e.shell) || !IsFolder(e.home)))
+        // An account whose home folder does not exist yet can log on all the same.
+        if (!root && (e.uid < 1000 || CannotLogOn(e.shell)))
             continue;
         bool seen = false;
         for (const Account& a : accounts)
@@ -105,6 +101,16 @@ std::string AccountNameOf(uid_t uid) {
     if (!found || !found->pw_name)
         return uid == 0 ? "root" : "";
     return found->pw_name;
+}
+
+long AccountUid(const std::string& name) {
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    while (::getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    return found ? static_cast<long>(found->pw_uid) : -1;
 }
 
 bool RunsAsRoot() {

@@ -26,7 +26,7 @@ struct PasswdEntry {
 };
 
 /// The entries that count as user profiles: root, and every account with a
-/// UID of 1000 or more whose home folder exists. Accounts whose shell is
+/// UID of 1000 or more (whether or not its home folder exists yet). Accounts whose shell is
 /// "nologin" or "false" are left out (they cannot log on, e.g. "nobody");
 /// root always stays. A name listed twice counts once (the first one).
 std::vector<Account> LoginAccounts(const std::vector<PasswdEntry>& entries);
@@ -40,6 +40,9 @@ std::vector<Account> AccountsFromPasswdFile(const std::string& path);
 /// The login name of `uid` from the account database; "root" for uid 0 when
 /// the database does not say, else empty when it has no such account.
 std::string AccountNameOf(uid_t uid);
+
+/// The uid of the login name `name`; -1 when the account database has none.
+long AccountUid(const std::string& name);
 
 /// Whether the process runs as root (its effective uid).
 bool RunsAsRoot();

@@ -32,13 +32,22 @@ bool InterceptorDevice::Request(std::uint32_t code, const std::optional<std::str
     return reply.success;
 }
 
+bool InterceptorDevice::Exchange(const kv::driver::Request& request, kv::driver::Reply* reply) {
+    *reply = {};
+    if (!client_.IsOpen()) {
+        lastError_ = "the interceptor device is not open";
+        return false;
+    }
+    return client_.Transact(request, reply, &lastError_);
+}
+
 std::optional<std::string> InterceptorDevice::FolderCoverage(const std::string& folder) {
     kv::driver::Request request;
     request.code = kv::driver::code::kGetFolderCoverage;
     request.path = folder;
     request.outputSize = 4096;
     kv::driver::Reply reply;
-    if (!client_.IsOpen() || !client_.Transact(request, &reply, &lastError_) || !reply.success)
+    if (!Exchange(request, &reply) || !reply.success)
         return std::nullopt;
     return reply.output;
 }

@@ -45,6 +45,9 @@ public:
     /// its coverage answer ("mount ...", "not enforced: ..."); nullopt when
     /// no service answers.
     std::optional<std::string> FolderCoverage(const std::string& folder);
+    /// Sends a request with its input as it is and receives the whole reply,
+    /// output bytes included. False when the exchange failed (no reply).
+    [[nodiscard]] bool Exchange(const kv::driver::Request& request, kv::driver::Reply* reply);
 
     /// Why the last open or request failed, for logging.
     const std::string& LastError() const { return lastError_; }

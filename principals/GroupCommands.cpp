@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "settings/Encript.h"
+
 namespace kv {
 
 namespace {
@@ -42,6 +44,16 @@ void TGroupCommands::cmdNewGroupExecute() {
     // such a group could not keep its members or its protection.
     if (name->find_first_of(std::string("=\r\n\0", 4)) != std::string::npos) {
         prompts_.Message(kBadGroupName, "New User Group", Buttons::Ok, MessageIcon::None);
+        return;
+    }
+    // A nameless group cannot be chosen or told apart; "_" would end the
+    // group's part of its settings keys ("g_<group>_P_...") early.
+    if (TrimSpaces(*name).empty()) {
+        prompts_.Message(kEmptyGroupName, "New User Group", Buttons::Ok, MessageIcon::None);
+        return;
+    }
+    if (name->find('_') != std::string::npos) {
+        prompts_.Message(kUnderscoreGroupName, "New User Group", Buttons::Ok, MessageIcon::None);
         return;
     }
     if (tree_.FindNodeByText(*name)) {
@@ -111,6 +123,8 @@ void TGroupCommands::cmdMoveUserExecute(const std::vector<std::string>& profiles
     // Only the offered entries are taken: a typed name that names some other
     // node (a group in the add case, a user in the move case) changes nothing.
     if (std::find(request.items.begin(), request.items.end(), *name) == request.items.end()) {
+        prompts_.Message(Quoted(*name) + (addCase ? kNotAUserText : kNotAGroupText),
+                         request.caption, Buttons::Ok, MessageIcon::Warning);
         return;
     }
     TPrincipalTree::Node* found = tree_.FindNodeByText(*name);

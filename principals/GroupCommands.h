@@ -51,6 +51,11 @@ private:
     IGroupDialog& dialog_;
 };
 
+inline constexpr char kEmptyGroupName[] = "A group needs a name !";
+inline constexpr char kUnderscoreGroupName[] = "A group name may not contain \"_\" !";
+/// Follow the quoted name typed in the chooser that names no offered entry.
+inline constexpr char kNotAGroupText[] = " is not one of the groups offered: nothing was changed.";
+inline constexpr char kNotAUserText[] = " is not one of the users offered: nothing was changed.";
 inline constexpr char kBadGroupName[] = "A group name may not contain \"=\" or a line break !";
 
 }  // namespace kv

@@ -28,6 +28,13 @@ std::vector<std::string> TUserDirectory::ProfileNames() const {
     return registry_.SubKeyNames(Hive::LocalMachine, platform::kProfileListKey);
 }
 
+bool TUserDirectory::HasUnsavedUsers() const {
+    const std::vector<std::string> names = ProfileNames();
+    return std::any_of(names.begin(), names.end(), [this](const std::string& name) {
+        return !store_.ReadBool(kKnownUserPrefix + name, false);
+    });
+}
+
 void TUserDirectory::LoadCurrentUser() {
     std::string name = kUnknownUser;
     if (registry_.KeyExists(Hive::LocalMachine, platform::kControlKey)) {
@@ -70,7 +77,11 @@ void TUserDirectory::LoadUserGroups() {
         if (name == currentUserName_)
             toSelect = node;
     }
-    place(kUnknownUser, PrincipalKind::UnknownUser);
+    TPrincipalTree::Node* unknown = place(kUnknownUser, PrincipalKind::UnknownUser);
+    // A logon the program does not know is protected as "Unknown User": the
+    // selection, the caption and the status bar all name that entry.
+    if (currentUserName_ == kUnknownUser)
+        toSelect = unknown;
     if (!toSelect && !tree_.TopLevel().empty())
         toSelect = tree_.DisplayOrder().front();
     tree_.Select(toSelect);

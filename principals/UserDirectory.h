@@ -42,6 +42,9 @@ public:
     const std::string& CurrentUserName() const { return currentUserName_; }
     /// Subkey names of the profile list in enumeration order (empty when it cannot be opened).
     std::vector<std::string> ProfileNames() const;
+    /// Whether an account of the profile list is not yet recorded as known
+    /// (a save records it).
+    bool HasUnsavedUsers() const;
 
 private:
     /// "GroupCount", 0 when damaged, bounded by the store's size.

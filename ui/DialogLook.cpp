@@ -30,24 +30,45 @@ void TDialogLook::Install() {
     qApp->installEventFilter(installed);
 }
 
+namespace {
+
+/// The font a window manager draws titles in is not the dialog's: assume a
+/// large one, bold (icewm's default theme draws 12 points).
+QFont TitleFont(const QWidget& dialog) {
+    QFont font = QApplication::font(&dialog);
+    if (font.pointSizeF() > 0 && font.pointSizeF() < 12)
+        font.setPointSizeF(12);
+    font.setBold(true);
+    return font;
+}
+
+}  // namespace
+
 void TDialogLook::Fit(QWidget& dialog) {
-    QFont titleFont = dialog.font();
-    titleFont.setBold(true);
-    const QFontMetrics metrics(titleFont);
+    const QFontMetrics metrics(TitleFont(dialog));
     const QScreen* screen = ScreenOf(dialog);
-    const int screenWidth = screen ? screen->availableGeometry().width() : 0;
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    // The frame is known once the window manager framed the window; before,
+    // a title bar of about two lines and thin borders are assumed.
+    const QRect frame = dialog.frameGeometry();
+    const bool framed = frame != dialog.geometry();
+    const int titleHeight = framed ? dialog.geometry().top() - frame.top() : metrics.height() * 2;
+    const int border = framed ? dialog.geometry().left() - frame.left() : 4;
     int needed = TitleWidth(metrics.horizontalAdvance(dialog.windowTitle()), metrics.height());
-    if (screenWidth > 0)
-        needed = std::min(needed, screenWidth - (dialog.frameGeometry().width() - dialog.width()));
+    if (!available.isEmpty())
+        needed = std::min(needed, available.width() - 2 * border);
     if (dialog.width() < needed) {
-        const int grow = needed - dialog.width();
         if (dialog.maximumWidth() < needed)
             dialog.setMaximumWidth(needed);
         dialog.setMinimumWidth(needed);
         dialog.resize(needed, dialog.height());
-        dialog.move(dialog.x() - grow / 2, dialog.y());
     }
-    FitWindowToScreen(dialog);
+    if (available.isEmpty())
+        return;
+    // Centred on the window it belongs to, fully on screen, title bar included.
+    const QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+    const QRect ownerFrame = owner && owner->isVisible() ? owner->frameGeometry() : QRect();
+    dialog.setGeometry(DialogPlace(dialog.size(), ownerFrame, available, titleHeight, border));
 }
 
 bool TDialogLook::eventFilter(QObject* watched, QEvent* event) {

@@ -30,6 +30,17 @@ QRect FitToScreen(const QRect& frame, const QRect& available) {
     return fitted;
 }
 
+QRect DialogPlace(const QSize& size, const QRect& owner, const QRect& available, int titleHeight,
+                  int border) {
+    const QRect around = owner.isEmpty() ? available : owner;
+    QRect frame(QPoint(0, 0),
+                QSize(size.width() + 2 * border, size.height() + titleHeight + border));
+    frame.moveCenter(around.center());
+    frame = FitToScreen(frame, available);
+    return QRect(frame.topLeft() + QPoint(border, titleHeight),
+                 frame.size() - QSize(2 * border, titleHeight + border));
+}
+
 int TitleWidth(int textWidth, int lineHeight) {
     // Icon, close button and the gaps between them: about six line heights.
     return textWidth + 6 * std::max(lineHeight, 1);

@@ -20,4 +20,11 @@ QRect FitToScreen(const QRect& frame, const QRect& available);
 /// the title bar, which grows with the font's line height.
 int TitleWidth(int textWidth, int lineHeight);
 
+/// Where a dialog's client area of `size` opens: centred on `owner` (the
+/// owner window's frame; empty: on `available`), kept inside `available`
+/// together with the frame the window manager adds (`titleHeight` above,
+/// `border` on the other sides), so that its title bar is never off screen.
+QRect DialogPlace(const QSize& size, const QRect& owner, const QRect& available, int titleHeight,
+                  int border);
+
 }  // namespace kv::ui

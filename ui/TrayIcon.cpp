@@ -29,6 +29,10 @@ void TRxTrayIcon::SetProtected(bool on) {
     icon_->setIcon(TrayPicture(on));
 }
 
+void TRxTrayIcon::SetStateText(const QString& text) {
+    icon_->setToolTip(text);
+}
+
 bool TRxTrayIcon::Available() {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }

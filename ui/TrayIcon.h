@@ -11,7 +11,7 @@ class QWidget;
 
 namespace kv::ui {
 
-/// The notification-area icon `RxTrayIcon1`: tooltip "Kestrava", the tray
+/// The notification-area icon `RxTrayIcon1`: tooltip "Kestrava" and its state, the tray
 /// menu on a right click, DblClick on a double click. Off at creation.
 class TRxTrayIcon : public QObject {
     Q_OBJECT
@@ -27,6 +27,8 @@ public:
     /// The picture follows the displayed protection state (the tooltip stays).
     void SetProtected(bool on);
     [[nodiscard]] bool Protected() const { return protected_; }
+    /// The tooltip: the program's name and its state ("Kestrava: protection on").
+    void SetStateText(const QString& text);
 
 signals:
     /// OnDblClick: the lead connects it to cmdShowMainClick.

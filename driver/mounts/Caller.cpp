@@ -1,8 +1,6 @@
 #include "driver/mounts/Caller.h"
 
-#include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -36,24 +34,6 @@ ProgramId ProgramOf(pid_t pid) {
     if (::stat(link, &st) != 0)
         return {};
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-}
-
-// glibc's setgroups() changes every thread of the process; the raw system call
-// changes only this one, which is what a server thread acting for one caller needs.
-ActAs::ActAs(uid_t uid, gid_t gid, const gid_t* groups, int groupCount) {
-    if (::syscall(SYS_setgroups, static_cast<long>(groupCount), groups) != 0)
-        return;
-    ::setfsgid(gid);
-    ::setfsuid(uid);
-    // setfsuid/setfsgid report the previous value; check that the new one holds.
-    ok_ = static_cast<uid_t>(::setfsuid(static_cast<uid_t>(-1))) == uid &&
-          static_cast<gid_t>(::setfsgid(static_cast<gid_t>(-1))) == gid;
-}
-
-ActAs::~ActAs() {
-    ::setfsuid(0);
-    ::setfsgid(0);
-    ::syscall(SYS_setgroups, 0L, nullptr);
 }
 
 }  // namespace kv::driver::mounts

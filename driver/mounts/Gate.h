@@ -63,6 +63,8 @@ private:
     Decision Decide(std::uint32_t bits, std::string_view path, bool folder = false);
     const std::string& Process();
     int Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry);
+    /// The process name decisions use: empty when none depends on it.
+    std::string_view DecidingProcess();
 
     const Policy& policy_;
     const UserRules* rules_;

@@ -7,7 +7,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,17 +52,78 @@ void InstallWakeSignal() {
     (void)installed;
 }
 
+/// The mount attributes of MountFlags for the new mount interface.
+unsigned int MountAttributes(unsigned long flags) {
+    unsigned int attributes = 0;
+    if (flags & MS_NOSUID)
+        attributes |= MOUNT_ATTR_NOSUID;
+    if (flags & MS_NODEV)
+        attributes |= MOUNT_ATTR_NODEV;
+    if (flags & MS_NOEXEC)
+        attributes |= MOUNT_ATTR_NOEXEC;
+    if (flags & MS_RDONLY)
+        attributes |= MOUNT_ATTR_RDONLY;
+    return attributes;
+}
+
+#ifndef MOVE_MOUNT_BENEATH
+#define MOVE_MOUNT_BENEATH 0x00000200
+#endif
+
+/// Mounts the file system of `device` beneath the top mount at `at`; its
+/// device number ("major:minor"), or the empty text with errno set.
+std::string MountBeneath(int device, int folderFd, const std::string& at) {
+    const int fs = ::fsopen("fuse", FSOPEN_CLOEXEC);
+    if (fs < 0)
+        return {};
+    const std::string fd = std::to_string(device);
+    const bool configured = ::fsconfig(fs, FSCONFIG_SET_STRING, "source", "kestrava", 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_SET_STRING, "subtype", "kestrava", 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_SET_STRING, "fd", fd.c_str(), 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_SET_STRING, "rootmode", "40000", 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_SET_STRING, "user_id", "0", 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_SET_STRING, "group_id", "0", 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_SET_FLAG, "allow_other", nullptr, 0) == 0 &&
+                            ::fsconfig(fs, FSCONFIG_CMD_CREATE, nullptr, nullptr, 0) == 0;
+    const int mounted =
+        configured ? ::fsmount(fs, FSMOUNT_CLOEXEC, MountAttributes(MountFlags(folderFd))) : -1;
+    const int error = errno;
+    ::close(fs);
+    if (mounted < 0) {
+        errno = error;
+        return {};
+    }
+    // Without asking the file system, which answers only once it is served.
+    struct statx st;
+    std::string number;
+    if (::statx(mounted, "", AT_EMPTY_PATH | AT_STATX_DONT_SYNC, STATX_TYPE, &st) == 0 &&
+        ::move_mount(mounted, "", AT_FDCWD, at.c_str(),
+                     MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_BENEATH) == 0)
+        number = std::to_string(st.stx_dev_major) + ":" + std::to_string(st.stx_dev_minor);
+    const int moveError = errno;
+    ::close(mounted);  // a mount never attached goes with its descriptor
+    errno = moveError;
+    return number;
+}
+
 }  // namespace
 
 std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedPolicy& policy,
                                      std::string* error) {
-    std::unique_ptr<Mount> mount(new Mount());
-    mount->folder_ = folder;
     const int folderFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (folderFd < 0) {
         *error = "cannot open " + folder + ": " + std::strerror(errno);
         return nullptr;
     }
+    return CreateAt(folder, folderFd, folder, Placement::kOnTop, policy, error);
+}
+
+std::unique_ptr<Mount> Mount::CreateAt(const std::string& folder, int folderFd,
+                                       const std::string& at, Placement placement,
+                                       const PublishedPolicy& policy, std::string* error) {
+    std::unique_ptr<Mount> mount(new Mount());
+    mount->folder_ = folder;
+    mount->record_ = RecordFolder(folder, folderFd);
     mount->fs_ = std::make_unique<ProtectionFs>(folder, folderFd, policy);
 
     // The service mounts the device itself (it runs as root) and hands the
@@ -70,18 +133,26 @@ std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedP
         *error = std::string("cannot open /dev/fuse: ") + std::strerror(errno);
         return nullptr;
     }
-    const std::string options =
-        "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0,allow_other";
-    if (::mount("kestrava", folder.c_str(), std::string(kMountType).c_str(), MountFlags(folderFd),
-                options.c_str()) != 0) {
-        *error = "cannot mount over " + folder + ": " + std::strerror(errno);
-        ::close(device);
-        return nullptr;
+    if (placement == Placement::kBeneath) {
+        mount->device_ = MountBeneath(device, folderFd, at);
+        if (mount->device_.empty()) {
+            *error = "cannot mount beneath the mount at " + at + ": " + std::strerror(errno);
+            ::close(device);
+            return nullptr;
+        }
+    } else {
+        const std::string options =
+            "fd=" + std::to_string(device) + ",rootmode=40000,user_id=0,group_id=0,allow_other";
+        if (::mount("kestrava", at.c_str(), std::string(kMountType).c_str(), MountFlags(folderFd),
+                    options.c_str()) != 0) {
+            *error = "cannot mount over " + at + ": " + std::strerror(errno);
+            ::close(device);
+            return nullptr;
+        }
+        const std::vector<MountLine> mounts = ReadMountInfo();
+        const MountLine* top = TopMountAt(mounts, at);
+        mount->device_ = top && top->fsType == kMountType ? top->device : std::string();
     }
-    const MountLine* top = nullptr;
-    const std::vector<MountLine> mounts = ReadMountInfo();
-    top = TopMountAt(mounts, folder);
-    mount->device_ = top && top->fsType == kMountType ? top->device : std::string();
 
     std::string program = "kvvxd";
     char* argv[] = {program.data(), nullptr};
@@ -91,7 +162,7 @@ std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedP
     const std::string deviceName = "/dev/fd/" + std::to_string(device);
     if (!mount->session_ || fuse_session_mount(mount->session_, deviceName.c_str()) != 0) {
         *error = "cannot start a file system session for " + folder;
-        ::umount2(folder.c_str(), MNT_DETACH);
+        mount->Detach();
         if (mount->session_)
             fuse_session_destroy(mount->session_);
         else
@@ -99,6 +170,7 @@ std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedP
         mount->session_ = nullptr;
         return nullptr;
     }
+    mount->fs_->Notifier().Start(mount->session_);
     InstallWakeSignal();
     mount->running_ = kThreads;
     for (int i = 0; i < kThreads; ++i) {
@@ -110,7 +182,30 @@ std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedP
     return mount;
 }
 
+MountRecord Mount::Record() const {
+    MountRecord record = record_;
+    record.device = device_;
+    return record;
+}
+
+std::string Mount::Location() const {
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    const MountLine* ours = FindMount(mounts, device_);
+    return ours ? ours->mountPoint : std::string();
+}
+
+void Mount::Detach() {
+    // Where the mount is now (a folder above it may have moved), and only
+    // while it is the top-most mount there: never another's stacked on it.
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    if (const MountLine* ours = FindMount(mounts, device_)) {
+        if (const MountLine* top = TopMountAt(mounts, ours->mountPoint); top == ours)
+            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
+    }
+}
+
 void Mount::Serve() {
+    ProtectionFs::PrepareServingThread();
     // Each request wakes one blocked reader, so idle threads cost nothing.
     fuse_buf buffer{};
     while (!stopping_.load() && !fuse_session_exited(session_)) {
@@ -127,13 +222,7 @@ void Mount::Serve() {
 void Mount::Unmount() {
     // Detach first, so no new request comes in by path; then stop the
     // threads and close the device, which ends the connection.
-    // Where the mount is now (a folder above it may have moved), and only
-    // while it is the top-most mount there: never another's stacked on it.
-    const std::vector<MountLine> mounts = ReadMountInfo();
-    if (const MountLine* ours = FindMount(mounts, device_)) {
-        if (const MountLine* top = TopMountAt(mounts, ours->mountPoint); top == ours)
-            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
-    }
+    Detach();
     stopping_ = true;
     // A thread may be about to block when the signal comes: signal again
     // until every thread has seen the stop.
@@ -145,6 +234,8 @@ void Mount::Unmount() {
     for (std::thread& t : threads_)
         t.join();
     threads_.clear();
+    if (fs_)
+        fs_->Notifier().Stop();
     if (session_) {
         fuse_session_exit(session_);
         fuse_session_destroy(session_);  // closes the device: the connection ends

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace kv::driver::mounts {
 
@@ -53,8 +54,11 @@ std::vector<MountLine> ParseMountInfo(std::string_view text) {
             ++dash;
         if (f.size() < 7 || dash + 2 >= f.size())
             continue;
-        mounts.push_back(
-            {std::string(f[2]), Unescape(f[4]), Unescape(f[dash + 1]), Unescape(f[dash + 2])});
+        MountLine line{std::string(f[2]), Unescape(f[4]), Unescape(f[dash + 1]),
+                       Unescape(f[dash + 2])};
+        line.id = std::atoi(std::string(f[0]).c_str());
+        line.parent = std::atoi(std::string(f[1]).c_str());
+        mounts.push_back(std::move(line));
     }
     return mounts;
 }
@@ -86,7 +90,12 @@ const MountLine* FindMount(const std::vector<MountLine>& mounts, std::string_vie
 const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_view folder) {
     const MountLine* top = nullptr;
     for (const MountLine& m : mounts) {
-        if (m.mountPoint == folder)
+        if (m.mountPoint != folder)
+            continue;
+        const bool covered = std::any_of(mounts.begin(), mounts.end(), [&](const MountLine& o) {
+            return o.mountPoint == folder && o.parent == m.id && &o != &m;
+        });
+        if (!covered)
             top = &m;
     }
     return top;

@@ -12,6 +12,8 @@ struct MountLine {
     std::string mountPoint;
     std::string fsType;
     std::string source;
+    int id = 0;  ///< the mount's id (as name_to_handle_at reports it)
+    int parent = 0;
 };
 
 /// The file system type of protection mounts.
@@ -25,7 +27,8 @@ std::vector<MountLine> ReadMountInfo();
 /// The protection mount with device number `device`, wherever it is now (a
 /// folder above it may have been moved), or null.
 const MountLine* FindMount(const std::vector<MountLine>& mounts, std::string_view device);
-/// The last (top-most) mount at `folder`, or null.
+/// The top-most mount at `folder` (the one no other mount there is stacked
+/// on; a mount put beneath another is listed after it), or null.
 const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_view folder);
 
 }  // namespace kv::driver::mounts

@@ -1,13 +1,17 @@
 #include "driver/mounts/MountSet.h"
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "driver/mounts/Mount.h"
-#include "driver/mounts/MountGuard.h"
+#include "driver/mounts/MountInfo.h"
+#include "driver/mounts/ProtectionFs.h"
 
 namespace kv::driver::mounts {
 
@@ -93,60 +97,148 @@ MountPlan PlanMounts(const std::vector<std::string>& entryFolders,
     return plan;
 }
 
-MountSet::MountSet(std::vector<std::string> reserved, MountGuard* guard,
+MountSet::MountSet(std::vector<std::string> reserved, std::string recordsPath,
                    std::function<void(const std::string&)> log)
-    : reserved_(std::move(reserved)), guard_(guard), log_(std::move(log)) {}
+    : reserved_(std::move(reserved)), recordsPath_(std::move(recordsPath)), log_(std::move(log)) {
+    FindDeadMounts();
+}
 
 MountSet::~MountSet() {
-    for (auto& [folder, mount] : mounts_) {
-        if (guard_)
-            guard_->Removed(mount->Device());
-        mount.reset();
+    mounts_.clear();
+    retiring_.clear();
+    SaveRecords();
+}
+
+void MountSet::Log(const std::string& line) const {
+    if (log_)
+        log_(line);
+}
+
+void MountSet::FindDeadMounts() {
+    if (recordsPath_.empty())
+        return;
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    for (const MountRecord& record : ReadMountRecords(recordsPath_)) {
+        const MountLine* line = FindMount(mounts, record.device);
+        if (!line)
+            continue;
+        // Only a mount whose service is gone: it answers nothing.
+        struct stat st;
+        if (::stat(line->mountPoint.c_str(), &st) == 0 || errno != ENOTCONN)
+            continue;
+        dead_[record.folder] = {record, line->mountPoint};
+        Log("found the mount of a service that ended over " + line->mountPoint);
     }
+}
+
+std::unique_ptr<Mount> MountSet::MountFolder(const std::string& folder, std::string* error) {
+    const auto dead = dead_.find(folder);
+    if (dead == dead_.end())
+        return Mount::Create(folder, policy_, error);
+    const Dead found = dead->second;
+    dead_.erase(dead);
+    auto detachDead = [&] {
+        const std::vector<MountLine> mounts = ReadMountInfo();
+        const MountLine* top = TopMountAt(mounts, found.location);
+        if (top && top->device == found.record.device)
+            ::umount2(found.location.c_str(), MNT_DETACH);
+    };
+    const int folderFd = OpenRecordedFolder(found.record);
+    if (folderFd < 0) {
+        Log("cannot open " + folder + " again by its handle: " + std::strerror(errno));
+        detachDead();
+        return Mount::Create(folder, policy_, error);
+    }
+    std::unique_ptr<Mount> mount = Mount::CreateAt(folder, ::dup(folderFd), found.location,
+                                                   Mount::Placement::kBeneath, policy_, error);
+    if (mount) {
+        detachDead();
+        ::close(folderFd);
+        Log("took over the protection of " + folder + " at " + found.location);
+        return mount;
+    }
+    // A kernel without mounts beneath: the folder is uncovered for a moment.
+    Log(*error + "; replacing the mount at " + found.location + " instead");
+    detachDead();
+    return Mount::CreateAt(folder, folderFd, found.location, Mount::Placement::kOnTop, policy_,
+                           error);
+}
+
+void MountSet::Retire(std::unique_ptr<Mount> mount) {
+    Log("detaching " + mount->Folder());
+    mount->Detach();
+    retiring_.push_back(std::move(mount));
+}
+
+std::size_t MountSet::Retiring() {
+    retiring_.remove_if([](const std::unique_ptr<Mount>& m) { return m->Finished(); });
+    return retiring_.size();
 }
 
 void MountSet::Apply(const std::shared_ptr<const Policy>& policy) {
     policy_.Publish(policy);
+    Retiring();
     // A mount stays while its folder is named, also when a folder above it
     // was moved away with it (its files are still the protected ones).
     const MountPlan plan =
         PlanMounts(policy->Folders(), reserved_, [this](const std::string& folder) {
-            return mounts_.contains(folder) ? NotMounted::kMounted : CheckFolder(folder);
+            return mounts_.contains(folder) || dead_.contains(folder) ? NotMounted::kMounted
+                                                                      : CheckFolder(folder);
         });
     skipped_ = plan.skipped;
     for (auto it = mounts_.begin(); it != mounts_.end();) {
         if (std::binary_search(plan.folders.begin(), plan.folders.end(), it->first)) {
+            // What the kernel keeps was answered under the old policy.
+            it->second->Fs().Notifier().All();
             ++it;
             continue;
         }
-        if (guard_)
-            guard_->Removed(it->second->Device());
-        if (log_)
-            log_("unmounting " + it->first);
+        Retire(std::move(it->second));
         it = mounts_.erase(it);
     }
     for (const std::string& folder : plan.folders) {
         if (mounts_.contains(folder))
             continue;
         std::string error;
-        std::unique_ptr<Mount> mount = Mount::Create(folder, policy_, &error);
+        std::unique_ptr<Mount> mount = MountFolder(folder, &error);
         if (!mount) {
-            if (log_)
-                log_(error);
+            Log(error);
             continue;
         }
-        if (guard_)
-            guard_->Made(mount->Device(), folder);
-        if (log_)
-            log_("protection mount over " + folder);
+        Log("protection mount over " + folder);
         mounts_.emplace(folder, std::move(mount));
     }
+    // Dead mounts of folders no longer protected go.
+    for (const auto& [folder, dead] : dead_) {
+        const std::vector<MountLine> mounts = ReadMountInfo();
+        const MountLine* top = TopMountAt(mounts, dead.location);
+        if (top && top->device == dead.record.device)
+            ::umount2(dead.location.c_str(), MNT_DETACH);
+    }
+    dead_.clear();
+    SaveRecords();
+}
+
+void MountSet::SaveRecords() {
+    if (recordsPath_.empty())
+        return;
+    std::vector<MountRecord> records;
+    for (const auto& [folder, mount] : mounts_)
+        records.push_back(mount->Record());
+    for (const auto& [folder, dead] : dead_)
+        records.push_back(dead.record);
+    if (!WriteMountRecords(recordsPath_, records))
+        Log("cannot write " + recordsPath_ + ": " + std::strerror(errno));
 }
 
 std::vector<std::string> MountSet::Folders() const {
     std::vector<std::string> folders;
-    for (const auto& [folder, mount] : mounts_)
-        folders.push_back(folder);
+    for (const auto& [folder, mount] : mounts_) {
+        const std::string location = mount->Location();
+        folders.push_back(location.empty() || location == folder
+                              ? folder
+                              : folder + " (now at " + location + ")");
+    }
     return folders;
 }
 

@@ -1,17 +1,18 @@
 #pragma once
 
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "driver/Policy.h"
+#include "driver/mounts/MountRecords.h"
 
 namespace kv::driver::mounts {
 
 class Mount;
-class MountGuard;
 
 /// Why a folder that an entry names gets no protection mount.
 enum class NotMounted { kMounted, kSystemFolder, kReserved, kMissing, kNotCanonical, kInside };
@@ -34,15 +35,24 @@ const char* Describe(NotMounted reason);
 
 /// The protection mounts of the service, made and taken down to follow the
 /// policy. Used by the service thread only.
+///
+/// A policy change never takes down the mount of a folder that stays
+/// protected: the mounts decide with the new policy from the next request
+/// on. A mount no longer needed is detached and served on until files open
+/// in it are closed. The mounts are recorded (`recordsPath`), so that after
+/// a crash, when the dead mounts refuse everything, the next service puts
+/// its own beneath them before it detaches them: the folders are never
+/// uncovered, also when a folder above them was moved meanwhile.
 class MountSet {
 public:
-    MountSet(std::vector<std::string> reserved, MountGuard* guard,
+    MountSet(std::vector<std::string> reserved, std::string recordsPath,
              std::function<void(const std::string&)> log);
     ~MountSet();
 
-    /// Publishes `policy` to the mounts and mounts or unmounts folders to match it.
+    /// Publishes `policy` to the mounts and mounts or detaches folders to match it.
     void Apply(const std::shared_ptr<const Policy>& policy);
-    /// The folders mounted now.
+    /// The folders mounted now, each with where its mount is when a folder
+    /// above it was moved ("/a/b (now at /a/c/b)").
     std::vector<std::string> Folders() const;
     /// How an entry naming `folder` is enforced: "mount <folder>" (the mount
     /// that covers it), or "not enforced: <why>".
@@ -50,13 +60,29 @@ public:
     /// How an entry naming `folder` would be enforced, whether or not one
     /// does now: "mount <folder>" or "not enforced: <why>".
     std::string FolderCoverage(const std::string& folder) const;
+    /// Detached mounts still served for their last users.
+    std::size_t Retiring();
 
 private:
+    /// A mount left by a service that died, found at `location`.
+    struct Dead {
+        MountRecord record;
+        std::string location;
+    };
+    void FindDeadMounts();
+    /// Mounts over `folder`, beneath a dead mount of it when there is one.
+    std::unique_ptr<Mount> MountFolder(const std::string& folder, std::string* error);
+    void Retire(std::unique_ptr<Mount> mount);
+    void SaveRecords();
+    void Log(const std::string& line) const;
+
     std::vector<std::string> reserved_;
-    MountGuard* guard_;
+    std::string recordsPath_;
     std::function<void(const std::string&)> log_;
     PublishedPolicy policy_;
     std::map<std::string, std::unique_ptr<Mount>> mounts_;
+    std::list<std::unique_ptr<Mount>> retiring_;
+    std::map<std::string, Dead> dead_;  ///< by folder
     /// Why the folders of the last plan that got no mount of their own got none.
     std::map<std::string, NotMounted> skipped_;
 };

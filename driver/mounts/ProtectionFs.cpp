@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 
 #include "driver/mounts/Caller.h"
 #include "driver/mounts/Gate.h"
+#include "driver/mounts/Identity.h"
 #include "driver/mounts/OpenHolders.h"
 #include "driver/mounts/OperationBits.h"
 
@@ -74,6 +77,36 @@ const std::vector<gid_t>& GroupsOf(fuse_req_t req, const fuse_ctx* ctx) {
     return slot.groups;
 }
 
+/// Makes the serving thread act as the caller of `req`; false (with the
+/// request answered) when the caller's identity cannot be taken.
+bool ActFor(fuse_req_t req) {
+    const fuse_ctx* ctx = fuse_req_ctx(req);
+    const std::vector<gid_t>& groups = GroupsOf(req, ctx);
+    if (ActAsCaller(ctx->uid, ctx->gid, groups.data(), static_cast<int>(groups.size())))
+        return true;
+    fuse_reply_err(req, EPERM);
+    return false;
+}
+
+/// Sets the thread's umask to the caller's when the kernel left it to us,
+/// for the lifetime of the object (0 otherwise: the kernel applied it).
+class CallerUmask {
+public:
+    CallerUmask(fuse_req_t req, const ProtectionFs& fs) : set_(fs.CallerUmaskSent()) {
+        if (set_)
+            ::umask(fuse_req_ctx(req)->umask);
+    }
+    ~CallerUmask() {
+        if (set_)
+            ::umask(0);
+    }
+    CallerUmask(const CallerUmask&) = delete;
+    CallerUmask& operator=(const CallerUmask&) = delete;
+
+private:
+    bool set_;
+};
+
 /// One request: its caller, the policy snapshot it is decided with, and the
 /// caller's identity to act with.
 class Call {
@@ -88,18 +121,9 @@ public:
     const Policy& policy() const { return *policy_; }
     uid_t uid() const { return ctx_->uid; }
 
-    /// Acts as the caller; null (with the request answered) when the
-    /// caller's identity cannot be taken.
-    std::unique_ptr<ActAs> Act() {
-        const std::vector<gid_t>& groups = GroupsOf(req_, ctx_);
-        auto as = std::make_unique<ActAs>(ctx_->uid, ctx_->gid, groups.data(),
-                                          static_cast<int>(groups.size()));
-        if (!as->Ok()) {
-            as.reset();
-            fuse_reply_err(req_, EPERM);
-        }
-        return as;
-    }
+    /// Acts as the caller from now on; false (with the request answered)
+    /// when the caller's identity cannot be taken.
+    bool Act() { return ActFor(req_); }
 
 private:
     fuse_req_t req_;
@@ -149,28 +173,49 @@ OpenDir* DirOf(fuse_file_info* fi) {
     return reinterpret_cast<OpenDir*>(fi->fh);
 }
 
-/// Answers with an entry for `name` in `parent` after the caller made it.
-void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Gate& gate, ProtectionFs::Inode& parent,
-                const char* name) {
-    struct stat st;
-    if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+using Item = ProtectionFs::Item;
+
+/// The open descriptor of the item `ino`; null (with the request answered)
+/// when it cannot be found any more.
+ItemFdRef FdFor(fuse_req_t req, Item& item) {
+    ItemFdRef fd = Fs(req).Items().FdOf(item);
+    if (!fd)
         fuse_reply_err(req, errno);
-        return;
-    }
-    // What the kernel keeps of a reply is what stat shows without asking again.
-    gate.HideTimes(fs.ChildPath(parent, name), &st);
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
-    if (!inode) {
-        fuse_reply_err(req, errno);
-        return;
-    }
-    fuse_entry_param e{};
-    e.ino = reinterpret_cast<fuse_ino_t>(inode);
-    e.attr = st;
-    fuse_reply_entry(req, &e);
+    return fd;
 }
 
-void Init(void*, fuse_conn_info* conn) {
+/// Fills the timeouts of `e` for the name `path` in `parent` and sends it;
+/// takes it back at once when the policy changed meanwhile.
+void SendEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent,
+               const std::string& path, const char* name, fuse_entry_param* e) {
+    e->attr_timeout = fs.AttrTimeout(call.policy(), path, e->attr);
+    e->entry_timeout = fs.EntryTimeout(call.policy(), parent, path, e->attr);
+    fuse_reply_entry(req, e);
+    if (e->attr_timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
+        fs.Notifier().Item(fs.Items().InoOf(parent), name, e->ino);
+}
+
+/// Answers with an entry for `name` in `parent` (open as `parentFd`) after
+/// the caller looked it up or made it.
+void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Call& call, Item& parent, int parentFd,
+                const char* name) {
+    struct stat st;
+    if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    // What the kernel keeps of a reply is what stat shows without asking again.
+    call.gate().HideTimes(fs.Items().ChildPath(parent, name), &st);
+    Item* item = fs.Items().Remember(parent, parentFd, name, st);
+    if (!item)
+        return (void)fuse_reply_err(req, errno);
+    if (S_ISDIR(st.st_mode))
+        ProtectionFs::NoteFolder(*item, ItemTable::ProcPathOf(parentFd, name), st);
+    fuse_entry_param e{};
+    e.ino = reinterpret_cast<fuse_ino_t>(item);
+    e.attr = st;
+    SendEntry(req, fs, call, parent, fs.Items().ChildPath(parent, name), name, &e);
+}
+
+void Init(void* userdata, fuse_conn_info* conn) {
     // The kernel kills set-user-ID bits itself (our writes run as root).
     conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
     // Listings are filtered per caller; the kernel looks names up itself.
@@ -179,77 +224,87 @@ void Init(void*, fuse_conn_info* conn) {
         conn->want |= FUSE_CAP_SPLICE_WRITE;
     if (conn->capable & FUSE_CAP_SPLICE_MOVE)
         conn->want |= FUSE_CAP_SPLICE_MOVE;
+    // The caller's umask comes with each request, so that the lower file
+    // system applies it, or a default ACL of the folder instead, as without us.
+    if (conn->capable & FUSE_CAP_DONT_MASK) {
+        conn->want |= FUSE_CAP_DONT_MASK;
+        static_cast<ProtectionFs*>(userdata)->SetCallerUmaskSent(true);
+    }
     conn->time_gran = 1;
 }
 
 void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    const std::string path = fs.ChildPath(parent, name);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    // Done as the caller: needs the caller's search right on the folder.
+    if (!parentFd || !call.Act())
+        return;
+    // Whether the name is a folder decides for entries without their subfolders.
     struct stat st;
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        // Done as the caller: needs the caller's search right on the folder.
-        if (::fstatat(parent.fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return (void)fuse_reply_err(req, errno);
-    }
-    if (const int refused = call.gate().Check(bits::Lookup(), path, S_ISDIR(st.st_mode)))
+    const bool folder = call.gate().Protected() &&
+                        ::fstatat(parentFd->Get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISDIR(st.st_mode);
+    if (const int refused =
+            call.gate().Check(bits::Lookup(), fs.Items().ChildPath(parent, name), folder))
         return (void)fuse_reply_err(req, refused);
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
-    if (!inode)
-        return (void)fuse_reply_err(req, errno);
-    fuse_entry_param e{};
-    e.ino = reinterpret_cast<fuse_ino_t>(inode);
-    // What the kernel keeps of a lookup is what stat shows without asking again.
-    call.gate().HideTimes(path, &st);
-    e.attr = st;
-    fuse_reply_entry(req, &e);
+    ReplyEntry(req, fs, call, parent, parentFd->Get(), name);
 }
 
 void Forget(fuse_req_t req, fuse_ino_t ino, std::uint64_t count) {
-    Fs(req).Forget(ino, count);
+    Fs(req).Items().Forget(ino, count);
     fuse_reply_none(req);
 }
 
 void ForgetMulti(fuse_req_t req, std::size_t count, fuse_forget_data* forgets) {
     for (std::size_t i = 0; i < count; ++i)
-        Fs(req).Forget(forgets[i].ino, forgets[i].nlookup);
+        Fs(req).Items().Forget(forgets[i].ino, forgets[i].nlookup);
     fuse_reply_none(req);
 }
 
 void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    const std::string path = fs.PathOf(inode);
-    const bool opened =
-        fi != nullptr || Holders().Holds(fuse_req_ctx(req)->pid, inode.dev, inode.ino);
+    const std::string path = fs.Items().PathOf(item);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
     struct stat st;
-    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
+    // A read, or an fstat of a file the caller holds open, is no asking by path.
+    const bool opened =
+        fi != nullptr || Holders().Holds(fuse_req_ctx(req)->pid, st.st_dev, st.st_ino);
     if (const int refused = call.gate().Check(bits::GetAttr(opened), path, S_ISDIR(st.st_mode)))
         return (void)fuse_reply_err(req, refused);
     call.gate().HideTimes(path, &st);
-    fuse_reply_attr(req, &st, 0);
+    if (S_ISDIR(st.st_mode))
+        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+    const double timeout = fs.AttrTimeout(call.policy(), path, st);
+    fuse_reply_attr(req, &st, timeout);
+    if (timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
+        fs.Notifier().Item(0, {}, ino);
 }
 
 void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
     struct stat before;
     const bool folder =
-        ::fstatat(inode.fd, "", &before, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
+        ::fstatat(fd->Get(), "", &before, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISDIR(before.st_mode);
-    if (const int refused = call.gate().Check(bits::SetAttr(toSet), fs.PathOf(inode), folder))
+    if (const int refused =
+            call.gate().Check(bits::SetAttr(toSet), fs.Items().PathOf(item), folder))
         return (void)fuse_reply_err(req, refused);
-    auto as = call.Act();
-    if (!as)
+    if (!call.Act())
         return;
-    const ProcPath proc(inode.fd);
+    const ProcPath proc(fd->Get());
     const int fileFd = fi ? FileOf(fi)->fd : -1;
     int rc = 0;
     if (toSet & FUSE_SET_ATTR_MODE)
@@ -257,7 +312,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     if (rc == 0 && (toSet & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
         const uid_t uid = (toSet & FUSE_SET_ATTR_UID) ? attr->st_uid : static_cast<uid_t>(-1);
         const gid_t gid = (toSet & FUSE_SET_ATTR_GID) ? attr->st_gid : static_cast<gid_t>(-1);
-        rc = ::fchownat(inode.fd, "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
+        rc = ::fchownat(fd->Get(), "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
     }
     if (rc == 0 && (toSet & FUSE_SET_ATTR_SIZE))
         rc =
@@ -278,19 +333,28 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     if (rc != 0)
         return (void)fuse_reply_err(req, errno);
     struct stat st;
-    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_attr(req, &st, 0);
+    // Who may search a folder decides which names the kernel may keep.
+    if (S_ISDIR(st.st_mode) &&
+        (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
+        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        fs.Notifier().AllLater();
+    }
 }
 
 void ReadLink(fuse_req_t req, fuse_ino_t ino) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::Lookup(), fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::Lookup(), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
     char target[PATH_MAX + 1];
-    const ssize_t n = ::readlinkat(inode.fd, "", target, sizeof target - 1);
+    const ssize_t n = ::readlinkat(fd->Get(), "", target, sizeof target - 1);
     if (n < 0)
         return (void)fuse_reply_err(req, errno);
     target[n] = '\0';
@@ -302,18 +366,19 @@ template <typename Make>
 void MakeItem(fuse_req_t req, fuse_ino_t parentIno, const char* name, std::uint32_t bits,
               Make make) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    if (const int refused = call.gate().Check(bits, fs.ChildPath(parent, name)))
+    if (const int refused = call.gate().Check(bits, fs.Items().ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    if (!parentFd || !call.Act())
+        return;
     {
-        auto as = call.Act();
-        if (!as)
-            return;
-        if (make(parent.fd) != 0)
+        CallerUmask umask(req, fs);
+        if (make(parentFd->Get()) != 0)
             return (void)fuse_reply_err(req, errno);
     }
-    ReplyEntry(req, fs, call.gate(), parent, name);
+    ReplyEntry(req, fs, call, parent, parentFd->Get(), name);
 }
 
 void MkNod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t rdev) {
@@ -333,41 +398,40 @@ void SymLink(fuse_req_t req, const char* link, fuse_ino_t parent, const char* na
 
 void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* newName) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
-    ProtectionFs::Inode& newParent = fs.Get(newParentIno);
+    Item& item = fs.Items().Get(ino);
+    Item& newParent = fs.Items().Get(newParentIno);
     Call call(req);
     // A second name for an item is a way round its entry, as a rename is.
-    int refused = call.gate().Check(bits::LinkSource(), fs.PathOf(inode));
+    int refused = call.gate().Check(bits::LinkSource(), fs.Items().PathOf(item));
     if (!refused)
-        refused = call.gate().Check(bits::LinkTarget(), fs.ChildPath(newParent, newName));
+        refused = call.gate().Check(bits::LinkTarget(), fs.Items().ChildPath(newParent, newName));
     if (refused)
         return (void)fuse_reply_err(req, refused);
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        const ProcPath proc(inode.fd);
-        if (::linkat(AT_FDCWD, proc.text, newParent.fd, newName, AT_SYMLINK_FOLLOW) != 0)
-            return (void)fuse_reply_err(req, errno);
-    }
-    ReplyEntry(req, fs, call.gate(), newParent, newName);
+    const ItemFdRef fd = FdFor(req, item);
+    const ItemFdRef newParentFd = fd ? FdFor(req, newParent) : nullptr;
+    if (!newParentFd || !call.Act())
+        return;
+    const ProcPath proc(fd->Get());
+    if (::linkat(AT_FDCWD, proc.text, newParentFd->Get(), newName, AT_SYMLINK_FOLLOW) != 0)
+        return (void)fuse_reply_err(req, errno);
+    ReplyEntry(req, fs, call, newParent, newParentFd->Get(), newName);
 }
 
 /// unlink and rmdir.
 void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    const std::string path = fs.ChildPath(parent, name);
+    const std::string path = fs.Items().ChildPath(parent, name);
     int refused = call.gate().Check(bits::Remove(folder), path, folder);
     if (!refused && folder)
         refused = call.gate().CheckHolds(op::kDirDelete, path);
     if (refused)
         return (void)fuse_reply_err(req, refused);
-    auto as = call.Act();
-    if (!as)
+    const ItemFdRef parentFd = FdFor(req, parent);
+    if (!parentFd || !call.Act())
         return;
-    if (::unlinkat(parent.fd, name, folder ? AT_REMOVEDIR : 0) != 0)
+    if (::unlinkat(parentFd->Get(), name, folder ? AT_REMOVEDIR : 0) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_err(req, 0);
 }
@@ -383,16 +447,21 @@ void RmDir(fuse_req_t req, fuse_ino_t parent, const char* name) {
 void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t newParentIno,
             const char* newName, unsigned int flags) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
-    ProtectionFs::Inode& newParent = fs.Get(newParentIno);
+    Item& parent = fs.Items().Get(parentIno);
+    Item& newParent = fs.Items().Get(newParentIno);
     Call call(req);
-    const std::string from = fs.ChildPath(parent, name);
-    const std::string to = fs.ChildPath(newParent, newName);
+    const std::string from = fs.Items().ChildPath(parent, name);
+    const std::string to = fs.Items().ChildPath(newParent, newName);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    const ItemFdRef newParentFd = parentFd ? FdFor(req, newParent) : nullptr;
+    if (!newParentFd || !call.Act())
+        return;
     struct stat source;
     struct stat target;
-    if (::fstatat(parent.fd, name, &source, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(parentFd->Get(), name, &source, AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
-    const bool targetExists = ::fstatat(newParent.fd, newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool targetExists =
+        ::fstatat(newParentFd->Get(), newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
     Gate& gate = call.gate();
     int refused = gate.Check(bits::RenameSource(), from, S_ISDIR(source.st_mode));
     // Moving a folder would carry protected items out of their entries' reach.
@@ -403,37 +472,21 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
                                                 targetExists && S_ISDIR(target.st_mode),
                                                 (flags & RENAME_EXCHANGE) != 0),
                              to, S_ISDIR((targetExists ? target : source).st_mode));
-    if (!refused && targetExists) {
-        if (S_ISDIR(target.st_mode))
-            refused = gate.CheckHolds(op::kReplace, to);
-    }
+    if (!refused && targetExists && S_ISDIR(target.st_mode))
+        refused = gate.CheckHolds(op::kReplace, to);
     if (refused)
         return (void)fuse_reply_err(req, refused);
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        if (::renameat2(parent.fd, name, newParent.fd, newName, flags) != 0)
-            return (void)fuse_reply_err(req, errno);
-    }
-    fs.Moved(newParent, newName, source.st_dev, source.st_ino);
+    if (::renameat2(parentFd->Get(), name, newParentFd->Get(), newName, flags) != 0)
+        return (void)fuse_reply_err(req, errno);
+    fs.Items().Moved(newParent, newName, source.st_dev, source.st_ino);
     if ((flags & RENAME_EXCHANGE) && targetExists)
-        fs.Moved(parent, name, target.st_dev, target.st_ino);
+        fs.Items().Moved(parent, name, target.st_dev, target.st_ino);
     fuse_reply_err(req, 0);
 }
 
-/// Opens the item of `inode` for the caller and answers the request.
-void OpenAs(fuse_req_t req, Call& call, const ProcPath& proc, int flags, fuse_file_info* fi) {
-    auto file = std::make_unique<OpenFile>();
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        file->fd =
-            ::open(proc.text, (flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
-        if (file->fd < 0)
-            return (void)fuse_reply_err(req, errno);
-    }
+/// Answers an open or create with the file `file` opened for the caller.
+void ReplyOpened(fuse_req_t req, Call& call, std::unique_ptr<OpenFile> file, fuse_file_info* fi,
+                 const fuse_entry_param* entry) {
     file->uid = call.uid();
     file->generation = call.policy().Generation();
     // Only a caller with rules can be refused its attributes.
@@ -442,60 +495,64 @@ void OpenAs(fuse_req_t req, Call& call, const ProcPath& proc, int flags, fuse_fi
     fi->fh = reinterpret_cast<std::uint64_t>(file.release());
     fi->keep_cache = 1;
     fi->noflush = 1;
-    if (fuse_reply_open(req, fi) == -ENOENT)
+    const int rc = entry ? fuse_reply_create(req, entry, fi) : fuse_reply_open(req, fi);
+    if (rc == -ENOENT)
         Drop(FileOf(fi));
 }
 
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::Open(fi->flags), fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::Open(fi->flags), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
-    OpenAs(req, call, ProcPath(inode.fd), fi->flags, fi);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
+        return;
+    auto file = std::make_unique<OpenFile>();
+    file->fd = ::open(ProcPath(fd->Get()).text,
+                      (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
+    if (file->fd < 0)
+        return (void)fuse_reply_err(req, errno);
+    ReplyOpened(req, call, std::move(file), fi, nullptr);
 }
 
 void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
             fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& parent = fs.Get(parentIno);
+    Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::Create(fi->flags), fs.ChildPath(parent, name)))
+    if (const int refused =
+            call.gate().Check(bits::Create(fi->flags), fs.Items().ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef parentFd = FdFor(req, parent);
+    if (!parentFd || !call.Act())
+        return;
     auto file = std::make_unique<OpenFile>();
     {
-        auto as = call.Act();
-        if (!as)
-            return;
-        file->fd = ::openat(parent.fd, name, (fi->flags | O_CREAT | O_CLOEXEC) & ~O_NOFOLLOW, mode);
-        if (file->fd < 0)
-            return (void)fuse_reply_err(req, errno);
+        CallerUmask umask(req, fs);
+        file->fd =
+            ::openat(parentFd->Get(), name, (fi->flags | O_CREAT | O_CLOEXEC) & ~O_NOFOLLOW, mode);
     }
+    if (file->fd < 0)
+        return (void)fuse_reply_err(req, errno);
     struct stat st;
-    if (::fstat(file->fd, &st) != 0) {
+    Item* item = nullptr;
+    if (::fstat(file->fd, &st) == 0)
+        item = fs.Items().Remember(parent, parentFd->Get(), name, st);
+    if (!item) {
         const int error = errno;
         ::close(file->fd);
         return (void)fuse_reply_err(req, error);
     }
-    ProtectionFs::Inode* inode = fs.Remember(parent, name, st);
-    if (!inode) {
-        const int error = errno;
-        ::close(file->fd);
-        return (void)fuse_reply_err(req, error);
-    }
-    file->uid = call.uid();
-    file->generation = call.policy().Generation();
-    if (call.gate().Protected())
-        Hold(req, *file, st);
-    fi->fh = reinterpret_cast<std::uint64_t>(file.release());
-    fi->keep_cache = 1;
-    fi->noflush = 1;
     fuse_entry_param e{};
-    e.ino = reinterpret_cast<fuse_ino_t>(inode);
-    call.gate().HideTimes(fs.ChildPath(parent, name), &st);
+    e.ino = reinterpret_cast<fuse_ino_t>(item);
     e.attr = st;
-    if (fuse_reply_create(req, &e, fi) == -ENOENT)
-        Drop(FileOf(fi));
+    const std::string path = fs.Items().ChildPath(parent, name);
+    call.gate().HideTimes(path, &e.attr);
+    e.attr_timeout = fs.AttrTimeout(call.policy(), path, st);
+    e.entry_timeout = fs.EntryTimeout(call.policy(), parent, path, st);
+    ReplyOpened(req, call, std::move(file), fi, &e);
 }
 
 /// Whether reads or writes on an open file are still allowed: decided again
@@ -507,7 +564,7 @@ int CheckTransfer(fuse_req_t req, fuse_ino_t ino, OpenFile& file, std::uint32_t 
     if (ctx->uid == file.uid && policy->Generation() == file.generation)
         return 0;
     Gate gate(*policy, ctx->uid, ctx->pid);
-    return gate.Check(bit, fs.PathOf(fs.Get(ino)));
+    return gate.Check(bit, fs.Items().PathOf(fs.Items().Get(ino)));
 }
 
 void Read(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t off, fuse_file_info* fi) {
@@ -525,6 +582,9 @@ void WriteBuf(fuse_req_t req, fuse_ino_t ino, fuse_bufvec* in, off_t off, fuse_f
     OpenFile& file = *FileOf(fi);
     if (const int refused = CheckTransfer(req, ino, file, op::kWrite))
         return (void)fuse_reply_err(req, refused);
+    // As the caller: the file system's reserve for root is not the caller's.
+    if (!ActFor(req))
+        return;
     fuse_bufvec out = FUSE_BUFVEC_INIT(fuse_buf_size(in));
     out.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
     out.buf[0].fd = file.fd;
@@ -550,8 +610,11 @@ void Fallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t len
     OpenFile& file = *FileOf(fi);
     ProtectionFs& fs = Fs(req);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::Fallocate(), fs.PathOf(fs.Get(ino))))
+    if (const int refused =
+            call.gate().Check(bits::Fallocate(), fs.Items().PathOf(fs.Items().Get(ino))))
         return (void)fuse_reply_err(req, refused);
+    if (!call.Act())
+        return;
     fuse_reply_err(req, ::fallocate(file.fd, mode, offset, length) == 0 ? 0 : errno);
 }
 
@@ -564,24 +627,22 @@ void Lseek(fuse_req_t req, fuse_ino_t, off_t off, int whence, fuse_file_info* fi
 
 void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::OpenDirectory(), fs.PathOf(inode), true))
+    if (const int refused = call.gate().Check(bits::OpenDirectory(), fs.Items().PathOf(item), true))
         return (void)fuse_reply_err(req, refused);
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
+        return;
     auto dir = std::make_unique<OpenDir>();
-    {
-        auto as = call.Act();
-        if (!as)
-            return;
-        const int fd = ::open(ProcPath(inode.fd).text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return (void)fuse_reply_err(req, errno);
-        dir->dir = ::fdopendir(fd);
-        if (!dir->dir) {
-            const int error = errno;
-            ::close(fd);
-            return (void)fuse_reply_err(req, error);
-        }
+    const int dirFd = ::open(ProcPath(fd->Get()).text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return (void)fuse_reply_err(req, errno);
+    dir->dir = ::fdopendir(dirFd);
+    if (!dir->dir) {
+        const int error = errno;
+        ::close(dirFd);
+        return (void)fuse_reply_err(req, error);
     }
     fi->fh = reinterpret_cast<std::uint64_t>(dir.release());
     if (fuse_reply_open(req, fi) == -ENOENT) {
@@ -596,7 +657,7 @@ void ReadDirectory(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offse
     OpenDir& dir = *DirOf(fi);
     Call call(req);
     const bool filter = call.gate().Protected();
-    const std::string folder = filter ? fs.PathOf(fs.Get(ino)) : std::string();
+    const std::string folder = filter ? fs.Items().PathOf(fs.Items().Get(ino)) : std::string();
     if (offset != dir.offset) {
         ::seekdir(dir.dir, offset);
         dir.entry = nullptr;
@@ -651,22 +712,25 @@ void FsyncDirectory(fuse_req_t req, fuse_ino_t, int dataOnly, fuse_file_info* fi
 }
 
 void StatFs(fuse_req_t req, fuse_ino_t ino) {
+    const ItemFdRef fd = FdFor(req, Fs(req).Items().Get(ino));
+    if (!fd)
+        return;
     struct statvfs st;
-    if (::fstatvfs(Fs(req).Get(ino).fd, &st) != 0)
+    if (::fstatvfs(fd->Get(), &st) != 0)
         return (void)fuse_reply_err(req, errno);
     fuse_reply_statfs(req, &st);
 }
 
 void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits::Access(mask), fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits::Access(mask), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
-    auto as = call.Act();
-    if (!as)
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd || !call.Act())
         return;
-    const int rc = ::faccessat(AT_FDCWD, ProcPath(inode.fd).text, mask, AT_EACCESS);
+    const int rc = ::faccessat(AT_FDCWD, ProcPath(fd->Get()).text, mask, AT_EACCESS);
     fuse_reply_err(req, rc == 0 ? 0 : errno);
 }
 
@@ -675,18 +739,26 @@ void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
 template <typename Do>
 void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
     ProtectionFs& fs = Fs(req);
-    ProtectionFs::Inode& inode = fs.Get(ino);
+    Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(bits, fs.PathOf(inode)))
+    if (const int refused = call.gate().Check(bits, fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
-    struct stat st;
-    if (::fstatat(inode.fd, "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
+    const ItemFdRef fd = FdFor(req, item);
+    if (!fd)
+        return;
+    struct stat st {};
+    if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISLNK(st.st_mode))
         return (void)fuse_reply_err(req, ENOTSUP);
-    auto as = call.Act();
-    if (!as)
+    if (!call.Act())
         return;
-    run(ProcPath(inode.fd).text);
+    run(ProcPath(fd->Get()).text);
+    // An ACL of a folder decides which names the kernel may keep.
+    if ((bits & op::kAttrSet) && S_ISDIR(st.st_mode) &&
+        ::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH) == 0) {
+        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        fs.Notifier().AllLater();
+    }
 }
 
 void SetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, std::size_t size,
@@ -772,20 +844,37 @@ fuse_lowlevel_ops MakeOperations() {
 
 }  // namespace
 
-ProtectionFs::Inode::~Inode() {
-    if (fd >= 0)
-        ::close(fd);
+ProtectionFs::ProtectionFs(std::string folder, int folderFd, const PublishedPolicy& policy)
+    : folder_(folder),
+      policy_(policy),
+      items_(std::move(folder), folderFd),
+      notifier_([this](std::vector<std::pair<fuse_ino_t, std::string>>* names,
+                       std::vector<fuse_ino_t>* items) { items_.Known(names, items); }) {
+    struct stat st;
+    if (::fstat(folderFd, &st) == 0)
+        NoteFolder(items_.Root(), ItemTable::ProcPathOf(folderFd, nullptr), st);
 }
 
-ProtectionFs::ProtectionFs(std::string folder, int folderFd, const PublishedPolicy& policy)
-    : folder_(std::move(folder)), policy_(policy), root_(std::make_shared<Inode>()) {
-    root_->fd = folderFd;
-    struct stat st;
-    if (::fstat(folderFd, &st) == 0) {
-        root_->dev = st.st_dev;
-        root_->ino = st.st_ino;
+void ProtectionFs::NoteFolder(Item& item, const std::string& path, const struct stat& st) {
+    bool open = (st.st_mode & 0111) == 0111;
+    if (open) {
+        const ssize_t acl = ::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0);
+        open = acl < 0 && (errno == ENODATA || errno == ENOTSUP);
     }
-    root_->lookups = 1;
+    item.openToAll = open;
+}
+
+double ProtectionFs::AttrTimeout(const driver::Policy& policy, std::string_view path,
+                                 const struct stat& st) const {
+    // Another name of a file may lie under other entries.
+    if (!S_ISDIR(st.st_mode) && st.st_nlink > 1)
+        return 0;
+    return policy.CallerDependent(path) ? 0 : kKeepSeconds;
+}
+
+double ProtectionFs::EntryTimeout(const driver::Policy& policy, const Item& parent,
+                                  std::string_view path, const struct stat& st) const {
+    return parent.openToAll && AttrTimeout(policy, path, st) > 0 ? kKeepSeconds : 0;
 }
 
 ProtectionFs::~ProtectionFs() = default;
@@ -795,92 +884,11 @@ const fuse_lowlevel_ops& ProtectionFs::Operations() {
     return ops;
 }
 
-ProtectionFs::Inode& ProtectionFs::Get(fuse_ino_t ino) {
-    return ino == FUSE_ROOT_ID ? *root_ : *reinterpret_cast<Inode*>(ino);
-}
-
-std::string ProtectionFs::PathOf(const Inode& inode) {
-    std::shared_lock lock(mutex_);
-    std::vector<const std::string*> names;
-    for (const Inode* at = &inode; at->parent; at = at->parent.get())
-        names.push_back(&at->name);
-    std::string path = folder_;
-    for (auto it = names.rbegin(); it != names.rend(); ++it)
-        (path += '/') += **it;
-    return path;
-}
-
-std::string ProtectionFs::ChildPath(const Inode& parent, const char* name) {
-    return PathOf(parent) + "/" + name;
-}
-
-std::shared_ptr<ProtectionFs::Inode> ProtectionFs::RefOf(const Inode& inode) {
-    if (&inode == root_.get())
-        return root_;
-    const auto it = inodes_.find({inode.dev, inode.ino});
-    return it == inodes_.end() ? nullptr : it->second;
-}
-
-ProtectionFs::Inode* ProtectionFs::Remember(Inode& parent, const char* name,
-                                            const struct stat& st) {
-    const Key key{st.st_dev, st.st_ino};
-    if (key == Key{root_->dev, root_->ino}) {
-        errno = ELOOP;  // the folder itself seen through a link inside it
-        return nullptr;
-    }
-    std::shared_ptr<Inode> found;
-    {
-        std::unique_lock lock(mutex_);
-        if (const auto it = inodes_.find(key); it != inodes_.end()) {
-            found = it->second;
-            ++found->lookups;
-        }
-    }
-    if (!found) {
-        // Opened outside the lock; another thread may have made it meanwhile.
-        const int fd = ::openat(parent.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            return nullptr;
-        std::unique_lock lock(mutex_);
-        auto& slot = inodes_[key];
-        if (!slot) {
-            slot = std::make_shared<Inode>();
-            slot->fd = fd;
-            slot->dev = st.st_dev;
-            slot->ino = st.st_ino;
-        } else {
-            ::close(fd);
-        }
-        ++slot->lookups;
-        found = slot;
-    }
-    std::unique_lock lock(mutex_);
-    std::shared_ptr<Inode> parentRef = RefOf(parent);
-    if (parentRef && (found->parent != parentRef || found->name != name)) {
-        found->parent = std::move(parentRef);
-        found->name = name;
-    }
-    return found.get();
-}
-
-void ProtectionFs::Forget(fuse_ino_t ino, std::uint64_t count) {
-    if (ino == FUSE_ROOT_ID)
-        return;
-    Inode& inode = Get(ino);
-    std::unique_lock lock(mutex_);
-    inode.lookups -= std::min(inode.lookups, count);
-    if (inode.lookups == 0)
-        inodes_.erase({inode.dev, inode.ino});
-}
-
-void ProtectionFs::Moved(Inode& newParent, const char* newName, dev_t dev, ino_t ino) {
-    std::unique_lock lock(mutex_);
-    const auto it = inodes_.find({dev, ino});
-    std::shared_ptr<Inode> newParentRef = RefOf(newParent);
-    if (it == inodes_.end() || !newParentRef)
-        return;
-    it->second->parent = std::move(newParentRef);
-    it->second->name = newName;
+void ProtectionFs::PrepareServingThread() {
+    // The umask belongs to the file-system context, shared by the threads
+    // of a process unless one takes its own.
+    if (::unshare(CLONE_FS) == 0)
+        ::umask(0);
 }
 
 }  // namespace kv::driver::mounts

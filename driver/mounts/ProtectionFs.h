@@ -4,13 +4,12 @@
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
 
-#include <cstdint>
-#include <memory>
-#include <shared_mutex>
+#include <atomic>
 #include <string>
-#include <unordered_map>
 
 #include "driver/Policy.h"
+#include "driver/mounts/ItemTable.h"
+#include "driver/mounts/Notifier.h"
 
 namespace kv::driver::mounts {
 
@@ -18,9 +17,10 @@ namespace kv::driver::mounts {
 /// it is mounted over from a handle on that folder opened before mounting, so
 /// the files stay where they are. Every request is decided for its caller
 /// (uid and executable) by the current policy and then carried out with the
-/// caller's own file-system identity. Nothing is cached by the kernel that
-/// could let one caller's answer serve another: names and attributes expire
-/// at once.
+/// caller's own identity. The kernel keeps names and attributes for a moment
+/// only where no active entry can make them differ between callers, where
+/// every caller may search the folder, and never for a file with several
+/// names; what a policy change makes caller-dependent is taken back at once.
 class ProtectionFs {
 public:
     /// `folderFd` is an O_PATH handle on `folder`; the file system owns it.
@@ -30,54 +30,39 @@ public:
     ProtectionFs& operator=(const ProtectionFs&) = delete;
 
     static const fuse_lowlevel_ops& Operations();
+    /// Prepares a thread that serves requests: its own umask (0: the kernel
+    /// or the request gives the caller's), so created items get exactly the
+    /// mode the caller asked for.
+    static void PrepareServingThread();
 
-    struct Inode {
-        int fd = -1;
-        dev_t dev = 0;
-        ino_t ino = 0;
-        std::uint64_t lookups = 0;
-        /// Where the item was last looked up, for decisions by path.
-        std::shared_ptr<Inode> parent;
-        std::string name;
-        ~Inode();
-    };
+    using Item = ItemTable::Item;
 
     const std::string& Folder() const { return folder_; }
     const PublishedPolicy& Policy() const { return policy_; }
-
-    Inode& Get(fuse_ino_t ino);
-    /// The path of an inode as the entries name it.
-    std::string PathOf(const Inode& inode);
-    /// The path of `name` inside the folder `parent`.
-    std::string ChildPath(const Inode& parent, const char* name);
-    /// Finds or makes the inode of `st` (found as `name` in `parent`),
-    /// counting one lookup, and records where it was found. Null with errno
-    /// set on failure.
-    Inode* Remember(Inode& parent, const char* name, const struct stat& st);
-    void Forget(fuse_ino_t ino, std::uint64_t count);
-    /// Records that the item `dev`/`ino` is now `newName` in `newParent`.
-    void Moved(Inode& newParent, const char* newName, dev_t dev, ino_t ino);
+    ItemTable& Items() { return items_; }
+    mounts::Notifier& Notifier() { return notifier_; }
+    /// How long the kernel may keep the name `path` (of an item with
+    /// attributes `st`, in `parent`), and the item's attributes, under
+    /// `policy`: kKeepSeconds or 0.
+    static constexpr double kKeepSeconds = 1.0;
+    double EntryTimeout(const driver::Policy& policy, const Item& parent, std::string_view path,
+                        const struct stat& st) const;
+    double AttrTimeout(const driver::Policy& policy, std::string_view path,
+                       const struct stat& st) const;
+    /// Records whether the folder `item` (reached by `path`, attributes `st`)
+    /// is open to every caller's search.
+    static void NoteFolder(Item& item, const std::string& path, const struct stat& st);
+    /// Whether the kernel leaves the caller's umask to us (it sends it with
+    /// each request that creates an item).
+    bool CallerUmaskSent() const { return callerUmask_.load(); }
+    void SetCallerUmaskSent(bool sent) { callerUmask_ = sent; }
 
 private:
-    /// The shared reference of a known inode (the caller holds the lock), or null.
-    std::shared_ptr<Inode> RefOf(const Inode& inode);
-
-    struct Key {
-        dev_t dev;
-        ino_t ino;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const {
-            return std::hash<std::uint64_t>()(k.ino) ^ (std::hash<std::uint64_t>()(k.dev) << 1);
-        }
-    };
-
     std::string folder_;
     const PublishedPolicy& policy_;
-    std::shared_ptr<Inode> root_;
-    std::shared_mutex mutex_;
-    std::unordered_map<Key, std::shared_ptr<Inode>, KeyHash> inodes_;
+    ItemTable items_;
+    mounts::Notifier notifier_;
+    std::atomic<bool> callerUmask_{false};
 };
 
 }  // namespace kv::driver::mounts

@@ -1,5 +1,8 @@
 #include "rules/forms/OptForm.h"
 
+#include <QLabel>
+#include <QScreen>
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -38,6 +41,12 @@ TOptForm::TOptForm(QWidget* parent, HelpOpener openHelp)
     resize(498, 354);
 
     auto* layout = new QVBoxLayout(this);
+    itemPath_ = new QLabel(this);
+    itemPath_->setObjectName("ItemPath");
+    itemPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    itemPath_->setWordWrap(true);
+    itemPath_->hide();
+    layout->addWidget(itemPath_);
     pages_ = new QTabWidget(this);
     pages_->setObjectName("PageControl1");
     auto* general = new QWidget;
@@ -210,7 +219,20 @@ void TOptForm::LoadOptions(const OptionsDialogState& state) {
         Box(bit.box)->setChecked((f.mask & bit.value) != 0);
     setDefault_->setChecked(f.setDefault);
     setDefault_->setVisible(state.setDefaultVisible);
-    setWindowTitle(QString::fromStdString(state.caption));
+    // A long path is cut in its middle in the title, which a window manager
+    // would cut at its end; the dialog shows the whole path inside.
+    QString title = QString::fromStdString(state.caption);
+    const QString path = QString::fromStdString(state.itemPath);
+    if (!path.isEmpty()) {
+        const QScreen* screen = this->screen();
+        const int room = (screen ? screen->availableGeometry().width() : 1024) / 2;
+        const QString shown = fontMetrics().elidedText(path, Qt::ElideMiddle, room);
+        title.replace(path, shown);
+        itemPath_->setText("Folder: " + path);
+        itemPath_->setToolTip(path);
+    }
+    itemPath_->setVisible(!path.isEmpty());
+    setWindowTitle(title);
     helpTopic_ = state.helpTopic;
     // F1 anywhere in the dialog opens the same topic as its Help button.
     setProperty("helpTopic", QString::fromStdString(helpTopic_));

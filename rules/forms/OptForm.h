@@ -13,6 +13,8 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
+class QLabel;
+
 namespace kv {
 
 class TCoolLabel;
@@ -41,6 +43,8 @@ public:
     /// A mask box by its name ("Rename"), or SubFolders/SetDefault; null if unknown.
     QCheckBox* Box(std::string_view name) const;
     TCoolLabel* CoolLabel(int number) const;
+    /// The item whose options are edited, shown in full inside the dialog.
+    QLabel* ItemPathLabel() const { return itemPath_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -53,6 +57,7 @@ private:
 
     HelpOpener openHelp_;
     std::string helpTopic_;
+    QLabel* itemPath_ = nullptr;
     QTabWidget* pages_ = nullptr;
     QLineEdit* incFiles_ = nullptr;
     QLineEdit* exFiles_ = nullptr;

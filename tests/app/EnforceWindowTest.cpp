@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSystemTrayIcon>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -14,6 +17,7 @@
 
 #include "access/forms/SecUn.h"
 #include "app/CtrlPanel.h"
+#include "app/RefusalsWindow.h"
 #include "app/Startup.h"
 #include "options/Autostart.h"
 #include "platform/qt/TerminationSignals.h"
@@ -22,6 +26,7 @@
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedPrompts.h"
 #include "tests/support/TempDir.h"
+#include "ui/TrayIcon.h"
 #include "ui/TrayLogic.h"
 
 namespace kv {
@@ -229,13 +234,69 @@ TEST_F(EnforceWindow, StartProtectionStaysAndRegistersTheLogonStart) {
     EXPECT_EQ(service_.Count(), 0u);
 }
 
+TEST_F(EnforceWindow, StopInALaterRunLeavesTheTableInactive) {
+    {
+        auto w = Make(service_.SocketPath());
+        RunStartup(*w, StartSwitch::None);
+        Click(*w, "ToolButton20");
+    }
+    ASSERT_TRUE(service_.Active());
+    auto again = Make(service_.SocketPath());
+    RunStartup(*again, StartSwitch::None);
+    Click(*again, "ToolButton19");
+    EXPECT_EQ(service_.Count(), 0u);
+    EXPECT_FALSE(service_.Active());
+}
+
 TEST_F(EnforceWindow, TestWithoutTheServiceShowsStopped) {
     auto w = Make(dir_.File("no-service"));
     RunStartup(*w, StartSwitch::None);
+    // The state shows from the start, with the socket tried and how to start the service.
+    EXPECT_EQ(w->ServicePanel()->text().toStdString(), "No service at " + dir_.File("no-service"));
+    EXPECT_NE(w->ServicePanel()->toolTip().toStdString().find(kStartServiceCommand),
+              std::string::npos);
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: no service");
     Click(*w, "ToolButton18");
     ASSERT_FALSE(prompts_.shown.empty());
-    EXPECT_EQ(prompts_.shown.back().text, "You have not set any folder protection !");
+    // The real cause, not missing rules.
+    EXPECT_EQ(prompts_.shown.back().text, kNotStartedMessage);
     EXPECT_TRUE(w->ToolButton("ToolButton19")->isChecked());
+}
+
+TEST_F(EnforceWindow, TheStatusBarAndTheTrayTooltipSayTheProtectionState) {
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    EXPECT_EQ(w->ServicePanel()->text(), "Protection off");
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: protection off");
+    w->Principals().Select(w->Principals().FindNodeByText("ALICE"));
+    Click(*w, "ToolButton18");
+    EXPECT_EQ(w->ServicePanel()->text(), "Protection on");
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: protection on");
+}
+
+TEST_F(EnforceWindow, TheRefusalCountIsTheSelectedUsers) {
+    // Real accounts, so that their uids are known; only root may read another uid's count.
+    if (::geteuid() != 0)
+        GTEST_FAIL() << "needs root to read another uid's count";
+    registry_.SetProfiles({"root", "nobody"});
+    store_.WriteBool("CurUsers_root", true);
+    store_.WriteBool("CurUsers_nobody", true);
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    for (int i = 0; i < 3; ++i) {
+        driver::Denial theirs;
+        theirs.uid = 65534;
+        service_.Service().Denials().Add(theirs);
+    }
+    driver::Denial mine;
+    mine.uid = 0;
+    service_.Service().Denials().Add(mine);
+    w->Principals().Select(w->Principals().FindNodeByText("nobody"));
+    w->UpdateRefusalCount();
+    EXPECT_EQ(w->RefusalPanel()->text(), "Refused (nobody): 3");
+    w->Principals().Select(w->Principals().FindNodeByText("root"));
+    w->UpdateRefusalCount();
+    EXPECT_EQ(w->RefusalPanel()->text(), "Refused (root): 1");
 }
 
 TEST_F(EnforceWindow, AutomaticProtectionItemAndMinimizeDriveTheLogonEntry) {
@@ -298,6 +359,53 @@ TEST_F(EnforceWindow, OneShotSwitches) {
         EXPECT_EQ(RunStartup(*w, StartSwitch::Install), StartupOutcome::Terminate);
         EXPECT_FALSE(prompts_.shown.empty());
         EXPECT_EQ(prompts_.shown.back().text, platform::kNoServiceManager);
+    }
+}
+
+}  // namespace
+}  // namespace kv
+
+namespace kv {
+namespace {
+
+TEST_F(EnforceWindow, TheRefusalsWindowListsTheLogFiltersByUserAndKeepsReading) {
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    driver::Denial first;
+    first.uid = ::geteuid();
+    first.time = 1700000000;
+    first.process = "/usr/bin/rm";
+    first.operation = 0x20;
+    first.path = "/srv/ro/a.txt";
+    first.entry = 0;
+    service_.Service().Denials().Add(first);
+    w->MenuItem("Refusals1")->trigger();
+    TRefusalsWindow* window = w->RefusalsWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    QTableWidget* table = window->Table();
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, TRefusalsWindow::kProgram)->text(), "/usr/bin/rm");
+    EXPECT_EQ(table->item(0, TRefusalsWindow::kPath)->text(), "/srv/ro/a.txt");
+    EXPECT_EQ(table->item(0, TRefusalsWindow::kOperation)->text().toStdString(),
+              driver::OperationNames(0x20));
+    EXPECT_TRUE(table->item(0, TRefusalsWindow::kRule)->text().startsWith("entry 0"));
+    EXPECT_FALSE(table->item(0, TRefusalsWindow::kUser)->text().isEmpty());
+
+    // Another uid's refusal (root sees every uid's) comes in while the window is open.
+    driver::Denial second = first;
+    second.uid = ::geteuid() + 4242;
+    second.path = "/srv/ro/b.txt";
+    service_.Service().Denials().Add(second);
+    QTest::qWait(1300);
+    const int expected = ::geteuid() == 0 ? 2 : 1;
+    ASSERT_EQ(table->rowCount(), expected);
+    if (expected == 2) {
+        window->UserFilter()->setCurrentText(table->item(1, TRefusalsWindow::kUser)->text());
+        EXPECT_TRUE(table->isRowHidden(0));
+        EXPECT_FALSE(table->isRowHidden(1));
+        window->UserFilter()->setCurrentText("All users");
+        EXPECT_FALSE(table->isRowHidden(0));
     }
 }
 

@@ -11,6 +11,8 @@
 #include "settings/Encript.h"
 #include "tests/support/TempDir.h"
 
+#include "app/Startup.h"
+
 namespace kv {
 namespace {
 
@@ -131,8 +133,11 @@ TEST_F(ProgramRun, WithoutAPersonThePasswordPromptIsRefused) {
             p.waitForFinished(5000);
             continue;
         }
-        EXPECT_EQ(p.exitCode(), 0);
-        EXPECT_TRUE(p.readAllStandardError().contains("[Password] Enter Password :"));
+        // A refused password is no success: exit code 1 and a line saying why.
+        EXPECT_EQ(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        EXPECT_TRUE(err.contains("[Password] Enter Password :"));
+        EXPECT_TRUE(err.contains(kRefusedText)) << err.toStdString();
     }
 }
 

@@ -20,7 +20,7 @@ namespace {
 class Kvvxd {
 public:
     Kvvxd(const std::string& socket, const std::string& state) : socket_(socket), state_(state) {
-        // A service run as root leaves a mount guard that ends just after it;
+        // A service run as root leaves an open-event responder that ends just after it;
         // this process reaps it rather than the machine's init.
         ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     }

@@ -91,6 +91,12 @@ TEST(MountInfoTest, LinesAreReadWithTheirEscapesAndOptionalFields) {
     EXPECT_EQ(TopMountAt(mounts, "/tmp/a b")->device, "0:41") << "the last one is on top";
     EXPECT_EQ(FindMount(mounts, "0:40")->mountPoint, "/tmp/a b");
     EXPECT_EQ(FindMount(mounts, "0:21"), nullptr) << "only protection mounts are ours";
+
+    // A mount put beneath another is listed after the one it lies under.
+    const std::vector<MountLine> beneath = ParseMountInfo(
+        "47 48 0:50 / /srv/c rw - fuse.kestrava kestrava rw\n"
+        "48 27 0:51 / /srv/c rw - fuse.kestrava kestrava rw\n");
+    EXPECT_EQ(TopMountAt(beneath, "/srv/c")->device, "0:50");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "access/AdminPassword.h"
+#include "access/Secure.h"
+#include "options/HotKeyText.h"
 #include "tests/access/AccessFakes.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
@@ -260,13 +262,14 @@ TEST_F(ProgramOptions, OkStoresAppliesAndSavesInOrder) {
 TEST_F(ProgramOptions, AMismatchedConfirmationStoresNothing) {
     store.WriteString("Password", "SET");
     Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
-        f.confirm = "set";  // case matters
+        f.password = "NEW";
+        f.confirm = "OTHER";
         f.boxes[PrOptBox::Mini] = false;
         logic.OKButtonClick();
         EXPECT_EQ(f.closes, 0);
         EXPECT_TRUE(f.confirmFocused);
         EXPECT_EQ(f.confirm, "");
-        f.confirm = "";  // the stored password not retyped: refused again
+        f.confirm = "";  // a changed password not confirmed: refused again
         EXPECT_TRUE(logic.FormKeyDown(kKeyEnter));
         EXPECT_EQ(f.closes, 0);
         logic.CNCLButtonClick();
@@ -278,6 +281,30 @@ TEST_F(ProgramOptions, AMismatchedConfirmationStoresNothing) {
     EXPECT_TRUE(log.empty());
     EXPECT_EQ(store.ReadString("Minimize", "<none>"), "<none>");
     EXPECT_EQ(store.ReadString("Password", ""), "SET");
+}
+
+TEST_F(ProgramOptions, OKWithoutTouchingThePasswordKeepsIt) {
+    store.WriteString("Password", "SET");
+    Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
+        EXPECT_EQ(f.password, "SET");  // shown as stored
+        f.confirm = "";
+        f.hotKey = HotKeyFromText("Ctrl+Alt+J");
+        logic.OKButtonClick();
+        EXPECT_EQ(f.closes, 1);
+    });
+    EXPECT_EQ(OnDisk("Password"), "SET");
+    EXPECT_EQ(OnDisk("HotKey"), "Ctrl+Alt+J");
+}
+
+TEST_F(ProgramOptions, TheConfirmationIgnoresCaseAsThePromptDoes) {
+    Run([](FakePrOptForm& f, TPrOptFrmLogic& logic) {
+        f.password = "Secret";
+        f.confirm = "SECRET";
+        logic.OKButtonClick();
+        EXPECT_EQ(f.closes, 1);
+    });
+    EXPECT_EQ(OnDisk("Password"), "Secret");
+    EXPECT_TRUE(PasswordsMatch("SECRET", OnDisk("Password")));
 }
 
 TEST_F(ProgramOptions, EmptyPasswordsRemoveTheStoredOne) {

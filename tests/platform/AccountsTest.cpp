@@ -19,7 +19,7 @@ std::vector<std::string> Names(const std::vector<Account>& accounts) {
     return names;
 }
 
-TEST(Accounts, PasswdFileGivesRootAndLoginUsersWithHomes) {
+TEST(Accounts, PasswdFileGivesRootAndEveryLoginUser) {
     TempDir dir;
     std::filesystem::create_directory(dir.File("alice"));
     std::filesystem::create_directory(dir.File("bob"));
@@ -35,7 +35,7 @@ TEST(Accounts, PasswdFileGivesRootAndLoginUsersWithHomes) {
                             "alice:/bin/bash\n"
                             "gone:x:1001:1001::" +
                             h +
-                            "missing:/bin/bash\n"  // no home folder
+                            "missing:/bin/bash\n"  // no home folder yet: listed all the same
                             "nobody:x:65534:65534::" +
                             h +
                             "svc:/usr/sbin/nologin\n"
@@ -52,7 +52,7 @@ TEST(Accounts, PasswdFileGivesRootAndLoginUsersWithHomes) {
                             "bob:x:1004:1004::" +
                             h + "bob:/bin/zsh");  // no final newline
     const auto accounts = AccountsFromPasswdFile(dir.File("passwd"));
-    EXPECT_EQ(Names(accounts), (std::vector<std::string>{"root", "alice", "bob"}));
+    EXPECT_EQ(Names(accounts), (std::vector<std::string>{"root", "alice", "gone", "bob"}));
     EXPECT_EQ(accounts[1].home, h + "alice");
 }
 

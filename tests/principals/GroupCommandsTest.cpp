@@ -62,21 +62,29 @@ TEST_F(Groups, NewGroupGoesFirstAndNamesMustBeFree) {
 
     commands_.cmdNewGroupExecute();  // cancelled
     EXPECT_EQ(tree_.CountGroups(), 3);
-    commands_.cmdNewGroupExecute();  // an empty name is free
-    EXPECT_EQ(tree_.TopLevel().front()->text, "");
-    EXPECT_EQ(tree_.CountGroups(), 4);
+    commands_.cmdNewGroupExecute();  // an empty name is refused
+    EXPECT_EQ(tree_.CountGroups(), 3);
+    EXPECT_EQ(prompts_.shown.back().text, kEmptyGroupName);
 }
 
 TEST_F(Groups, NamesThatWouldBreakTheSettingsAreRefused) {
-    const std::vector<std::string> bad = {"a=b", "two\nlines", "cr\r", std::string("nul\0x", 5)};
-    for (const std::string& name : bad) {
+    const std::vector<std::pair<std::string, const char*>> bad = {
+        {"a=b", kBadGroupName},
+        {"two\nlines", kBadGroupName},
+        {"cr\r", kBadGroupName},
+        {std::string("nul\0x", 5), kBadGroupName},
+        {"", kEmptyGroupName},
+        {"   ", kEmptyGroupName},
+        {"my_group", kUnderscoreGroupName}};
+    for (const auto& [name, message] : bad) {
         dialog_.answers = {name};
         commands_.cmdNewGroupExecute();
+        ASSERT_FALSE(prompts_.shown.empty());
+        EXPECT_EQ(prompts_.shown.back().text, message) << name;
     }
     EXPECT_EQ(tree_.CountGroups(), 2);
     EXPECT_FALSE(modified_.Get());
-    ASSERT_EQ(prompts_.shown.size(), 4u);
-    EXPECT_EQ(prompts_.shown[0].text, kBadGroupName);
+    EXPECT_EQ(prompts_.shown.size(), bad.size());
 }
 
 TEST_F(Groups, DeletingAGroupKeepsItsMembersInOrderAtTheEnd) {
@@ -138,6 +146,17 @@ TEST_F(Groups, MovingAUserBetweenGroupsKeepsItsKind) {
     modified_.Clear();
     commands_.cmdMoveUserExecute({});
     EXPECT_TRUE(dialog_.requests.back().items.empty());
+    EXPECT_FALSE(modified_.Get());
+}
+
+TEST_F(Groups, ATypedGroupThatIsNotOfferedIsSaidAndChangesNothing) {
+    tree_.Select(Node("EVE"));
+    dialog_.answers = {std::string("Nosuch")};
+    commands_.cmdMoveUserExecute({});
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, std::string("\"Nosuch\"") + kNotAGroupText);
+    EXPECT_EQ(prompts_.shown[0].title, "Move user \"EVE\" to a group");
+    EXPECT_EQ(Node("EVE")->parent, nullptr);
     EXPECT_FALSE(modified_.Get());
 }
 

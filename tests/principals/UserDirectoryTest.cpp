@@ -108,9 +108,10 @@ TEST_F(Directory, TreeOrderFromStoredGroupsAndProfiles) {
     directory_.LoadUserGroups();
     EXPECT_EQ(Dump(tree_),
               "Staff:0\n  ALICE:1\n  CAROL:1\n  Unknown User:6\n2:0\nGuests:0\nBOB:1\nDAVE:1\n");
-    // The current user is unknown: the first node is selected.
-    EXPECT_EQ(tree_.SelectedNode(), tree_.TopLevel().front().get());
-    EXPECT_EQ(directory_.CaptionText(), "Kestrava - Protection settings for the group \"Staff\"");
+    // The current user is unknown: the entry that protects it is selected.
+    EXPECT_EQ(tree_.SelectedNode(), tree_.FindNodeByText("Unknown User"));
+    EXPECT_EQ(directory_.CaptionText(),
+              "Kestrava - Protection settings for the user \"Unknown User\"");
 }
 
 TEST_F(Directory, AMembershipNamingAUserLeavesTheUserAtTheTop) {
@@ -149,7 +150,7 @@ TEST_F(Directory, CurrentUsersNodeIsSelectedOnlyWhenTheNameMatchesExactly) {
     registry_.SetCurrentUser("bob");
     directory_.LoadCurrentUser();
     directory_.LoadUserGroups();
-    EXPECT_EQ(tree_.SelectedNode()->text, "ALICE");
+    EXPECT_EQ(tree_.SelectedNode()->text, "Unknown User");
     tree_.Select(nullptr);
     EXPECT_EQ(directory_.CaptionText(), "Kestrava");
 }

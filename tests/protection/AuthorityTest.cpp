@@ -141,6 +141,15 @@ TEST_F(Authority, AUsersLogonStartLoadsTheRulesOfTheUsersGroupWithoutReadingTheS
     EXPECT_EQ(RunAs(kOther, "rm " + ro_ + "/f").exit, 0) << "another user is untouched";
 }
 
+TEST_F(Authority, ALogonStartWithoutAServiceFailsAndSaysWhy) {
+    StopService(SIGTERM);
+    const Outcome start = RunProgram(program_ + "/kv", "/S");
+    EXPECT_EQ(start.exit, 1) << start.output;
+    EXPECT_NE(start.output.find("kv: The interceptor service does not answer"), std::string::npos)
+        << start.output;
+    ASSERT_TRUE(StartService());
+}
+
 TEST_F(Authority, TheProtectedUsersOwnRequestsCannotWeakenIt) {
     ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
     ExpectEnforced("after the logon start");
@@ -187,7 +196,10 @@ TEST_F(Authority, TheProtectedUsersProgramsCannotStopIt) {
         RunProgram(copy + "/kv", "/D",
                    {"KESTRAVA_MACHINE=" + copy + "/machine", "XDG_RUNTIME_DIR=" + copy,
                     "XDG_CONFIG_HOME=" + copy, "XDG_STATE_HOME=" + copy, "HOME=" + copy});
-    EXPECT_EQ(stop.exit, 0) << stop.output;
+    EXPECT_EQ(stop.exit, 1) << "a refused stop says so: " << stop.output;
+    EXPECT_NE(stop.output.find("kv: The interceptor service refused to stop protection"),
+              std::string::npos)
+        << stop.output;
     ExpectEnforced("after a copied program's /D with settings without a password");
     const Outcome installed = RunProgram(program_ + "/kv", "/D");
     ExpectEnforced("after the program's /D without the password:\n" + installed.output);

@@ -31,6 +31,17 @@ TEST_F(CallerDecisions, ProcessListsNameTheExecutableNotWhatTheProcessCallsItsel
     EXPECT_EQ(RunAs(kUser, "head " + except + "/f").exit, 0) << "head is excluded";
 }
 
+TEST_F(CallerDecisions, AProgramRuleHoldsWhoeverTheServiceLastActedFor) {
+    const std::string folder = Work("only-cat");
+    MakeFolder(folder, {"f"});
+    Load(kUser, {Rule(0x40, folder + "/*", "cat")});
+    for (int round = 0; round < 4; ++round) {
+        // Another user's requests leave the serving threads acting as that user.
+        EXPECT_EQ(RunAs(kOther, "for i in 1 2 3 4 5 6 7 8; do cat " + folder + "/f; done").exit, 0);
+        EXPECT_TRUE(RunAs(kUser, "cat " + folder + "/f").Denied()) << "round " << round;
+    }
+}
+
 TEST_F(CallerDecisions, AHiddenItemStaysHiddenForItsUidAndVisibleForAnotherInTurn) {
     const std::string folder = Work("hidden");
     MakeFolder(folder, {"secret", "plain"});

@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <thread>
 
 #include "driver/Policy.h"
 #include "settings/Encript.h"
@@ -34,17 +37,82 @@ TEST_F(ServiceLife, ARestartedServiceEnforcesItsTablesAgain) {
     EXPECT_TRUE(RunAs(kUser, "touch " + folder + "/g").Denied());
 }
 
-TEST_F(ServiceLife, AKilledServiceLeavesNoMountBehind) {
-    const std::string folder = Work("ro");
+TEST_F(ServiceLife, AKilledServiceLetsNothingThroughAndItsSuccessorTakesOver) {
+    const std::string ro = Work("ro");
+    const std::string custom = Work("custom");
+    MakeFolder(ro, {"f"});
+    MakeFolder(custom, {"a.txt"});
+    Load(kUser, {Rule(0x1E7830, ro + "/*"), Rule(0x80 | 0x800, custom + "/*")});
+    ASSERT_EQ(MountsUnder(work_).size(), 2u);
+    // A shell of another user keeps a file open in the folder.
+    StopService(SIGKILL);
+    const Outcome removed = RunAs(kUser, "rm -f " + ro + "/f");
+    EXPECT_NE(removed.exit, 0) << "while no service answers, nothing passes";
+    const Outcome written = RunAs(
+        kUser, "echo x >> " + custom + "/a.txt; echo y > " + custom + "/new.txt; ls " + custom);
+    EXPECT_NE(written.exit, 0) << written.output;
+    EXPECT_EQ(RunAs(0, "cat " + ro + "/f").output.find("content"), std::string::npos)
+        << "nor for root";
+    struct stat st;
+    EXPECT_EQ(::stat((custom + "/new.txt").c_str(), &st), -1);
+
+    ASSERT_TRUE(StartService());
+    EXPECT_EQ(MountsUnder(work_), (std::vector<std::string>{custom, ro}))
+        << "one mount per folder: the dead ones were detached from beneath";
+    EXPECT_TRUE(RunAs(kUser, "rm " + ro + "/f").Denied());
+    EXPECT_EQ(RunAs(kUser, "cat " + ro + "/f").output, "content of f\n");
+    EXPECT_EQ(RunAs(kUser, "cat " + custom + "/a.txt").output, "content of a.txt\n");
+    EXPECT_TRUE(RunAs(kUser, "echo x >> " + custom + "/a.txt").Denied());
+}
+
+TEST_F(ServiceLife, AMovedFolderStaysProtectedAndStatusSaysWhereItIs) {
+    const std::string parent = Work("home");
+    MakeFolder(parent, {});
+    const std::string folder = parent + "/work";
     MakeFolder(folder, {"f"});
     Load(kUser, {Rule(0x1E7830, folder + "/*")});
-    ASSERT_EQ(MountsUnder(work_).size(), 1u);
+    ASSERT_EQ(RunAs(0, "mv " + parent + " " + Work("home.moved") + " && mkdir -p " + folder).exit,
+              0);
+    const std::string moved = Work("home.moved/work");
+    EXPECT_TRUE(RunAs(kUser, "rm " + moved + "/f").Denied());
+    const std::string status = RunAs(0, std::string(KVCTL_PATH) + " --device " + socket_ +
+                                            " --uid " + std::to_string(kUser) + " status")
+                                   .output;
+    EXPECT_NE(status.find("  " + folder + " (now at " + moved + ")\n"), std::string::npos)
+        << status;
+    // Killed and started again: the moved folder is protected where it is.
     StopService(SIGKILL);
-    EXPECT_TRUE(WaitForNoMounts(3000));
-    EXPECT_EQ(RunAs(kUser, "cat " + folder + "/f").output, "content of f\n")
-        << "the folder is reachable again, untouched";
     ASSERT_TRUE(StartService());
-    EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Denied()) << "and protected after a restart";
+    EXPECT_TRUE(RunAs(kUser, "rm " + moved + "/f").Denied());
+    EXPECT_EQ(RunAs(kUser, "cat " + moved + "/f").output, "content of f\n");
+}
+
+TEST_F(ServiceLife, StoppingOneUsersProtectionBreaksNoOtherUsersOpenFile) {
+    const std::string folder = Work("shared");
+    MakeFolder(folder, {"log"});
+    Load(kUser, {Rule(0x1E7830, folder + "/*")});
+    // Another user appends to a file held open, from a shell whose working
+    // folder is the protected one, while the protection is stopped and started.
+    auto writer = std::async(std::launch::async, [&] {
+        return RunAs(kOther, "cd " + folder +
+                                 " && exec 3>>log && for i in $(seq 30); do echo $i >&3 || exit 1; "
+                                 "sleep 0.05; done && ls >/dev/null && echo done");
+    });
+    for (int round = 0; round < 3; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ASSERT_TRUE(Send(kUser, driver::code::kDeactivate));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ASSERT_TRUE(Send(kUser, driver::code::kActivate));
+    }
+    const Outcome written = writer.get();
+    EXPECT_EQ(written.exit, 0) << written.output;
+    EXPECT_EQ(written.output, "done\n");
+    std::ifstream log(folder + "/log");
+    std::string line;
+    int lines = 0;
+    while (std::getline(log, line))
+        ++lines;
+    EXPECT_EQ(lines, 31);
 }
 
 #ifdef KV_PATH

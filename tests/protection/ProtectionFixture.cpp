@@ -73,7 +73,7 @@ std::vector<std::string> MountsUnder(const std::string& folder) {
 void ProtectionTest::SetUp() {
     if (::geteuid() != 0)
         GTEST_SKIP() << "protection mounts need root";
-    // The service's mount guard outlives a killed service; it is reaped here.
+    // Children the service leaves (the open-event responder) are reaped here.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     ASSERT_EQ(::chmod(dir_.Path().c_str(), 0755), 0);
     socket_ = dir_.File("VEVUZ");

@@ -61,7 +61,48 @@ TEST(Placement, TitleWidthLeavesRoomForTheTitleBarButtons) {
     EXPECT_LT(TitleWidth(200, 16), TitleWidth(300, 16));
 }
 
+TEST(Placement, ADialogOpensCentredOnItsOwnerWithItsTitleBarOnScreen) {
+    const QRect screen(0, 0, 1280, 800);
+    const QRect owner(200, 100, 800, 600);
+    QRect r = DialogPlace({300, 100}, owner, screen, 24, 4);
+    EXPECT_EQ(r.size(), QSize(300, 100));
+    EXPECT_LE(std::abs(r.center().x() - owner.center().x()), 1);
+    EXPECT_LE(std::abs(r.center().y() - 12 - owner.center().y()), 12);
+    // An owner in the screen's corner: the title bar stays on the screen.
+    r = DialogPlace({300, 100}, QRect(0, 0, 120, 60), screen, 24, 4);
+    EXPECT_GE(r.top(), 24);
+    EXPECT_GE(r.left(), 4);
+    // No owner: the middle of the screen.
+    r = DialogPlace({300, 100}, QRect(), screen, 24, 4);
+    EXPECT_LE(std::abs(r.center().x() - screen.center().x()), 1);
+}
+
 // --- Dialogs -------------------------------------------------------------
+
+TEST(DialogLook, ADialogOpensCentredOnItsParentWithItsTitleBarOnScreen) {
+    TDialogLook::Install();
+    QWidget owner;
+    owner.setGeometry(300, 200, 600, 400);
+    owner.show();
+    QDialog dialog(&owner);
+    dialog.resize(200, 80);
+    dialog.setWindowTitle("Move user \"root\" to a group");
+    dialog.show();
+    const QPoint offset = dialog.geometry().center() - owner.frameGeometry().center();
+    EXPECT_LE(std::abs(offset.x()), 2);
+    EXPECT_LE(std::abs(offset.y()), dialog.fontMetrics().height() * 2);
+
+    // Under a parent in the screen's top-left corner the title bar still shows.
+    owner.setGeometry(0, 0, 100, 50);
+    QDialog corner(&owner);
+    corner.resize(200, 80);
+    corner.setWindowTitle("Move user \"root\" to a group");
+    corner.show();
+    const QRect screen = corner.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(corner.frameGeometry()));
+    EXPECT_GT(corner.geometry().top(), screen.top());
+    EXPECT_GT(corner.geometry().left(), screen.left());
+}
 
 TEST(DialogLook, AShownDialogIsWideEnoughForItsTitleAndInsideTheScreen) {
     TDialogLook::Install();

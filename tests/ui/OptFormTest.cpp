@@ -230,6 +230,31 @@ TEST_F(OptFormTest, ModeFourSetDefaultStoresTheFolderAndTheDefaults) {
     EXPECT_EQ(f.store.ReadInteger("dwOperation_3", 0), 0x10);
 }
 
+TEST_F(OptFormTest, ALongPathIsCutInTheTitlesMiddleAndShownInFullInside) {
+    std::string deep = "/data";
+    for (int i = 0; i < 30; ++i)
+        deep += "/folder" + std::to_string(i);
+    f.tree.AddPath(deep.substr(1));
+    f.store.WriteInteger("u_Bob_P_" + deep, 3);
+    f.controller.UserGroupsChange();
+    f.SelectInTree(deep);
+    driver.Queue([deep](TOptForm& form) {
+        const QString title = form.windowTitle();
+        EXPECT_TRUE(title.startsWith("Custom Protection Options for \"/data/folder0"))
+            << title.toStdString();
+        EXPECT_TRUE(title.endsWith("folder29\"")) << title.toStdString();
+        EXPECT_TRUE(title.contains(QChar(0x2026))) << title.toStdString();
+        // Short enough that the dialog can be as wide as its title.
+        EXPECT_LE(form.fontMetrics().horizontalAdvance(title),
+                  form.screen()->availableGeometry().width());
+        ASSERT_NE(form.ItemPathLabel(), nullptr);
+        EXPECT_FALSE(form.ItemPathLabel()->isHidden());
+        EXPECT_EQ(form.ItemPathLabel()->text().toStdString(), "Folder: " + deep);
+        QTest::keyClick(&form, Qt::Key_Escape);
+    });
+    EXPECT_FALSE(options.EditProtectionOptions(3));
+}
+
 TEST_F(OptFormTest, ModeSevenHidesSetDefault) {
     f.store.WriteInteger("u_Bob_P_/data/f.txt", 7);
     f.store.WriteString("u_Bob_P_/data/f.txt_Processes", "mine.exe");
