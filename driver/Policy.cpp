@@ -164,8 +164,6 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
                                           std::shared_ptr<DenialLog> denials) {
     std::unordered_map<uid_t, UserRules> users;
     std::vector<std::string> folders;
-    // Program names are resolved again: a package upgrade replaces executables.
-    tables.RefreshPrograms();
     std::vector<Entry> dependent;
     for (auto& [uid, table] : tables.All()) {
         if (!table.Active())

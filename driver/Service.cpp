@@ -350,6 +350,7 @@ void Service::Run() {
             std::string stamp = options_.programsStamp();
             if (stamp != programsStamp_) {
                 programsStamp_ = std::move(stamp);
+                tables_.RefreshPrograms();
                 policyStale_ = true;
             }
         }
