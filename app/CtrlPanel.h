@@ -194,6 +194,8 @@ public:
     /// Shows the service's count of this user's refusals (hidden without a service).
     void UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }
+    /// Warns when protections of the selected principal are not enforced.
+    QLabel* CoveragePanel() const { return coveragePanel_; }
     /// Whether the service answers, and the protection state, in the status
     /// bar and the tray icon's tooltip.
     void UpdateServiceState(bool answers);
@@ -293,6 +295,7 @@ private:
     std::unique_ptr<ui::TTrayLogic> tray_;
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
+    QLabel* coveragePanel_ = nullptr;
     QLabel* servicePanel_ = nullptr;
     std::unique_ptr<TDenialReader> denials_;
     QPointer<TRefusalsWindow> refusalsWindow_;

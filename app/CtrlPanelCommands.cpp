@@ -62,6 +62,16 @@ void TSecFrm::CreateProtection() {
     protection_->SetStatusText([this](const std::string& folder) {
         statusPanels_[0]->setText(QString::fromStdString(folder));
     });
+    // Markers say where the service enforces nothing (or only some bits).
+    protection_->Markers().SetCoverage(
+        [this](const std::string& folder) -> std::optional<std::string> {
+            return ais_ ? ais_->FolderCoverage(folder) : std::nullopt;
+        });
+    protection_->Markers().SetCoverageWarning([this](const std::string& warning) {
+        coveragePanel_->setVisible(!warning.empty());
+        coveragePanel_->setText(QString::fromStdString("Warning: " + warning));
+        coveragePanel_->setToolTip(QString::fromStdString(warning));
+    });
     driveView_->SetContextMenu(menus_.value("DriveMenu"));
     dirView_->SetContextMenu(menus_.value("DirListMenu"));
     new ui::TKeyboardMenu(driveView_, menus_.value("DriveMenu"));

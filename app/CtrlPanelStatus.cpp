@@ -76,6 +76,11 @@ void TSecFrm::CreateStatusBar() {
     testNotice_->setObjectName("TestNotice");
     testNotice_->hide();
     bar->addPermanentWidget(testNotice_);
+    coveragePanel_ = new QLabel(bar);
+    coveragePanel_->setObjectName("CoverageWarning");
+    coveragePanel_->setStyleSheet("color: #a00000;");
+    coveragePanel_->hide();
+    bar->addWidget(coveragePanel_, 1);
 }
 
 std::vector<uid_t> TSecFrm::SelectedUids() const {

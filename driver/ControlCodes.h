@@ -76,6 +76,10 @@ inline constexpr std::uint32_t kLoadEveryAccount = 0x830000B8;
 /// protection, the account's own rules are loaded and activated. Returned
 /// value: the number of entries, 0 when automatic protection is off.
 inline constexpr std::uint32_t kSessionOpened = 0x830000BC;
+/// Input: the pointer of a folder path. Output: how an entry naming that
+/// folder is or would be enforced, in the words of kGetCoverage. Returned
+/// value: the output's length.
+inline constexpr std::uint32_t kGetFolderCoverage = 0x830000C0;
 }  // namespace code
 
 /// Origin numbers of kSetOrigin and kGetTables: where a table's entries came from.

@@ -15,6 +15,7 @@
 #include "driver/DeviceClient.h"
 #include "driver/EntryTable.h"
 #include "driver/Matcher.h"
+#include "driver/Policy.h"
 
 namespace kv::driver {
 
@@ -410,9 +411,41 @@ int RunCtl(const std::vector<std::string>& args, std::ostream& out, std::ostream
     Entry entry;
     if (!FetchEntry(device, decision.returned, &entry, err, &exitCode))
         return exitCode;
+    if (active.returned == 1) {
+        // An entry that refuses on paper but that no engine reaches is no refusal.
+        Request coverageRequest = MakeRequest(code::kGetCoverage);
+        coverageRequest.outputSize = static_cast<std::uint32_t>(kMaxFrameBody - kReplyHeaderSize);
+        Reply coverage;
+        if (!Ask(device, coverageRequest, &coverage, err, &exitCode))
+            return exitCode;
+        std::size_t pos = 0;
+        for (std::uint32_t i = 0; i < decision.returned && pos != std::string::npos; ++i) {
+            pos = coverage.output.find('\0', pos);
+            pos = pos == std::string::npos ? pos : pos + 1;
+        }
+        if (pos != std::string::npos && pos < coverage.output.size()) {
+            const std::string how =
+                coverage.output.substr(pos, coverage.output.find('\0', pos) - pos);
+            if (const std::string why = NotEnforcedReason(how, operation); !why.empty()) {
+                out << "not enforced (" << PrintableText(why) << "), though entry "
+                    << decision.returned << " refuses it: " << EntryJson(decision.returned, entry)
+                    << "\n";
+                return ctl_exit::kNotEnforced;
+            }
+        }
+    }
     out << "refused by entry " << decision.returned << note << ": "
         << EntryJson(decision.returned, entry) << "\n";
     return ctl_exit::kRefused;
+}
+
+std::string NotEnforcedReason(std::string_view coverage, std::uint32_t operation) {
+    constexpr std::string_view kNot = "not enforced: ";
+    if (coverage.starts_with(kNot))
+        return std::string(coverage.substr(kNot.size()));
+    if (coverage.starts_with(kOpenEventsCoverage) && (operation & kOpenEventBits) == 0)
+        return "open events enforce only Open, Read and Full of files and Hide of folders";
+    return {};
 }
 
 }  // namespace kv::driver

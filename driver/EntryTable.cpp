@@ -251,7 +251,7 @@ void EntryTable::Changed(bool urgent) {
 
 std::shared_ptr<const MatchIndex> EntryTable::Index() {
     if (indexStale_) {
-        published_.Publish(std::make_shared<const MatchIndex>(entries_));
+        published_.Publish(std::make_shared<const MatchIndex>(entries_, programs_));
         indexStale_ = false;
     }
     return published_.Current();
@@ -260,7 +260,21 @@ std::shared_ptr<const MatchIndex> EntryTable::Index() {
 TableSet::TableSet(std::string statePath) : path_(std::move(statePath)) {}
 
 EntryTable& TableSet::Of(uid_t uid) {
-    return tables_[uid];
+    const auto [it, made] = tables_.try_emplace(uid);
+    if (made && programs_)
+        it->second.SetPrograms(programs_);
+    return it->second;
+}
+
+void TableSet::SetPrograms(ProgramResolver programs) {
+    programs_ = std::move(programs);
+    for (auto& [uid, table] : tables_)
+        table.SetPrograms(programs_);
+}
+
+void TableSet::RefreshPrograms() {
+    for (auto& [uid, table] : tables_)
+        table.RefreshPrograms();
 }
 
 const EntryTable* TableSet::Find(uid_t uid) const {
@@ -381,7 +395,7 @@ TableSet::LoadOutcome TableSet::Load(std::string* error) {
         return LoadOutcome::kDamaged;
     }
     for (auto& [uid, table] : stored)
-        tables_[uid].Restore(std::move(table.entries), table.active, table.origin);
+        Of(uid).Restore(std::move(table.entries), table.active, table.origin);
     return LoadOutcome::kLoaded;
 }
 

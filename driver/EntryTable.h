@@ -58,6 +58,16 @@ public:
     /// after a change, then published).
     std::shared_ptr<const MatchIndex> Index();
     const PublishedIndex& Published() const { return published_; }
+    /// How program names in the entries find their executables.
+    void SetPrograms(ProgramResolver programs) {
+        programs_ = std::move(programs);
+        indexStale_ = true;
+    }
+    /// The programs may have changed: the next Index() resolves them again.
+    void RefreshPrograms() {
+        if (programs_)
+            indexStale_ = true;
+    }
     /// Whether a change since the last compilation is not in Published() yet.
     bool IndexStale() const { return indexStale_; }
 
@@ -82,6 +92,7 @@ private:
     std::chrono::steady_clock::time_point firstUnsaved_{};
     bool indexStale_ = true;
     PublishedIndex published_;
+    ProgramResolver programs_;
 };
 
 /// The tables of every uid, kept in one state file.
@@ -113,6 +124,12 @@ public:
     const EntryTable* Find(uid_t uid) const;
     std::map<uid_t, EntryTable>& All() { return tables_; }
     const std::map<uid_t, EntryTable>& All() const { return tables_; }
+
+    /// How program names find their executables, for every table.
+    void SetPrograms(ProgramResolver programs);
+    /// Resolves the program names of every table again at its next Index().
+    void RefreshPrograms();
+    const ProgramResolver& Programs() const { return programs_; }
 
     /// Whether some table changed since its index was last compiled.
     bool IndexStale() const;
@@ -146,6 +163,7 @@ private:
 
     std::string path_;
     std::map<uid_t, EntryTable> tables_;
+    ProgramResolver programs_;
 };
 
 }  // namespace kv::driver

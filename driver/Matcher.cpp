@@ -102,6 +102,14 @@ bool IsPlaceholder(std::string_view item) {
     return item == "ExcludeFiles" || item == "ExProc" || item == "ExcludeProc";
 }
 
+std::string EntryFolder(std::string_view fileMask) {
+    const std::string_view literal = fileMask.substr(0, fileMask.find('*'));
+    const std::size_t slash = literal.rfind('/');
+    if (slash == std::string_view::npos || literal.empty() || literal.front() != '/')
+        return {};
+    return slash == 0 ? std::string("/") : std::string(literal.substr(0, slash));
+}
+
 Pattern::Pattern(std::string_view text) {
     const std::size_t first = text.find('*');
     if (first == std::string_view::npos) {
@@ -154,12 +162,39 @@ bool PatternList::Matches(std::string_view subject) const {
     return false;
 }
 
-FileExclusions::FileExclusions(std::string_view text) {
+ProcessList::ProcessList(std::string_view text, const ProgramResolver& resolve) {
     ForEachItem(text, [&](std::string_view item) {
-        if (item.find('/') != std::string_view::npos)
+        const bool plainName = item.find_first_of("*/") == std::string_view::npos;
+        if (plainName && resolve) {
+            const std::vector<ProgramId> found = resolve(item);
+            if (!found.empty()) {
+                programs_.insert(programs_.end(), found.begin(), found.end());
+                return;
+            }
+        }
+        names_.Add(ProcessBaseName(item));
+    });
+}
+
+bool ProcessList::Matches(std::string_view name, ProgramId program) const {
+    if (program.Known() &&
+        std::find(programs_.begin(), programs_.end(), program) != programs_.end())
+        return true;
+    return names_.Matches(name);
+}
+
+FileExclusions::FileExclusions(std::string_view text, std::string_view folder) {
+    const std::string base = folder == "/" ? std::string() : std::string(folder);
+    ForEachItem(text, [&](std::string_view item) {
+        if (item.front() == '/') {
             paths_.Add(item);
-        else
+        } else if (!folder.empty()) {
+            const std::string relative = base + "/" + std::string(item);
+            paths_.Add(relative);
+            paths_.Add(relative + "/*");
+        } else {
             names_.Add(item);
+        }
     });
 }
 
@@ -172,30 +207,54 @@ bool FileExclusions::Excludes(std::string_view path, bool inside) const {
     return names_.Matches(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-CompiledEntry::CompiledEntry(const Entry& entry)
+CompiledEntry::CompiledEntry(const Entry& entry, const ProgramResolver& resolve)
     : mask_(entry.dwOperation),
       fileMask_(entry.FileMask),
       folder_(FolderOf(entry.FileMask).value_or("")),
       coversFolder_(FolderOf(entry.FileMask).has_value()),
-      excludeFiles_(entry.ExcludeFiles),
-      processes_(entry.Processes, true),
-      excludeProc_(entry.ExcludeProc, true) {}
+      excludeFiles_(entry.ExcludeFiles, EntryFolder(entry.FileMask)),
+      processes_(entry.Processes, resolve),
+      excludeProc_(entry.ExcludeProc, resolve) {
+    if (const std::string folder = EntryFolder(entry.FileMask); !folder.empty()) {
+        const std::string subfolders = (folder == "/" ? std::string() : folder) + "/*/*";
+        ForEachItem(entry.ExcludeFiles, [&](std::string_view item) {
+            if (item == subfolders)
+                withoutSubfolders_ = folder;
+        });
+    }
+}
 
 bool CompiledEntry::Refuses(std::uint32_t operation, std::string_view path,
-                            std::string_view process) const {
+                            std::string_view process, ProgramId program, bool folder) const {
     if ((mask_ & (operation | kFullBit)) == 0)
         return false;
+    // Without its subfolders the entry covers no subfolder item either: the
+    // window marks none.
+    if (folder && !withoutSubfolders_.empty()) {
+        const std::size_t slash = path.rfind('/');
+        const std::string_view parent = slash == 0 ? "/" : path.substr(0, slash);
+        if (slash != std::string_view::npos && slash + 1 < path.size() &&
+            parent == withoutSubfolders_)
+            return false;
+    }
     const bool inside = fileMask_.Matches(path);
-    if (!inside && !(coversFolder_ && folder_.Matches(path)))
-        return false;
-    return processes_.Matches(process) && !excludeProc_.Matches(process) &&
+    if (!inside) {
+        if (!coversFolder_ || !folder_.Matches(path))
+            return false;
+        // Hide and Retrieve attributes on a folder are about what is inside
+        // it: the folder itself stays listed in its parent, reachable, and
+        // `ls` of it works.
+        if ((mask_ & (operation & ~kInsideOnlyBits)) == 0 && (mask_ & kFullBit) == 0)
+            return false;
+    }
+    return processes_.Matches(process, program) && !excludeProc_.Matches(process, program) &&
            !excludeFiles_.Excludes(path, inside);
 }
 
-MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
+MatchIndex::MatchIndex(const std::vector<Entry>& entries, const ProgramResolver& resolve) {
     entries_.reserve(entries.size());
     for (const Entry& entry : entries)
-        entries_.emplace_back(entry);
+        entries_.emplace_back(entry, resolve);
 
     // Entries by the folder part of their literal prefix (up to its last "/").
     // An entry "Q/*" whose Q is literal is anchored at Q + "/": a path equal
@@ -244,8 +303,7 @@ MatchIndex::MatchIndex(const std::vector<Entry>& entries) {
     }
 }
 
-void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
-                             std::string_view path, std::string_view process,
+void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, const Query& q,
                              std::uint32_t* best) const {
     const std::uint64_t mixed = Mix(hash);
     const auto tag = static_cast<std::uint32_t>(mixed >> 32);
@@ -259,56 +317,53 @@ void MatchIndex::VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::
         // of the run, where the anchor's own slot may lie.
         if (slot.tag != tag)
             continue;
-        if (anchorLength <= path.size())
-            VisitAnchored(slot, anchorLength, operation, path, process, best);
+        if (anchorLength <= q.path.size())
+            VisitAnchored(slot, anchorLength, q, best);
         else
-            VisitFolder(slot, operation, path, process, best);
+            VisitFolder(slot, q, best);
     }
 }
 
-void MatchIndex::VisitFolder(const Slot& slot, std::uint32_t operation, std::string_view path,
-                             std::string_view process, std::uint32_t* best) const {
-    const std::uint32_t wanted = operation | kFullBit;
+void MatchIndex::VisitFolder(const Slot& slot, const Query& q, std::uint32_t* best) const {
+    const std::uint32_t wanted = q.operation | kFullBit;
     const Candidate* end = anchored_.data() + slot.begin + slot.count;
     for (const Candidate* c = anchored_.data() + slot.begin; c != end; ++c) {
         if (c->index >= *best)
             return;
         if (!c->folder || (c->mask & wanted) == 0)
             continue;
-        if (entries_[c->index].Refuses(operation, path, process)) {
+        if (entries_[c->index].Refuses(q.operation, q.path, q.process, q.program, q.folder)) {
             *best = c->index;
             return;
         }
     }
 }
 
-void MatchIndex::Visit(const std::uint32_t* begin, const std::uint32_t* end,
-                       std::uint32_t operation, std::string_view path, std::string_view process,
+void MatchIndex::Visit(const std::uint32_t* begin, const std::uint32_t* end, const Query& q,
                        std::uint32_t* best) const {
     // Candidates are in ascending order: the first refusal is this list's answer.
     for (const std::uint32_t* i = begin; i != end; ++i) {
         if (*i >= *best)
             return;
-        if (entries_[*i].Refuses(operation, path, process)) {
+        if (entries_[*i].Refuses(q.operation, q.path, q.process, q.program, q.folder)) {
             *best = *i;
             return;
         }
     }
 }
 
-void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
-                               std::string_view path, std::string_view process,
+void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, const Query& q,
                                std::uint32_t* best) const {
-    const std::size_t rest = path.size() - anchorLength;
-    const std::uint32_t wanted = operation | kFullBit;
+    const std::size_t rest = q.path.size() - anchorLength;
+    const std::uint32_t wanted = q.operation | kFullBit;
     const Candidate* end = anchored_.data() + slot.begin + slot.count;
     for (const Candidate* c = anchored_.data() + slot.begin; c != end; ++c) {
         if (c->index >= *best)
             return;
         if ((c->mask & wanted) == 0 || c->nextLength > rest ||
-            Pack8(path, anchorLength, c->nextLength) != c->next)
+            Pack8(q.path, anchorLength, c->nextLength) != c->next)
             continue;
-        if (entries_[c->index].Refuses(operation, path, process)) {
+        if (entries_[c->index].Refuses(q.operation, q.path, q.process, q.program, q.folder)) {
             *best = c->index;
             return;
         }
@@ -316,8 +371,8 @@ void MatchIndex::VisitAnchored(const Slot& slot, std::size_t anchorLength, std::
 }
 
 Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
-                            std::string_view process) const {
-    process = ProcessBaseName(process);
+                            std::string_view process, ProgramId program, bool folder) const {
+    const Query q{operation, path, ProcessBaseName(process), program, folder};
     std::uint32_t best = kAllowed;
     if (!anchored_.empty()) {
         const std::size_t end = std::min(path.size(), longestAnchor_);
@@ -325,32 +380,31 @@ Decision MatchIndex::Decide(std::uint32_t operation, std::string_view path,
         for (std::size_t i = 0; i < end; ++i) {
             hash = Step(hash, path[i]);
             if (path[i] == '/')
-                VisitAnchor(hash, i + 1, operation, path, process, &best);
+                VisitAnchor(hash, i + 1, q, &best);
         }
         // A path that may be the folder Q of an entry "Q/*": that entry is
         // anchored at Q + "/". longestAnchor_ exceeds every such Q, so here
         // `hash` is that of the whole path.
         if (longestFolder_ != 0 && path.size() <= longestFolder_)
-            VisitAnchor(Step(hash, '/'), path.size() + 1, operation, path, process, &best);
+            VisitAnchor(Step(hash, '/'), path.size() + 1, q, &best);
     }
     if (tailLengths_ != 0) {
         for (unsigned length = 1; length <= 4 && length <= path.size(); ++length) {
             if ((tailLengths_ & (1u << length)) == 0)
                 continue;
             if (auto it = byTail_.find(TailKey(path, length)); it != byTail_.end())
-                Visit(it->second.data(), it->second.data() + it->second.size(), operation, path,
-                      process, &best);
+                Visit(it->second.data(), it->second.data() + it->second.size(), q, &best);
         }
     }
-    Visit(others_.data(), others_.data() + others_.size(), operation, path, process, &best);
+    Visit(others_.data(), others_.data() + others_.size(), q, &best);
     return best == kAllowed ? Decision{} : Decision{true, best};
 }
 
 Decision MatchIndex::DecideLinear(std::uint32_t operation, std::string_view path,
-                                  std::string_view process) const {
+                                  std::string_view process, ProgramId program, bool folder) const {
     process = ProcessBaseName(process);
     for (std::uint32_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].Refuses(operation, path, process))
+        if (entries_[i].Refuses(operation, path, process, program, folder))
             return Decision{true, i};
     }
     return Decision{};

@@ -5,18 +5,28 @@
 //   "/" included. Paths and process names are compared case-sensitively.
 // - A FileMask that ends in "/*" also covers the folder it names: "Q/*"
 //   matches what the pattern matches and what Q matches ("/srv/ro/*" covers
-//   "/srv/ro" too; "/*" covers "/", which it matches anyway).
+//   "/srv/ro" too; "/*" covers "/", which it matches anyway), for every bit
+//   but Hide and Retrieve attributes: Q is shown in its parent's listing,
+//   stays reachable and can be listed.
 // - ExcludeFiles, Processes and ExcludeProc are ";"-separated lists; empty
 //   items and the placeholders "ExcludeFiles", "ExProc" and "ExcludeProc"
 //   match nothing. An empty Processes list applies the entry to no process.
-// - An ExcludeFiles item with a "/" is matched against the whole path; one
-//   without (a bare name such as "keep.doc" or "*.log") against the last
-//   component of a path that the FileMask pattern matches, that is an item
-//   inside the covered folders, never the covered folder itself. The folder
-//   rule above is not applied to ExcludeFiles items.
-// - Process names are compared by base name without extension: a directory
-//   part and one trailing extension of 1 to 4 letters or digits, at least one
-//   of them a letter, are removed from both sides ("kv" matches "kv.exe" and
+// - An ExcludeFiles item that begins with "/" is matched against the whole
+//   path. Any other item ("a.txt", "Build/*", "*.log") is relative to the
+//   folder that the FileMask names (EntryFolder), as IncludeFiles is: it
+//   excludes folder + "/" + item and what lies below that item, so a bare
+//   name frees the item of that name directly in the folder, not a namesake
+//   further down. Without such a folder ("*kv.dat") an item without "/" is
+//   matched against the last component of a path the FileMask matches. The
+//   folder rule above is not applied to ExcludeFiles items.
+// - A Processes or ExcludeProc item that names a program (no "*", no "/")
+//   found by a ProgramResolver stands for those executables: a process
+//   matches it when its executable is one of them (device and inode), not by
+//   its name, so "python3" catches /usr/bin/python3.11 and a file merely
+//   named "vim" is not vim. Other items, and names that resolve to nothing,
+//   are compared by base name without extension: a directory part and one
+//   trailing extension of 1 to 4 letters or digits, at least one of them a
+//   letter, are removed from both sides ("kv" matches "kv.exe" and
 //   "/opt/kestrava/kv"; "python3.11" keeps its name).
 // - An entry refuses operation bit b on path p by process q when its mask has
 //   b or the Full bit (0x400: inaccessible for every operation), p is covered
@@ -27,6 +37,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,6 +65,9 @@ inline constexpr std::array<OperationName, 19> kOperations = {{
     {"Attr_Set", 0x100000},
 }};
 inline constexpr std::uint32_t kFullBit = 0x400;
+inline constexpr std::uint32_t kHideBit = 0x200;  // "List": left out of listings
+/// The bits a folder pattern "Q/*" applies to what is inside Q only.
+inline constexpr std::uint32_t kInsideOnlyBits = kHideBit | 0x100;  // and "Attr_Get"
 
 /// The bit of an operation name (exact check-box name), or nullopt.
 std::optional<std::uint32_t> OperationBit(std::string_view name);
@@ -62,6 +76,21 @@ std::optional<std::uint32_t> OperationBit(std::string_view name);
 std::string_view ProcessBaseName(std::string_view name);
 /// True for the texts that stand for an empty list.
 bool IsPlaceholder(std::string_view item);
+
+/// The folder named by the literal part of a FileMask: the text before the
+/// first "*" cut after its last "/" ("/" for the root), or the empty text when
+/// the pattern names no folder (it begins with "*", or holds no "/").
+std::string EntryFolder(std::string_view fileMask);
+
+/// The identity of an executable file; zero: unknown.
+struct ProgramId {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    bool Known() const { return dev != 0 || ino != 0; }
+    bool operator==(const ProgramId&) const = default;
+};
+/// The executables that users call by a program name (empty: none).
+using ProgramResolver = std::function<std::vector<ProgramId>(std::string_view name)>;
 
 /// A compiled "*" pattern.
 class Pattern {
@@ -95,11 +124,25 @@ private:
     std::vector<Pattern> items_;
 };
 
-/// The ";"-separated ExcludeFiles list: items with a "/" are path patterns,
-/// the others patterns of an item's own name.
+/// A ";"-separated Processes or ExcludeProc list: program names resolved to
+/// executables, the other items compared by reduced name.
+class ProcessList {
+public:
+    ProcessList(std::string_view text, const ProgramResolver& resolve);
+    /// `name` is already reduced by ProcessBaseName.
+    bool Matches(std::string_view name, ProgramId program) const;
+
+private:
+    PatternList names_;
+    std::vector<ProgramId> programs_;
+};
+
+/// The ";"-separated ExcludeFiles list of an entry whose FileMask names
+/// `folder` (EntryFolder): absolute items are path patterns, the others
+/// relative to the folder (or, without a folder, patterns of a name).
 class FileExclusions {
 public:
-    explicit FileExclusions(std::string_view text);
+    FileExclusions(std::string_view text, std::string_view folder);
     /// `inside`: the path lies inside a covered folder (it matched the
     /// FileMask pattern), so bare names apply to its last component.
     bool Excludes(std::string_view path, bool inside) const;
@@ -112,9 +155,11 @@ private:
 /// One entry ready for decisions.
 class CompiledEntry {
 public:
-    explicit CompiledEntry(const Entry& entry);
+    explicit CompiledEntry(const Entry& entry, const ProgramResolver& resolve = {});
     /// `process` is already reduced by ProcessBaseName.
-    bool Refuses(std::uint32_t operation, std::string_view path, std::string_view process) const;
+    /// `folder`: the item at `path` is a folder.
+    bool Refuses(std::uint32_t operation, std::string_view path, std::string_view process,
+                 ProgramId program = {}, bool folder = false) const;
     const Pattern& FileMask() const { return fileMask_; }
     /// The folder that a FileMask ending in "/*" names (Q of "Q/*", not
     /// empty), or null.
@@ -127,8 +172,11 @@ private:
     Pattern folder_;
     bool coversFolder_;
     FileExclusions excludeFiles_;
-    PatternList processes_;
-    PatternList excludeProc_;
+    ProcessList processes_;
+    ProcessList excludeProc_;
+    /// The entry's folder when its exclusions leave its subfolders out
+    /// (folder + "/*/*", as compiled with SubFolders off); empty otherwise.
+    std::string withoutSubfolders_;
 };
 
 struct Decision {
@@ -146,11 +194,16 @@ struct Decision {
 /// bytes), and the few others.
 class MatchIndex {
 public:
-    explicit MatchIndex(const std::vector<Entry>& entries);
-    Decision Decide(std::uint32_t operation, std::string_view path, std::string_view process) const;
+    /// `resolve` finds the executables of program names (none: names only).
+    explicit MatchIndex(const std::vector<Entry>& entries, const ProgramResolver& resolve = {});
+    /// `process` is the executable's path (or a name); `program` its identity.
+    /// `folder`: the item at `path` is a folder (an entry that leaves its
+    /// subfolders out leaves the subfolder items themselves out too).
+    Decision Decide(std::uint32_t operation, std::string_view path, std::string_view process,
+                    ProgramId program = {}, bool folder = false) const;
     /// The same decision by visiting every entry in order (for comparison).
-    Decision DecideLinear(std::uint32_t operation, std::string_view path,
-                          std::string_view process) const;
+    Decision DecideLinear(std::uint32_t operation, std::string_view path, std::string_view process,
+                          ProgramId program = {}, bool folder = false) const;
     std::size_t Size() const { return entries_.size(); }
 
 private:
@@ -169,18 +222,25 @@ private:
         std::uint32_t begin = 0;
         std::uint32_t count = 0;  // 0: empty slot
     };
-    void Visit(const std::uint32_t* begin, const std::uint32_t* end, std::uint32_t operation,
-               std::string_view path, std::string_view process, std::uint32_t* best) const;
+    /// What one decision asks: passed down the visits.
+    struct Query {
+        std::uint32_t operation;
+        std::string_view path;
+        std::string_view process;
+        ProgramId program;
+        bool folder;
+    };
+    void Visit(const std::uint32_t* begin, const std::uint32_t* end, const Query& q,
+               std::uint32_t* best) const;
     /// Visits every slot whose tag is that of `hash` (another anchor with the
     /// same tag costs a visit, never a missed one). An anchor longer than the
     /// path is the path followed by "/": only the entries covering the folder
     /// that the path names are visited then.
-    void VisitAnchor(std::uint64_t hash, std::size_t anchorLength, std::uint32_t operation,
-                     std::string_view path, std::string_view process, std::uint32_t* best) const;
-    void VisitAnchored(const Slot& slot, std::size_t anchorLength, std::uint32_t operation,
-                       std::string_view path, std::string_view process, std::uint32_t* best) const;
-    void VisitFolder(const Slot& slot, std::uint32_t operation, std::string_view path,
-                     std::string_view process, std::uint32_t* best) const;
+    void VisitAnchor(std::uint64_t hash, std::size_t anchorLength, const Query& q,
+                     std::uint32_t* best) const;
+    void VisitAnchored(const Slot& slot, std::size_t anchorLength, const Query& q,
+                       std::uint32_t* best) const;
+    void VisitFolder(const Slot& slot, const Query& q, std::uint32_t* best) const;
 
     std::vector<CompiledEntry> entries_;
     std::vector<Candidate> anchored_;

@@ -1,5 +1,7 @@
 #include "driver/Policy.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "driver/EntryTable.h"
@@ -32,20 +34,69 @@ std::string Policy::ProcessOf(std::string path, uid_t uid) const {
     return ProcessNameOf(std::move(path), uid == 0 ? program_ : std::string());
 }
 
-bool Policy::HoldsProtected(std::string_view folder) const {
-    if (folder.empty())
-        return false;
-    if (folder == "/")
-        return !folders_.empty();
-    // The folder itself, or the first folder sorted after "folder/".
-    const auto it = std::lower_bound(folders_.begin(), folders_.end(), folder);
-    if (it == folders_.end())
-        return false;
-    if (*it == folder)
-        return true;
+std::uint32_t UserRules::ProtectedBelow(std::string_view folder) const {
+    if (folder.empty() || folders.empty())
+        return kAllowed;
+    std::uint32_t found = kAllowed;
+    auto keep = [&found](std::uint32_t entry) { found = std::min(found, entry); };
+    if (folder == "/") {
+        for (const auto& [name, entry] : folders)
+            keep(entry);
+        return found;
+    }
+    // The folder itself, and the folders sorted from "folder/" on below it.
+    const auto byName = [](const std::pair<std::string, std::uint32_t>& f, std::string_view n) {
+        return f.first < n;
+    };
+    auto it = std::lower_bound(folders.begin(), folders.end(), folder, byName);
+    if (it != folders.end() && it->first == folder)
+        keep(it->second);
     const std::string below = std::string(folder) + "/";
-    const auto under = std::lower_bound(it, folders_.end(), below);
-    return under != folders_.end() && under->starts_with(below);
+    for (it = std::lower_bound(it, folders.end(), below, byName);
+         it != folders.end() && it->first.starts_with(below); ++it)
+        keep(it->second);
+    return found;
+}
+
+std::vector<ProgramId> ResolveProgram(std::string_view name) {
+    std::vector<ProgramId> found;
+    if (name.empty() || name == kProgramProcess || name == "." || name == ".." ||
+        name.find('/') != std::string_view::npos)
+        return found;
+    for (const char* folder : kProgramFolders) {
+        struct stat st;
+        const std::string path = std::string(folder) + "/" + std::string(name);
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0)
+            continue;
+        const ProgramId id{static_cast<std::uint64_t>(st.st_dev),
+                           static_cast<std::uint64_t>(st.st_ino)};
+        if (std::find(found.begin(), found.end(), id) == found.end())
+            found.push_back(id);
+    }
+    return found;
+}
+
+std::string ProgramFoldersStamp() {
+    std::string stamp;
+    auto add = [&stamp](const char* folder) {
+        struct stat st;
+        if (::stat(folder, &st) == 0)
+            stamp += std::to_string(st.st_ino) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+                     std::to_string(st.st_mtim.tv_nsec) + ";";
+        else
+            stamp += "-;";
+    };
+    for (const char* folder : kProgramFolders)
+        add(folder);
+    add("/etc/alternatives");
+    return stamp;
+}
+
+ProgramId ProgramIdOf(const std::string& path) {
+    struct stat st;
+    if (path.empty() || ::stat(path.c_str(), &st) != 0)
+        return {};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 bool InSystemTree(std::string_view folder) {
@@ -70,14 +121,6 @@ bool IsSelfProtection(const Entry& entry) {
 
 bool NeedsOpenEvents(std::string_view folder) {
     return folder.empty() || folder == "/" || InSystemTree(folder);
-}
-
-std::string EntryFolder(std::string_view fileMask) {
-    const std::string_view literal = fileMask.substr(0, fileMask.find('*'));
-    const std::size_t slash = literal.rfind('/');
-    if (slash == std::string_view::npos || literal.empty() || literal.front() != '/')
-        return {};
-    return slash == 0 ? std::string("/") : std::string(literal.substr(0, slash));
 }
 
 namespace {
@@ -130,18 +173,25 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         std::vector<Entry> hiding;
         std::uint32_t index = 0;
         for (const Entry& e : table.Entries()) {
+            const std::uint32_t at = index++;
+            // An entry that forbids nothing needs no engine and holds nothing.
+            if (e.dwOperation == 0)
+                continue;
             const std::string folder = EntryFolder(e.FileMask);
-            if (!folder.empty())
+            if (!folder.empty()) {
                 folders.push_back(folder);
+                rules.folders.emplace_back(folder, at);
+            }
             if (NeedsOpenEvents(folder))
-                rules.openEntries.emplace_back(index, e);
-            ++index;
+                rules.openEntries.emplace_back(at, e);
             if (e.dwOperation & kHideBit) {
                 hiding.push_back(e);
                 hiding.back().dwOperation = kHideBit;
             }
         }
-        rules.hide = std::make_shared<const MatchIndex>(hiding);
+        rules.hide = std::make_shared<const MatchIndex>(hiding, tables.Programs());
+        std::stable_sort(rules.folders.begin(), rules.folders.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
         rules.processMatters =
             std::any_of(table.Entries().begin(), table.Entries().end(),
                         [uid](const Entry& e) { return DependsOnProcess(e, uid); });

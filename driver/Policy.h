@@ -18,8 +18,6 @@ namespace kv::driver {
 class DenialLog;
 class TableSet;
 
-inline constexpr std::uint32_t kHideBit = 0x200;  // "List": left out of listings
-
 /// The program's own process name, which the compiled entries exclude.
 inline constexpr char kProgramProcess[] = "kv";
 /// The name decisions use for a process whose executable is named like the
@@ -35,6 +33,35 @@ bool IsSelfProtection(const Entry& entry);
 /// itself, unless it is named like the program without being `program`
 /// (kProgramImpostor then).
 std::string ProcessNameOf(std::string path, const std::string& program);
+
+/// The standard program folders, searched in this order for a program name.
+inline constexpr const char* kProgramFolders[] = {"/usr/local/sbin", "/usr/local/bin", "/usr/sbin",
+                                                  "/usr/bin",        "/sbin",          "/bin"};
+/// The executables users call by `name`: the file of that name in each
+/// program folder, through its symbolic links, when it is an executable
+/// regular file (duplicates dropped). The program's own name resolves to
+/// nothing: the program is told by its path (ProcessNameOf).
+std::vector<ProgramId> ResolveProgram(std::string_view name);
+/// A text that changes when a file in a program folder (or a choice of
+/// /etc/alternatives) is added, removed or replaced, as package upgrades do.
+std::string ProgramFoldersStamp();
+/// The identity of the file at `path` (symbolic links followed); unknown when
+/// there is none.
+ProgramId ProgramIdOf(const std::string& path);
+
+/// The bits open events enforce: Open, Read and Full when a file is opened,
+/// Hide (and Full) when a folder is opened to be listed.
+inline constexpr std::uint32_t kOpenEventBits = 0x4 | 0x40 | 0x400 | 0x200;
+/// How the coverage answer of an entry that only open events reach begins.
+inline constexpr char kOpenEventsCoverage[] = "open events";
+
+/// Change creation time and Retrieve creation time: Linux sets no creation
+/// time, and a protection mount shows none (its replies carry no birth
+/// time), so these bits have nothing to refuse or hide.
+inline constexpr std::uint32_t kNoCounterpartBits = 0x40000 | 0x8000;
+inline constexpr char kNoCounterpartNote[] =
+    "; Change creation time and Retrieve creation time have no counterpart on this system (no "
+    "settable creation time; a protection mount shows none)";
 
 /// Whether `folder` is or lies in a folder the system itself runs from
 /// (/usr, /etc, /run, ...): never mounted over.
@@ -52,6 +79,13 @@ struct UserRules {
     std::shared_ptr<const MatchIndex> hide;
     /// The entries that only open events can enforce, with their index in the table.
     std::vector<std::pair<std::uint32_t, Entry>> openEntries;
+    /// The folders this uid's entries name (EntryFolder), sorted, each with
+    /// the first entry naming it.
+    std::vector<std::pair<std::string, std::uint32_t>> folders;
+    /// The entry that protects `folder` or an item below it, so that moving
+    /// or removing `folder` would carry that item out of the entry's reach;
+    /// kAllowed when there is none.
+    std::uint32_t ProtectedBelow(std::string_view folder) const;
     /// Whether some entry's decision depends on the calling process (its
     /// Processes or ExcludeProc name programs); when not, no decision needs
     /// the caller's executable.
@@ -76,12 +110,10 @@ public:
 
     /// The rules of `uid`, or null when its table is not active.
     const UserRules* For(uid_t uid) const;
-    /// The folders named by the literal part of active entries (sorted, no
-    /// duplicates): "/srv/ro" for "/srv/ro/*" and for "/srv/ro/f.txt".
+    /// The folders named by the literal part of active entries that forbid
+    /// something (sorted, no duplicates): "/srv/ro" for "/srv/ro/*" and for
+    /// "/srv/ro/f.txt".
     const std::vector<std::string>& Folders() const { return folders_; }
-    /// Whether `folder` or a folder below it holds a protected item, so that
-    /// renaming it would move that item out of its entry's reach.
-    bool HoldsProtected(std::string_view folder) const;
     std::uint64_t Generation() const { return generation_; }
     /// The process name decisions use for the executable `path` of a
     /// process of `uid`: the path itself, unless it is named like the
@@ -111,11 +143,6 @@ private:
     std::shared_ptr<const MatchIndex> callerDependent_;
     std::shared_ptr<DenialLog> denials_;
 };
-
-/// The folder named by the literal part of a FileMask: the text before the
-/// first "*" cut after its last "/" ("/" for the root), or the empty text when
-/// the pattern names no folder (it begins with "*", or holds no "/").
-std::string EntryFolder(std::string_view fileMask);
 
 /// The policy of the active tables of `tables` (their indexes compiled).
 /// `program` is the path of the program's executable; refusals go to `denials`.

@@ -46,6 +46,7 @@ std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code) {
         case code::kLoadRules:
         case code::kGetDenials:
         case code::kSetOrigin:
+        case code::kGetFolderCoverage:
             return 4;
         default:
             return std::nullopt;
@@ -164,6 +165,9 @@ std::string EncodeRequest(const Request& request) {
         case code::kLoadRules:
             builder.Text(request.principal);
             break;
+        case code::kGetFolderCoverage:
+            builder.Text(request.path);
+            break;
         case code::kReadFile:
             builder.Word(request.file);
             builder.Word(request.offset);
@@ -248,6 +252,9 @@ bool DecodeRequest(std::string_view body, Request* request, std::string* error) 
         case code::kLoadRules:
             return ReadText(body, textStart, GetU32(input, 0), "principal", &request->principal,
                             error);
+        case code::kGetFolderCoverage:
+            return ReadRequiredText(body, textStart, GetU32(input, 0), "path", &request->path,
+                                    error);
         case code::kReadFile:
             request->file = GetU32(input, 0);
             request->offset = GetU32(input, 4);

@@ -26,7 +26,11 @@ Service::Service(ServiceOptions options)
     : options_(std::move(options)),
       tables_(options_.statePath),
       denials_(std::make_shared<DenialLog>(options_.log)),
-      connections_({options_.stallTimeout, options_.idleTimeout}, options_.log) {}
+      connections_({options_.stallTimeout, options_.idleTimeout}, options_.log) {
+    tables_.SetPrograms(options_.programs);
+    if (options_.programsStamp)
+        programsStamp_ = options_.programsStamp();
+}
 
 Service::~Service() {
     for (int fd : stopPipe_) {
@@ -179,9 +183,21 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
             return Success(table.Count());
         case code::kGetActive:
             return Success(table.Active() ? 1 : 0);
-        case code::kCheck:
-            return Success(
-                table.Index()->Decide(request.operation, request.path, request.process).entry);
+        case code::kCheck: {
+            // The process named as the engines see it: a path's file, or
+            // the program users call by that name.
+            ProgramId program;
+            if (request.process.find('/') != std::string::npos) {
+                program = ProgramIdOf(request.process);
+            } else if (const auto found = options_.programs ? options_.programs(request.process)
+                                                            : std::vector<ProgramId>{};
+                       !found.empty()) {
+                program = found.front();
+            }
+            return Success(table.Index()
+                               ->Decide(request.operation, request.path, request.process, program)
+                               .entry);
+        }
         case code::kLoadRules:
             return LoadRules(request, uid, table);
         case code::kSessionOpened:
@@ -197,6 +213,16 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
         }
         case code::kGetCoverage:
             return Coverage(request, table);
+        case code::kGetFolderCoverage: {
+            Reply reply = Success();
+            reply.output = options_.folderCoverage
+                               ? options_.folderCoverage(request.path)
+                               : "not enforced: the service is not running as root";
+            reply.returned = static_cast<std::uint32_t>(reply.output.size());
+            if (reply.output.size() > request.outputSize)
+                return Failure(reply.returned);
+            return reply;
+        }
         case code::kGetEntry: {
             if (request.index >= table.Count())
                 return Failure();
@@ -221,6 +247,10 @@ Reply Service::Coverage(const Request& request, const EntryTable& table) {
         else
             how = options_.coverageOf ? options_.coverageOf(EntryFolder(e.FileMask))
                                       : "not enforced: the service is not running as root";
+        if (e.dwOperation == 0 && table.Active())
+            how = "nothing to enforce: the entry forbids nothing";
+        else if ((e.dwOperation & kNoCounterpartBits) && !how.starts_with("not enforced"))
+            how += kNoCounterpartNote;
         reply.output += how + '\0';
     }
     if (reply.output.size() > request.outputSize)
@@ -331,6 +361,16 @@ void Service::Run() {
         fds.push_back({socket_.Fd(), POLLIN, 0});
         connections_.AddPollEntries(&fds, now);
         int timeout = std::min(1000, connections_.MillisecondsUntilTimeout(now));
+        if (options_.programsStamp && now - programsChecked_ >= std::chrono::seconds(1)) {
+            // An upgraded program is another file: its name is resolved again.
+            programsChecked_ = now;
+            std::string stamp = options_.programsStamp();
+            if (stamp != programsStamp_) {
+                programsStamp_ = std::move(stamp);
+                tables_.RefreshPrograms();
+                policyStale_ = true;
+            }
+        }
         const bool indexDue = tables_.IndexStale() || policyStale_;
         if (indexDue)
             timeout = std::min(timeout, kIndexDelayMs);

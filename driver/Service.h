@@ -37,6 +37,9 @@ struct ServiceOptions {
     std::function<std::vector<std::string>()> mountedFolders;
     /// How an entry naming a folder is enforced (for kvctl status).
     std::function<std::string(const std::string& folder)> coverageOf;
+    /// How an entry naming a folder would be enforced, whether or not a table
+    /// names it now (for the window's markers).
+    std::function<std::string(const std::string& folder)> folderCoverage;
     /// The administrator's settings. Null: no password is known, so every
     /// request is open to every caller, and no rules can be loaded.
     IAuthority* authority = nullptr;
@@ -47,6 +50,11 @@ struct ServiceOptions {
     /// The program's executable: the only file whose processes count as the
     /// program's own. Empty: no process does.
     std::string programPath;
+    /// How program names in entries find the executables users call by them.
+    ProgramResolver programs = ResolveProgram;
+    /// Changes when the programs may have changed (then the names are
+    /// resolved again and the policy rebuilt); looked at once a second.
+    std::function<std::string()> programsStamp = ProgramFoldersStamp;
 };
 
 /// Options with a socket and a state file and nothing else.
@@ -146,6 +154,8 @@ private:
 
     ServiceOptions options_;
     TableSet tables_;
+    std::string programsStamp_;
+    std::chrono::steady_clock::time_point programsChecked_{};
     PublishedPolicy policy_;
     PasswordThrottle throttle_;
     std::size_t staged_ = 0;  ///< bytes of all files being written in parts

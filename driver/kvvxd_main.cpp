@@ -197,12 +197,24 @@ int main(int argc, char** argv) {
             openEvents.Apply(p);
         };
         options.mountedFolders = [&mounts] { return mounts->Folders(); };
+        auto byOpenEvents = [&openEvents]() -> std::string {
+            if (!openEvents.Running())
+                return "not enforced: no folder to mount over, and no open events";
+            return std::string(kv::driver::kOpenEventsCoverage) +
+                   " (Open, Read and Full of files, Hide of folders; the other bits are not "
+                   "enforced)";
+        };
+        options.folderCoverage = [&mounts, byOpenEvents](const std::string& folder) {
+            return kv::driver::NeedsOpenEvents(folder) ? byOpenEvents()
+                                                       : mounts->FolderCoverage(folder);
+        };
         options.coverageOf = [&mounts, &openEvents](const std::string& folder) -> std::string {
             if (!kv::driver::NeedsOpenEvents(folder))
                 return mounts->Coverage(folder);
             if (!openEvents.Running())
                 return "not enforced: no folder to mount over, and no open events";
-            return "open events (Open, Read, Full, List of folders; the other bits are not "
+            return std::string(kv::driver::kOpenEventsCoverage) +
+                   " (Open, Read and Full of files, Hide of folders; the other bits are not "
                    "enforced)";
         };
     } else {

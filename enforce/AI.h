@@ -71,6 +71,11 @@ public:
     /// The operations refused to this user since its protection was started;
     /// nullopt when the service does not answer.
     std::optional<std::uint32_t> RefusalCount();
+    /// How the service enforces (or would enforce) an entry naming `folder`;
+    /// nullopt when no service answers.
+    std::optional<std::string> FolderCoverage(const std::string& folder) {
+        return device_.FolderCoverage(folder);
+    }
     /// Asks for the number of entries; false when the request failed.
     bool GetEntryCount(std::uint32_t& count);
     /// The number of entries, 0xFFFFFFFF when the request failed.

@@ -1,5 +1,7 @@
 #include "enforce/CompileRules.h"
 
+#include <algorithm>
+
 #include "enforce/AI.h"
 #include "platform/Paths.h"
 #include "rules/Schema.h"
@@ -19,15 +21,24 @@ TRuleCompiler::TRuleCompiler(const TEncriptor& store, IEntryLoader& interceptor,
                              const IPrincipalSelection& selection, const PathStyle& style)
     : store_(store), interceptor_(interceptor), selection_(selection), style_(style) {}
 
-bool TRuleCompiler::IsSubFoldersOption(const std::string& key) const {
-    // The option's "0"/"1" would read as a kind; a folder whose name merely holds
-    // the text is still protected unless its name also makes it the option of a
-    // protected item.
-    constexpr std::string_view kSuffix = "_SubFolders";
-    if (!key.ends_with(kSuffix))
-        return false;
-    const std::string item = key.substr(0, key.size() - kSuffix.size());
-    return store_.ReadString(item, "").size() > 0;
+bool TRuleCompiler::IsOptionKey(const std::string& key) const {
+    return kv::IsOptionKey(store_, key);
+}
+
+std::string TRuleCompiler::OwnFilesBelow(const std::string& pathPart,
+                                         std::size_t keyPrefixLength) const {
+    std::string out;
+    for (auto it = std::lower_bound(fileKeys_.begin(), fileKeys_.end(), pathPart);
+         it != fileKeys_.end() && it->starts_with(pathPart); ++it) {
+        // Files directly inside are named in the folder's own list by the file
+        // commands; those further down are not.
+        if (it->find(style_.Separator(), pathPart.size()) == std::string::npos)
+            continue;
+        if (!out.empty())
+            out += ";";
+        out += Remove(*it, keyPrefixLength);  // a path, as the FileMask is
+    }
+    return out;
 }
 
 std::string TRuleCompiler::ResolvePrefix(const std::string& principalPrefix) const {
@@ -45,11 +56,21 @@ void TRuleCompiler::CompileRules(const std::string& principalPrefix) {
         customMask = 0;
     }
     const int count = store_.EntryCount();
+    fileKeys_.clear();
+    for (int position = 0; position < count; ++position) {
+        const std::string key = store_.EntryName(position);
+        if (key.find(keyPrefix) != 0 || IsOptionKey(key))
+            continue;
+        const int kind = ReadIntegerOr(store_, key, 0);
+        if (kind >= kKindReadOnlyFile && kind <= kKindCustomFile)
+            fileKeys_.push_back(key);
+    }
+    std::sort(fileKeys_.begin(), fileKeys_.end());
     for (int position = 0; position < count; ++position) {
         const std::string key = store_.EntryName(position);
         if (key.find(keyPrefix) == std::string::npos)
             continue;
-        if (IsSubFoldersOption(key))
+        if (IsOptionKey(key))
             continue;
         try {
             CompileEntry(key, keyPrefix, customMask);
@@ -154,6 +175,9 @@ void TRuleCompiler::CompileEntry(const std::string& key, const std::string& keyP
     fileMask = Remove(fileMask, keyPrefix.size());
     std::string excludeFiles;
     if (folderKind) {
+        const std::string ownFiles = OwnFilesBelow(pathPart, keyPrefix.size());
+        if (!ownFiles.empty())
+            exclusions = exclusions.empty() ? ownFiles : exclusions + ";" + ownFiles;
         if (!subfolderPart.empty())
             subfolderPart = Remove(subfolderPart, keyPrefix.size());
         excludeFiles = subfolderPart;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "rules/PathStyle.h"
 
@@ -33,13 +34,22 @@ private:
     void CompileEntry(const std::string& key, const std::string& keyPrefix,
                       std::uint32_t customMask);
 
-    /// True for a name that is the "_SubFolders" option of a protected item.
-    bool IsSubFoldersOption(const std::string& key) const;
+    /// True for a name that is an option key of a protected item ("_SubFolders",
+    /// "_ExcludeFiles", ...): its value may read as a kind ("5", a file's name)
+    /// but it is no item of its own.
+    bool IsOptionKey(const std::string& key) const;
+    /// The files in the subfolders of the folder of the key `pathPart` (which
+    /// ends with a separator) that have a protection of their own, as a ";"
+    /// list of their paths (keys without their first `keyPrefixLength`
+    /// characters): their own entry decides for them, as their markers show.
+    std::string OwnFilesBelow(const std::string& pathPart, std::size_t keyPrefixLength) const;
 
     const TEncriptor& store_;
     IEntryLoader& interceptor_;
     const IPrincipalSelection& selection_;
     const PathStyle& style_;
+    /// Keys (sorted) of the compiled principal's files with a protection of their own.
+    std::vector<std::string> fileKeys_;
 };
 
 /// Placeholders sent in place of empty lists; they match nothing.

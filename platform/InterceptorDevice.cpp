@@ -47,4 +47,15 @@ bool InterceptorDevice::Exchange(const kv::driver::Request& request, kv::driver:
     return client_.Transact(request, reply, &lastError_);
 }
 
+std::optional<std::string> InterceptorDevice::FolderCoverage(const std::string& folder) {
+    kv::driver::Request request;
+    request.code = kv::driver::code::kGetFolderCoverage;
+    request.path = folder;
+    request.outputSize = 4096;
+    kv::driver::Reply reply;
+    if (!Exchange(request, &reply) || !reply.success)
+        return std::nullopt;
+    return reply.output;
+}
+
 }  // namespace kv::platform

@@ -41,6 +41,10 @@ public:
                                const EntryRecordTexts* record, std::uint32_t outputSize,
                                std::uint32_t* returned);
 
+    /// How the service enforces (or would enforce) an entry naming `folder`:
+    /// its coverage answer ("mount ...", "not enforced: ..."); nullopt when
+    /// no service answers.
+    std::optional<std::string> FolderCoverage(const std::string& folder);
     /// Sends a request with its input as it is and receives the whole reply,
     /// output bytes included. False when the exchange failed (no reply).
     [[nodiscard]] bool Exchange(const kv::driver::Request& request, kv::driver::Reply* reply);

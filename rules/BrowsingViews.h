@@ -51,6 +51,10 @@ public:
     virtual void ExpandToOwnLevel(NodeRef node) = 0;
     virtual int Marker(NodeRef node) const = 0;
     virtual void SetMarker(NodeRef node, int marker) = 0;
+    /// Why the protection the node's marker shows is not (or only partly)
+    /// enforced; empty when it is (the marker is then drawn as usual).
+    virtual std::string CoverageNote(NodeRef) const { return {}; }
+    virtual void SetCoverageNote(NodeRef, const std::string&) {}
     /// The node-expanded event.
     virtual void SetExpandedHandler(std::function<void(NodeRef)> handler) = 0;
 
@@ -77,6 +81,8 @@ public:
     virtual std::string Caption(int position) const = 0;
     virtual int Marker(int position) const = 0;
     virtual void SetMarker(int position, int marker) = 0;
+    /// As IFolderTree::SetCoverageNote, for an entry.
+    virtual void SetCoverageNote(int, const std::string&) {}
     virtual int Count() const = 0;
     /// Item path of the folder whose content the list shows.
     virtual std::string CurrentFolder() const = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "rules/RulesContext.h"
@@ -18,6 +19,21 @@ public:
     void SetStatusText(std::function<void(const std::string&)> statusText) {
         statusText_ = std::move(statusText);
     }
+
+    /// How the service enforces an entry naming a folder: its coverage answer
+    /// ("mount ...", "open events (...)", "not enforced: ..."); nullopt when
+    /// no service answers. Without it, markers carry no coverage notes.
+    using CoverageQuery = std::function<std::optional<std::string>(const std::string& folder)>;
+    void SetCoverage(CoverageQuery query) { coverage_ = std::move(query); }
+    /// Receives after every principal change a warning for the status bar
+    /// about the principal's protections that are not fully enforced (empty
+    /// when there are none).
+    void SetCoverageWarning(std::function<void(const std::string&)> warn) {
+        coverageWarning_ = std::move(warn);
+    }
+    /// The note a marker carries for an entry naming `folder`: empty when the
+    /// service enforces every bit there, else why not.
+    static std::string NoteOf(const std::optional<std::string>& answer);
 
     /// The principal changed: every loaded node and list entry is marked again.
     /// The caller names the principal in the window caption first.
@@ -38,10 +54,19 @@ private:
     // once per operation, not per node.
     struct Pass;
 
-    void MarkChildren(Pass& pass, NodeRef node, int v);
+    /// Marks the children of `node` (marker `v`, coverage note `note`) and
+    /// below: every loaded level, or (`onlyWithChildren`) only below children
+    /// that have children.
+    void MarkChildren(Pass& pass, NodeRef node, int v, const std::string& note,
+                      bool onlyWithChildren);
+    void ListUpdated(Pass& pass);
+    /// The warning about every protection key of the principal.
+    std::string CoverageWarning(Pass& pass) const;
 
     RulesContext ctx_;
     std::function<void(const std::string&)> statusText_;
+    CoverageQuery coverage_;
+    std::function<void(const std::string&)> coverageWarning_;
 };
 
 }  // namespace kv

@@ -32,6 +32,22 @@ std::string ProtectionKey(std::string_view prefix, std::string_view itemPath) {
     return key;
 }
 
+bool IsOptionKey(const TEncriptor& store, std::string_view key) {
+    for (const OptionInfo& info : kOptions) {
+        if (!key.ends_with(info.suffix))
+            continue;
+        const std::string item(key.substr(0, key.size() - info.suffix.size()));
+        if (!store.ReadString(item, "").empty())
+            return true;
+        for (const OptionInfo& other : kOptions) {
+            if (other.option != info.option &&
+                !store.ReadString(OptionKey(item, other.option), "").empty())
+                return true;
+        }
+    }
+    return false;
+}
+
 std::string OptionKey(std::string_view protectionKey, Option option) {
     std::string key(protectionKey);
     key.append(InfoOf(option).suffix);

@@ -101,6 +101,13 @@ std::string PrincipalPrefix(const IPrincipalSelection& selection);
 std::string ProtectionKey(std::string_view prefix, std::string_view itemPath);
 /// protection key + the option's suffix.
 std::string OptionKey(std::string_view protectionKey, Option option);
+/// Whether the store entry `key` is an option key of a protected item
+/// ("_SubFolders", "_ExcludeFiles", ...) rather than a protection key: its
+/// value may read as a kind ("1" of "_SubFolders", a file named "5" in
+/// "_ExcludeFiles"). An item whose name merely ends like an option is still
+/// one unless its name also makes it the option of an item that has a key or
+/// other options (options outlive their item's key).
+bool IsOptionKey(const TEncriptor& store, std::string_view key);
 /// The option's literal followed by the decimal kind: "SubFolders_3", "SubFolders_-1".
 std::string KindDefaultName(Option option, int kind);
 

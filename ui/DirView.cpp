@@ -71,6 +71,17 @@ void TDirModel::SetMarker(int row, int marker) {
     emit dataChanged(cell, cell, {Qt::DecorationRole});
 }
 
+void TDirModel::SetNote(int row, const std::string& note) {
+    if (row < 0 || row >= static_cast<int>(entries_.size()))
+        return;
+    Entry& e = entries_[static_cast<std::size_t>(row)];
+    if (e.note == note)
+        return;
+    e.note = note;
+    const QModelIndex cell = index(row, kName);
+    emit dataChanged(cell, cell, {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
 void TDirModel::SetIconSize(int size) {
     if (iconSize_ == size)
         return;
@@ -111,8 +122,10 @@ QVariant TDirModel::data(const QModelIndex& index, int role) const {
         const QIcon& base = e.kind == Kind::File     ? fileIcon_
                             : e.kind == Kind::Folder ? folderIcon_
                                                      : parentIcon_;
-        return TMarkerImages::Instance().Marked(base, iconSize_, e.marker);
+        return TMarkerImages::Instance().Marked(base, iconSize_, e.marker, !e.note.empty());
     }
+    if (role == Qt::ToolTipRole && !e.note.empty())
+        return QString::fromStdString(e.note);
     return {};
 }
 
@@ -215,6 +228,10 @@ int TDirView::Marker(int position) const {
     if (position < 0 || position >= Count())
         return -1;
     return model_->Entries()[static_cast<std::size_t>(position)].marker;
+}
+
+void TDirView::SetCoverageNote(int position, const std::string& note) {
+    model_->SetNote(position, note);
 }
 
 void TDirView::SetMarker(int position, int marker) {

@@ -37,6 +37,7 @@ public:
         std::int64_t size = 0;
         std::int64_t modified = 0;
         int marker = -1;
+        std::string note;  ///< why its protection is not enforced; empty: it is
     };
 
     explicit TDirModel(QObject* parent = nullptr);
@@ -44,6 +45,7 @@ public:
     void Reset(std::vector<Entry> entries);
     const std::vector<Entry>& Entries() const { return entries_; }
     void SetMarker(int row, int marker);
+    void SetNote(int row, const std::string& note);
     /// Size of the icons drawn in the name column.
     void SetIconSize(int size);
 
@@ -78,6 +80,7 @@ public:
     std::string Caption(int position) const override;
     int Marker(int position) const override;
     void SetMarker(int position, int marker) override;
+    void SetCoverageNote(int position, const std::string& note) override;
     int Count() const override;
     std::string CurrentFolder() const override;
     ViewStyle Style() const override { return style_; }

@@ -86,8 +86,8 @@ TFolderItem* TDriveView::SelectedItem() const {
     return item && item->type() == TFolderItem::kType ? static_cast<TFolderItem*>(item) : nullptr;
 }
 
-QIcon TDriveView::IconFor(int marker) const {
-    return TMarkerImages::Instance().Marked(folderIcon_, kIconSize, marker);
+QIcon TDriveView::IconFor(int marker, bool unenforced) const {
+    return TMarkerImages::Instance().Marked(folderIcon_, kIconSize, marker, unenforced);
 }
 
 bool TDriveView::HasFocus() const {
@@ -157,7 +157,20 @@ void TDriveView::SetMarker(NodeRef node, int marker) {
     if (item->marker_ == marker)
         return;
     item->marker_ = marker;
-    item->setIcon(0, IconFor(marker));
+    item->setIcon(0, IconFor(marker, !item->note_.empty()));
+}
+
+std::string TDriveView::CoverageNote(NodeRef node) const {
+    return ItemOf(node)->note_;
+}
+
+void TDriveView::SetCoverageNote(NodeRef node, const std::string& note) {
+    TFolderItem* item = ItemOf(node);
+    if (item->note_ == note)
+        return;
+    item->note_ = note;
+    item->setIcon(0, IconFor(item->marker_, !note.empty()));
+    item->setToolTip(0, QString::fromStdString(note));
 }
 
 void TDriveView::SetExpandedHandler(std::function<void(NodeRef)> handler) {

@@ -24,6 +24,7 @@ public:
     const std::string& Name() const { return name_; }
     int Level() const { return level_; }
     int Marker() const { return marker_; }
+    const std::string& Note() const { return note_; }
     bool Loaded() const { return loaded_; }
     bool MayHaveChildren() const { return mayHaveChildren_; }
 
@@ -33,6 +34,7 @@ private:
     std::string name_;
     int level_;
     int marker_ = -1;
+    std::string note_;  ///< why its protection is not enforced; empty: it is
     bool loaded_ = false;
     bool mayHaveChildren_;
 };
@@ -61,6 +63,8 @@ public:
     void ExpandToOwnLevel(NodeRef node) override;
     int Marker(NodeRef node) const override;
     void SetMarker(NodeRef node, int marker) override;
+    std::string CoverageNote(NodeRef node) const override;
+    void SetCoverageNote(NodeRef node, const std::string& note) override;
     void SetExpandedHandler(std::function<void(NodeRef)> handler) override;
 
     static NodeRef Ref(const TFolderItem* item) { return NodeRef(item); }
@@ -82,7 +86,7 @@ signals:
 
 private:
     void OnExpanded(QTreeWidgetItem* item);
-    QIcon IconFor(int marker) const;
+    QIcon IconFor(int marker, bool unenforced = false) const;
 
     std::function<void(NodeRef)> expandedHandler_;
     QPointer<QMenu> menu_;

@@ -101,32 +101,43 @@ QPixmap TMarkerImages::Image(int index) const {
     return images_[index];
 }
 
-QIcon TMarkerImages::Marked(const QIcon& base, int size, int marker) const {
+QIcon TMarkerImages::Marked(const QIcon& base, int size, int marker, bool unenforced) const {
     if (marker < 1 || marker >= kCount)
         marker = -1;
-    const QString key = QString("%1/%2/%3").arg(base.cacheKey()).arg(size).arg(marker);
+    const QString key =
+        QString("%1/%2/%3/%4").arg(base.cacheKey()).arg(size).arg(marker).arg(unenforced);
     const auto it = cache_.constFind(key);
     if (it != cache_.constEnd())
         return *it;
-    QIcon icon = marker < 0 ? base : QIcon(new TMarkedIconEngine(base, marker));
+    QIcon icon = marker < 0 ? base : QIcon(new TMarkedIconEngine(base, marker, unenforced));
     cache_.insert(key, icon);
     return icon;
 }
 
-void PaintEmblem(QPainter& p, int marker, const QRectF& box) {
+void PaintEmblem(QPainter& p, int marker, const QRectF& box, bool unenforced) {
     if (marker < 1 || marker >= TMarkerImages::kCount)
         return;
     p.save();
     p.setRenderHint(QPainter::Antialiasing);
-    // A white disc under the sign keeps it readable over any icon.
+    // A white disc under the sign keeps it readable over any icon; a grey one
+    // says the protection is not enforced.
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(255, 255, 255, 235));
+    p.setBrush(unenforced ? QColor(170, 170, 170, 235) : QColor(255, 255, 255, 235));
     p.drawEllipse(box);
     const double inset = box.width() * 0.06;
     const QRectF sign = box.adjusted(inset, inset, -inset, -inset);
+    p.save();
     p.translate(sign.topLeft());
     p.scale(sign.width() / TMarkerImages::kImageSize, sign.height() / TMarkerImages::kImageSize);
     PaintMarker(p, marker);
+    p.restore();
+    if (unenforced) {
+        // Struck through, as a sign that does not hold.
+        p.setPen(
+            QPen(QColor(60, 60, 60), std::max(1.0, box.width() / 8), Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(box.topRight() + QPointF(-inset * 2, inset * 2),
+                   box.bottomLeft() + QPointF(inset * 2, -inset * 2));
+    }
     p.restore();
 }
 
@@ -158,7 +169,8 @@ QPixmap TMarkedIconEngine::Render(const QSize& size, QIcon::Mode mode, QIcon::St
     const QPixmap item = base_.pixmap(size, 1.0, mode, state);
     p.drawPixmap(QRect(QPoint(0, 0), size), item);
     const double side = std::min(size.width(), size.height()) * TMarkerImages::kEmblemShare;
-    PaintEmblem(p, marker_, QRectF(size.width() - side, size.height() - side, side, side));
+    PaintEmblem(p, marker_, QRectF(size.width() - side, size.height() - side, side, side),
+                unenforced_);
     return pixmap;
 }
 

@@ -16,19 +16,24 @@ namespace kv::ui {
 void PaintMarker(QPainter& p, int marker);
 
 /// Paints the sign of a marker as an emblem into `box`: the sign on a white
-/// disc, so that it reads over any picture. Markers without a sign paint nothing.
-void PaintEmblem(QPainter& p, int marker, const QRectF& box);
+/// disc, so that it reads over any picture. Markers without a sign paint
+/// nothing. `unenforced`: the protection is not (fully) enforced, shown as
+/// the sign on a grey disc struck through.
+void PaintEmblem(QPainter& p, int marker, const QRectF& box, bool unenforced = false);
 
 /// An item's icon with a marker's emblem over it, painted at every size.
 class TMarkedIconEngine : public QIconEngine {
 public:
-    TMarkedIconEngine(QIcon base, int marker) : base_(std::move(base)), marker_(marker) {}
+    TMarkedIconEngine(QIcon base, int marker, bool unenforced = false)
+        : base_(std::move(base)), marker_(marker), unenforced_(unenforced) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override;
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override;
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state,
                          qreal scale) override;
-    QIconEngine* clone() const override { return new TMarkedIconEngine(base_, marker_); }
+    QIconEngine* clone() const override {
+        return new TMarkedIconEngine(base_, marker_, unenforced_);
+    }
     QString key() const override { return QStringLiteral("KestravaMarked"); }
 
 private:
@@ -36,6 +41,7 @@ private:
 
     QIcon base_;
     int marker_;
+    bool unenforced_;
 };
 
 /// `ImageList2`: the state images of the protection markers, 10 x 10 pixels.
@@ -53,7 +59,8 @@ public:
     /// The item's icon with the marker's sign as an emblem over its lower
     /// right corner (the icon itself for -1), painted at every size asked for;
     /// cached per icon, size and marker.
-    QIcon Marked(const QIcon& base, int size, int marker) const;
+    /// `unenforced` draws the sign of a protection that is not (fully) enforced.
+    QIcon Marked(const QIcon& base, int size, int marker, bool unenforced = false) const;
     /// Width of a marked icon of `size`: the emblem takes no room of its own.
     static int MarkedWidth(int size) { return size; }
     /// Share of the icon's side that the emblem covers.

@@ -120,7 +120,7 @@ OpenPolicy OpenPolicyOf(const Policy& policy, pid_t service, const std::string& 
     return open;
 }
 
-OpenRules::OpenRules(const OpenPolicy& policy) {
+OpenRules::OpenRules(const OpenPolicy& policy, const ProgramResolver& programs) {
     std::vector<Entry> any;
     for (const auto& [uid, list] : policy.entries) {
         User& user = users_[uid];
@@ -131,17 +131,17 @@ OpenRules::OpenRules(const OpenPolicy& policy) {
             // Whoever opens it, whatever it excludes: could this entry match?
             any.push_back({0x400, e.FileMask, "", "*", ""});
         }
-        user.index = std::make_unique<MatchIndex>(entries);
+        user.index = std::make_unique<MatchIndex>(entries, programs);
     }
     any_ = std::make_unique<MatchIndex>(any);
 }
 
 std::uint32_t OpenRules::Decide(uid_t uid, std::uint32_t operation, std::string_view path,
-                                std::string_view process) const {
+                                std::string_view process, ProgramId program, bool folder) const {
     const auto it = users_.find(uid);
     if (it == users_.end())
         return kAllowed;
-    const Decision d = it->second.index->Decide(operation, path, process);
+    const Decision d = it->second.index->Decide(operation, path, process, program, folder);
     return d.refused ? it->second.tableIndex[d.entry] : kAllowed;
 }
 

@@ -40,11 +40,13 @@ OpenPolicy OpenPolicyOf(const Policy& policy, pid_t service, const std::string& 
 /// The compiled open policy.
 class OpenRules {
 public:
-    explicit OpenRules(const OpenPolicy& policy);
+    /// `programs` finds the executables of program names (none: names only).
+    explicit OpenRules(const OpenPolicy& policy, const ProgramResolver& programs = {});
     /// The table index of the entry refusing `operation` on `path` to
-    /// `process` of `uid`, or kAllowed.
+    /// `process` (executable `program`) of `uid`, or kAllowed.
     std::uint32_t Decide(uid_t uid, std::uint32_t operation, std::string_view path,
-                         std::string_view process) const;
+                         std::string_view process, ProgramId program = {},
+                         bool folder = false) const;
     /// Whether `uid` has entries here at all.
     bool Protects(uid_t uid) const { return users_.contains(uid); }
     /// Whether some entry of some uid could match `path`, whatever the

@@ -110,7 +110,7 @@ private:
         if (newest != current_ && DecodeOpenPolicy(newest, &policy)) {
             current_ = std::move(newest);
             policy_ = std::move(policy);
-            rules_ = std::make_unique<OpenRules>(policy_);
+            rules_ = std::make_unique<OpenRules>(policy_, ResolveProgram);
             Mark();
         }
         std::string ack(1, kAcknowledged);
@@ -201,8 +201,11 @@ private:
         std::string process = mounts::ExecutableOf(event.pid);
         // Only root's processes can be the program (see Policy::ProcessOf).
         process = ProcessNameOf(process, uid == 0 ? policy_.program : std::string());
-        const std::uint32_t operation = folder ? (kOpen | kList) : (kOpen | kRead);
-        const std::uint32_t entry = rules_->Decide(uid, operation, path, process);
+        // Open and Read are about files; listing a folder is governed by Hide,
+        // as in the protection mounts.
+        const std::uint32_t operation = folder ? kList : (kOpen | kRead);
+        const std::uint32_t entry =
+            rules_->Decide(uid, operation, path, process, mounts::ProgramOf(event.pid), folder);
         if (entry == kAllowed) {
             // Nothing can match it: its later opens need not come here.
             if (wholeFileSystems_ && !rules_->CouldMatch(path))

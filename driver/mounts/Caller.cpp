@@ -1,5 +1,6 @@
 #include "driver/mounts/Caller.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,6 +23,17 @@ std::string ExecutableOf(pid_t pid) {
     if (path.ends_with(kDeleted))
         path.remove_suffix(kDeleted.size());
     return std::string(path);
+}
+
+ProgramId ProgramOf(pid_t pid) {
+    if (pid <= 0)
+        return {};
+    char link[32];
+    std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
+    struct stat st;
+    if (::stat(link, &st) != 0)
+        return {};
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
 }  // namespace kv::driver::mounts

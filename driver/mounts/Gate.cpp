@@ -17,6 +17,7 @@ const std::string& Gate::Process() {
         // another caller, whose rights do not reach this process.
         AsService service;
         process_ = policy_.ProcessOf(ExecutableOf(pid_), uid_);
+        program_ = ProgramOf(pid_);
     }
     return *process_;
 }
@@ -26,42 +27,54 @@ std::string_view Gate::DecidingProcess() {
     return rules_ && rules_->processMatters ? std::string_view(Process()) : std::string_view();
 }
 
-Decision Gate::Decide(std::uint32_t bits, std::string_view path) {
-    return rules_ ? rules_->all->Decide(bits, path, DecidingProcess()) : Decision{};
-}
-
-bool Gate::Hidden(std::string_view path) {
-    return rules_ && rules_->hide->Size() > 0 &&
-           rules_->hide->Decide(op::kList, path, DecidingProcess()).refused;
-}
-
-int Gate::Check(std::uint32_t bits, std::string_view path) {
+Decision Gate::Decide(std::uint32_t bits, std::string_view path, bool folder) {
     if (!rules_)
-        return 0;
-    if (Hidden(path))
-        return ENOENT;
-    const Decision decision = Decide(bits, path);
-    if (!decision.refused)
-        return 0;
+        return Decision{};
+    const std::string_view process = DecidingProcess();
+    return rules_->all->Decide(bits, path, process, program_, folder);
+}
+
+bool Gate::Hidden(std::string_view path, bool folder) {
+    if (!rules_ || rules_->hide->Size() == 0)
+        return false;
+    const std::string_view process = DecidingProcess();
+    return rules_->hide->Decide(op::kList, path, process, program_, folder).refused;
+}
+
+int Gate::Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry) {
     if (DenialLog* log = policy_.Denials())
         log->Add({.uid = uid_,
                   .pid = pid_,
                   .process = Process(),
                   .operation = bits,
                   .path = std::string(path),
-                  .entry = decision.entry});
+                  .entry = entry});
     return EACCES;
 }
 
-std::uint32_t Gate::TimesHidden(std::string_view path) {
-    std::uint32_t hidden = 0;
+int Gate::Check(std::uint32_t bits, std::string_view path, bool folder) {
     if (!rules_)
-        return hidden;
-    for (const std::uint32_t bit : {op::kTimeGetA, op::kTimeGetC, op::kTimeGetM}) {
-        if (Decide(bit, path).refused)
-            hidden |= bit;
-    }
-    return hidden;
+        return 0;
+    if (Hidden(path, folder))
+        return ENOENT;
+    const Decision decision = Decide(bits, path, folder);
+    return decision.refused ? Refuse(bits, path, decision.entry) : 0;
+}
+
+int Gate::CheckHolds(std::uint32_t bits, std::string_view folder) {
+    if (!rules_)
+        return 0;
+    const std::uint32_t entry = rules_->ProtectedBelow(folder);
+    return entry == kAllowed ? 0 : Refuse(bits, folder, entry);
+}
+
+void Gate::HideTimes(std::string_view path, struct stat* st) {
+    if (!rules_)
+        return;
+    if (Decide(op::kTimeGetA, path).refused)
+        st->st_atim = {};
+    if (Decide(op::kTimeGetM, path).refused)
+        st->st_mtim = {};
 }
 
 }  // namespace kv::driver::mounts

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -45,15 +46,23 @@ public:
     /// 0 when every operation of `bits` on `path` is allowed, ENOENT when the
     /// item is hidden from the caller, EACCES when an entry refuses (recorded
     /// in the policy's denial log).
-    int Check(std::uint32_t bits, std::string_view path);
+    /// `folder`: the item is an existing folder.
+    int Check(std::uint32_t bits, std::string_view path, bool folder = false);
+    /// 0, or EACCES (recorded as a refusal of `bits`) when moving or removing
+    /// `folder` would carry an item that the caller's entries protect out of
+    /// their reach. Callers without rules are never refused.
+    int CheckHolds(std::uint32_t bits, std::string_view folder);
     /// Whether the item is left out of the caller's listings.
-    bool Hidden(std::string_view path);
-    /// Which of the retrieve-time bits are refused on `path`.
-    std::uint32_t TimesHidden(std::string_view path);
+    bool Hidden(std::string_view path, bool folder = false);
+    /// Zeroes the times of `st` that Retrieve last access time and Retrieve
+    /// modification time refuse on `path`. (Retrieve creation time has
+    /// nothing to hide: a protection mount shows no birth time.)
+    void HideTimes(std::string_view path, struct stat* st);
 
 private:
-    Decision Decide(std::uint32_t bits, std::string_view path);
+    Decision Decide(std::uint32_t bits, std::string_view path, bool folder = false);
     const std::string& Process();
+    int Refuse(std::uint32_t bits, std::string_view path, std::uint32_t entry);
     /// The process name decisions use: empty when none depends on it.
     std::string_view DecidingProcess();
 
@@ -62,6 +71,7 @@ private:
     uid_t uid_;
     pid_t pid_;
     std::optional<std::string> process_;
+    ProgramId program_;
 };
 
 }  // namespace kv::driver::mounts

@@ -242,6 +242,17 @@ std::vector<std::string> MountSet::Folders() const {
     return folders;
 }
 
+std::string MountSet::FolderCoverage(const std::string& folder) const {
+    for (const auto& [mounted, mount] : mounts_) {
+        if (IsAtOrBelow(folder, mounted))
+            return "mount " + mounted;
+    }
+    const MountPlan plan = PlanMounts({folder}, reserved_, CheckFolder);
+    if (const auto it = plan.skipped.find(folder); it != plan.skipped.end())
+        return std::string("not enforced: ") + Describe(it->second);
+    return "mount " + folder;
+}
+
 std::string MountSet::Coverage(const std::string& folder) const {
     for (const auto& [mounted, mount] : mounts_) {
         if (IsAtOrBelow(folder, mounted))

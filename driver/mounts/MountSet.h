@@ -57,6 +57,9 @@ public:
     /// How an entry naming `folder` is enforced: "mount <folder>" (the mount
     /// that covers it), or "not enforced: <why>".
     std::string Coverage(const std::string& folder) const;
+    /// How an entry naming `folder` would be enforced, whether or not one
+    /// does now: "mount <folder>" or "not enforced: <why>".
+    std::string FolderCoverage(const std::string& folder) const;
     /// Detached mounts still served for their last users.
     std::size_t Retiring();
 

@@ -20,6 +20,8 @@
 #include "driver/mounts/Caller.h"
 #include "driver/mounts/Gate.h"
 #include "driver/mounts/Identity.h"
+#include "driver/mounts/OpenHolders.h"
+#include "driver/mounts/OperationBits.h"
 
 namespace kv::driver::mounts {
 
@@ -136,7 +138,27 @@ struct OpenFile {
     int fd = -1;
     uid_t uid = 0;
     std::uint64_t generation = 0;
+    /// The process that opened it and the item, while it holds it (OpenHolders).
+    pid_t pid = 0;
+    dev_t dev = 0;
+    ino_t ino = 0;
 };
+
+/// Records that the request's process holds `file` of `item` open.
+void Hold(fuse_req_t req, OpenFile& file, const struct stat& item) {
+    file.pid = fuse_req_ctx(req)->pid;
+    file.dev = item.st_dev;
+    file.ino = item.st_ino;
+    Holders().Add(file.pid, file.dev, file.ino);
+}
+
+/// Closes an open file that is no longer held.
+void Drop(OpenFile* file) {
+    if (file->pid != 0)
+        Holders().Remove(file->pid, file->dev, file->ino);
+    ::close(file->fd);
+    delete file;
+}
 
 struct OpenDir {
     DIR* dir = nullptr;
@@ -149,24 +171,6 @@ OpenFile* FileOf(fuse_file_info* fi) {
 }
 OpenDir* DirOf(fuse_file_info* fi) {
     return reinterpret_cast<OpenDir*>(fi->fh);
-}
-
-std::uint32_t OpenBits(int flags) {
-    std::uint32_t bits = op::kOpen;
-    switch (flags & O_ACCMODE) {
-        case O_RDONLY:
-            bits |= op::kRead;
-            break;
-        case O_WRONLY:
-            bits |= op::kWrite;
-            break;
-        default:
-            bits |= op::kRead | op::kWrite;
-            break;
-    }
-    if (flags & O_TRUNC)
-        bits |= op::kWrite;
-    return bits;
 }
 
 using Item = ProtectionFs::Item;
@@ -193,11 +197,13 @@ void SendEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent,
 
 /// Answers with an entry for `name` in `parent` (open as `parentFd`) after
 /// the caller looked it up or made it.
-void ReplyEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent, int parentFd,
+void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Call& call, Item& parent, int parentFd,
                 const char* name) {
     struct stat st;
     if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
+    // What the kernel keeps of a reply is what stat shows without asking again.
+    call.gate().HideTimes(fs.Items().ChildPath(parent, name), &st);
     Item* item = fs.Items().Remember(parent, parentFd, name, st);
     if (!item)
         return (void)fuse_reply_err(req, errno);
@@ -231,12 +237,18 @@ void Lookup(fuse_req_t req, fuse_ino_t parentIno, const char* name) {
     ProtectionFs& fs = Fs(req);
     Item& parent = fs.Items().Get(parentIno);
     Call call(req);
-    if (const int refused = call.gate().Check(0, fs.Items().ChildPath(parent, name)))
-        return (void)fuse_reply_err(req, refused);
     const ItemFdRef parentFd = FdFor(req, parent);
     // Done as the caller: needs the caller's search right on the folder.
     if (!parentFd || !call.Act())
         return;
+    // Whether the name is a folder decides for entries without their subfolders.
+    struct stat st;
+    const bool folder = call.gate().Protected() &&
+                        ::fstatat(parentFd->Get(), name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISDIR(st.st_mode);
+    if (const int refused =
+            call.gate().Check(bits::Lookup(), fs.Items().ChildPath(parent, name), folder))
+        return (void)fuse_reply_err(req, refused);
     ReplyEntry(req, fs, call, parent, parentFd->Get(), name);
 }
 
@@ -251,26 +263,23 @@ void ForgetMulti(fuse_req_t req, std::size_t count, fuse_forget_data* forgets) {
     fuse_reply_none(req);
 }
 
-void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     Item& item = fs.Items().Get(ino);
     Call call(req);
     const std::string path = fs.Items().PathOf(item);
-    if (const int refused = call.gate().Check(op::kAttrGet, path))
-        return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
     if (!fd)
         return;
     struct stat st;
     if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
-    const std::uint32_t hidden = call.gate().TimesHidden(path);
-    if (hidden & op::kTimeGetA)
-        st.st_atim = {};
-    if (hidden & op::kTimeGetC)
-        st.st_ctim = {};
-    if (hidden & op::kTimeGetM)
-        st.st_mtim = {};
+    // A read, or an fstat of a file the caller holds open, is no asking by path.
+    const bool opened =
+        fi != nullptr || Holders().Holds(fuse_req_ctx(req)->pid, st.st_dev, st.st_ino);
+    if (const int refused = call.gate().Check(bits::GetAttr(opened), path, S_ISDIR(st.st_mode)))
+        return (void)fuse_reply_err(req, refused);
+    call.gate().HideTimes(path, &st);
     if (S_ISDIR(st.st_mode))
         ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
     const double timeout = fs.AttrTimeout(call.policy(), path, st);
@@ -283,21 +292,17 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     ProtectionFs& fs = Fs(req);
     Item& item = fs.Items().Get(ino);
     Call call(req);
-    std::uint32_t bits = 0;
-    if (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))
-        bits |= op::kAttrSet | op::kTimeSetC;
-    if (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_ATIME_NOW))
-        bits |= op::kTimeSetA | op::kTimeSetC;
-    if (toSet & (FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_MTIME_NOW))
-        bits |= op::kTimeSetM | op::kTimeSetC;
-    if (toSet & FUSE_SET_ATTR_CTIME)
-        bits |= op::kTimeSetC;
-    if (toSet & FUSE_SET_ATTR_SIZE)
-        bits |= op::kWrite;
-    if (const int refused = call.gate().Check(bits, fs.Items().PathOf(item)))
-        return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
-    if (!fd || !call.Act())
+    if (!fd)
+        return;
+    struct stat before;
+    const bool folder =
+        ::fstatat(fd->Get(), "", &before, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(before.st_mode);
+    if (const int refused =
+            call.gate().Check(bits::SetAttr(toSet), fs.Items().PathOf(item), folder))
+        return (void)fuse_reply_err(req, refused);
+    if (!call.Act())
         return;
     const ProcPath proc(fd->Get());
     const int fileFd = fi ? FileOf(fi)->fd : -1;
@@ -343,7 +348,7 @@ void ReadLink(fuse_req_t req, fuse_ino_t ino) {
     ProtectionFs& fs = Fs(req);
     Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(0, fs.Items().PathOf(item)))
+    if (const int refused = call.gate().Check(bits::Lookup(), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
     if (!fd)
@@ -377,17 +382,18 @@ void MakeItem(fuse_req_t req, fuse_ino_t parentIno, const char* name, std::uint3
 }
 
 void MkNod(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, dev_t rdev) {
-    MakeItem(req, parent, name, op::kCr,
+    MakeItem(req, parent, name, bits::Make(false),
              [&](int dirFd) { return ::mknodat(dirFd, name, mode, rdev); });
 }
 
 void MkDir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode) {
-    MakeItem(req, parent, name, op::kDirCreate,
+    MakeItem(req, parent, name, bits::Make(true),
              [&](int dirFd) { return ::mkdirat(dirFd, name, mode); });
 }
 
 void SymLink(fuse_req_t req, const char* link, fuse_ino_t parent, const char* name) {
-    MakeItem(req, parent, name, op::kCr, [&](int dirFd) { return ::symlinkat(link, dirFd, name); });
+    MakeItem(req, parent, name, bits::Make(false),
+             [&](int dirFd) { return ::symlinkat(link, dirFd, name); });
 }
 
 void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* newName) {
@@ -396,9 +402,9 @@ void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* n
     Item& newParent = fs.Items().Get(newParentIno);
     Call call(req);
     // A second name for an item is a way round its entry, as a rename is.
-    int refused = call.gate().Check(op::kRename, fs.Items().PathOf(item));
+    int refused = call.gate().Check(bits::LinkSource(), fs.Items().PathOf(item));
     if (!refused)
-        refused = call.gate().Check(op::kCr, fs.Items().ChildPath(newParent, newName));
+        refused = call.gate().Check(bits::LinkTarget(), fs.Items().ChildPath(newParent, newName));
     if (refused)
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
@@ -417,9 +423,9 @@ void Remove(fuse_req_t req, fuse_ino_t parentIno, const char* name, bool folder)
     Item& parent = fs.Items().Get(parentIno);
     Call call(req);
     const std::string path = fs.Items().ChildPath(parent, name);
-    int refused = call.gate().Check(folder ? op::kDirDelete : op::kDeleteF, path);
-    if (!refused && folder && call.policy().HoldsProtected(path))
-        refused = EACCES;
+    int refused = call.gate().Check(bits::Remove(folder), path, folder);
+    if (!refused && folder)
+        refused = call.gate().CheckHolds(op::kDirDelete, path);
     if (refused)
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef parentFd = FdFor(req, parent);
@@ -457,18 +463,17 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
     const bool targetExists =
         ::fstatat(newParentFd->Get(), newName, &target, AT_SYMLINK_NOFOLLOW) == 0;
     Gate& gate = call.gate();
-    int refused = gate.Check(op::kRename, from);
+    int refused = gate.Check(bits::RenameSource(), from, S_ISDIR(source.st_mode));
     // Moving a folder would carry protected items out of their entries' reach.
-    if (!refused && S_ISDIR(source.st_mode) && call.policy().HoldsProtected(from))
-        refused = EACCES;
+    if (!refused && S_ISDIR(source.st_mode))
+        refused = gate.CheckHolds(op::kRename, from);
     if (!refused)
-        refused = gate.Check(op::kCr, to);
-    if (!refused && targetExists) {
-        refused =
-            gate.Check((flags & RENAME_EXCHANGE) ? op::kRename | op::kReplace : op::kReplace, to);
-        if (!refused && S_ISDIR(target.st_mode) && call.policy().HoldsProtected(to))
-            refused = EACCES;
-    }
+        refused = gate.Check(bits::RenameTarget(&parent == &newParent, targetExists,
+                                                targetExists && S_ISDIR(target.st_mode),
+                                                (flags & RENAME_EXCHANGE) != 0),
+                             to, S_ISDIR((targetExists ? target : source).st_mode));
+    if (!refused && targetExists && S_ISDIR(target.st_mode))
+        refused = gate.CheckHolds(op::kReplace, to);
     if (refused)
         return (void)fuse_reply_err(req, refused);
     if (::renameat2(parentFd->Get(), name, newParentFd->Get(), newName, flags) != 0)
@@ -484,21 +489,22 @@ void ReplyOpened(fuse_req_t req, Call& call, std::unique_ptr<OpenFile> file, fus
                  const fuse_entry_param* entry) {
     file->uid = call.uid();
     file->generation = call.policy().Generation();
+    // Only a caller with rules can be refused its attributes.
+    if (struct stat st; call.gate().Protected() && ::fstat(file->fd, &st) == 0)
+        Hold(req, *file, st);
     fi->fh = reinterpret_cast<std::uint64_t>(file.release());
     fi->keep_cache = 1;
     fi->noflush = 1;
     const int rc = entry ? fuse_reply_create(req, entry, fi) : fuse_reply_open(req, fi);
-    if (rc == -ENOENT) {
-        ::close(FileOf(fi)->fd);
-        delete FileOf(fi);
-    }
+    if (rc == -ENOENT)
+        Drop(FileOf(fi));
 }
 
 void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(OpenBits(fi->flags), fs.Items().PathOf(item)))
+    if (const int refused = call.gate().Check(bits::Open(fi->flags), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
     if (!fd || !call.Act())
@@ -517,7 +523,7 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     Item& parent = fs.Items().Get(parentIno);
     Call call(req);
     if (const int refused =
-            call.gate().Check(op::kCr | OpenBits(fi->flags), fs.Items().ChildPath(parent, name)))
+            call.gate().Check(bits::Create(fi->flags), fs.Items().ChildPath(parent, name)))
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef parentFd = FdFor(req, parent);
     if (!parentFd || !call.Act())
@@ -543,6 +549,7 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     e.ino = reinterpret_cast<fuse_ino_t>(item);
     e.attr = st;
     const std::string path = fs.Items().ChildPath(parent, name);
+    call.gate().HideTimes(path, &e.attr);
     e.attr_timeout = fs.AttrTimeout(call.policy(), path, st);
     e.entry_timeout = fs.EntryTimeout(call.policy(), parent, path, st);
     ReplyOpened(req, call, std::move(file), fi, &e);
@@ -589,9 +596,7 @@ void WriteBuf(fuse_req_t req, fuse_ino_t ino, fuse_bufvec* in, off_t off, fuse_f
 }
 
 void Release(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-    OpenFile* file = FileOf(fi);
-    ::close(file->fd);
-    delete file;
+    Drop(FileOf(fi));
     fuse_reply_err(req, 0);
 }
 
@@ -605,7 +610,8 @@ void Fallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t len
     OpenFile& file = *FileOf(fi);
     ProtectionFs& fs = Fs(req);
     Call call(req);
-    if (const int refused = call.gate().Check(op::kWrite, fs.Items().PathOf(fs.Items().Get(ino))))
+    if (const int refused =
+            call.gate().Check(bits::Fallocate(), fs.Items().PathOf(fs.Items().Get(ino))))
         return (void)fuse_reply_err(req, refused);
     if (!call.Act())
         return;
@@ -623,7 +629,7 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     ProtectionFs& fs = Fs(req);
     Item& item = fs.Items().Get(ino);
     Call call(req);
-    if (const int refused = call.gate().Check(op::kOpen | op::kRead, fs.Items().PathOf(item)))
+    if (const int refused = call.gate().Check(bits::OpenDirectory(), fs.Items().PathOf(item), true))
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
     if (!fd || !call.Act())
@@ -673,7 +679,8 @@ void ReadDirectory(fuse_req_t req, fuse_ino_t ino, std::size_t size, off_t offse
         const off_t next = dir.entry->d_off;
         const bool dots = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
         if (filter && !dots &&
-            call.gate().Hidden(folder == "/" ? "/" + std::string(name) : folder + "/" + name)) {
+            call.gate().Hidden(folder == "/" ? "/" + std::string(name) : folder + "/" + name,
+                               dir.entry->d_type == DT_DIR)) {
             dir.entry = nullptr;
             dir.offset = next;
             continue;
@@ -718,12 +725,7 @@ void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
     ProtectionFs& fs = Fs(req);
     Item& item = fs.Items().Get(ino);
     Call call(req);
-    std::uint32_t bits = 0;
-    if (mask & R_OK)
-        bits |= op::kRead;
-    if (mask & W_OK)
-        bits |= op::kWrite;
-    if (const int refused = call.gate().Check(bits, fs.Items().PathOf(item)))
+    if (const int refused = call.gate().Check(bits::Access(mask), fs.Items().PathOf(item)))
         return (void)fuse_reply_err(req, refused);
     const ItemFdRef fd = FdFor(req, item);
     if (!fd || !call.Act())
@@ -761,13 +763,13 @@ void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
 
 void SetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, const char* value, std::size_t size,
               int flags) {
-    Xattr(req, ino, op::kAttrSet | op::kTimeSetC, [&](const char* path) {
+    Xattr(req, ino, bits::SetXattr(), [&](const char* path) {
         fuse_reply_err(req, ::setxattr(path, name, value, size, flags) == 0 ? 0 : errno);
     });
 }
 
 void RemoveXattr(fuse_req_t req, fuse_ino_t ino, const char* name) {
-    Xattr(req, ino, op::kAttrSet | op::kTimeSetC, [&](const char* path) {
+    Xattr(req, ino, bits::SetXattr(), [&](const char* path) {
         fuse_reply_err(req, ::removexattr(path, name) == 0 ? 0 : errno);
     });
 }
@@ -788,7 +790,7 @@ void ReplyXattrBytes(fuse_req_t req, std::size_t size, Get get) {
 }
 
 void GetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, std::size_t size) {
-    Xattr(req, ino, op::kAttrGet, [&](const char* path) {
+    Xattr(req, ino, bits::GetXattr(), [&](const char* path) {
         ReplyXattrBytes(req, size, [&](char* value, std::size_t length) {
             return ::getxattr(path, name, value, length);
         });
@@ -796,7 +798,7 @@ void GetXattr(fuse_req_t req, fuse_ino_t ino, const char* name, std::size_t size
 }
 
 void ListXattr(fuse_req_t req, fuse_ino_t ino, std::size_t size) {
-    Xattr(req, ino, op::kAttrGet, [&](const char* path) {
+    Xattr(req, ino, bits::GetXattr(), [&](const char* path) {
         ReplyXattrBytes(req, size, [&](char* value, std::size_t length) {
             return ::listxattr(path, value, length);
         });

@@ -106,6 +106,51 @@ TEST_F(CtlTest, CheckAnswersAllowedOrRefusedWithTheEntry) {
               ctl_exit::kOk);
 }
 
+/// A service whose engines reach /srv folders with mounts, open events for
+/// the root folder, and nothing else.
+class CtlCoverageTest : public CtlTest {
+protected:
+    ServiceOptions Options() override {
+        ServiceOptions options = CtlTest::Options();
+        options.coverageOf = [](const std::string& folder) -> std::string {
+            if (folder.starts_with("/srv/"))
+                return "mount " + folder;
+            if (folder == "/")
+                return std::string(kOpenEventsCoverage) + " (some bits)";
+            return "not enforced: " + folder + " is shared by everyone";
+        };
+        return options;
+    }
+};
+
+TEST_F(CtlCoverageTest, CheckSaysNotEnforcedWhereNoEngineReachesTheRefusingEntry) {
+    Load({Add("/srv/ro/*"), Add("/home/*"), Add("/*.secret", 0x40 | 0x10)});
+    auto client = Connect();
+    ASSERT_TRUE(Send(*client, code::kActivate).success);
+    EXPECT_EQ(Run({"check", "--op", "Rename", "--process", "mv", "/srv/ro/f"}), ctl_exit::kRefused);
+    EXPECT_EQ(Run({"check", "--op", "Rename", "--process", "mv", "/home/ann/f"}),
+              ctl_exit::kNotEnforced);
+    EXPECT_EQ(out_.str().rfind("not enforced (/home is shared by everyone), though entry 1", 0), 0u)
+        << out_.str();
+    EXPECT_EQ(Run({"check", "--op", "Read", "--process", "cat", "/x.secret"}), ctl_exit::kRefused)
+        << "open events enforce reading";
+    EXPECT_EQ(Run({"check", "--op", "Rename", "--process", "mv", "/x.secret"}),
+              ctl_exit::kNotEnforced)
+        << "but not renaming: " << out_.str();
+    EXPECT_NE(out_.str().find("open events enforce only"), std::string::npos) << out_.str();
+    EXPECT_EQ(Run({"check", "--op", "Read", "--process", "cat", "/home/ann/f"}), ctl_exit::kOk);
+}
+
+TEST(CtlCoverageReasonTest, OnlyTheOpenTimeBitsOfOpenEventsAreEnforced) {
+    EXPECT_EQ(NotEnforcedReason("mount /srv/ro", 0x10), "");
+    EXPECT_EQ(NotEnforcedReason("not enforced: the folder is missing", 0x40),
+              "the folder is missing");
+    for (const std::uint32_t bit : {0x4u, 0x40u, 0x200u, 0x400u})
+        EXPECT_EQ(NotEnforcedReason("open events (x)", bit), "") << bit;
+    for (const std::uint32_t bit : {0x8u, 0x10u, 0x20u, 0x80u, 0x100u, 0x800u, 0x100000u})
+        EXPECT_NE(NotEnforcedReason("open events (x)", bit), "") << bit;
+}
+
 TEST_F(CtlTest, BadCommandLinesAreUsageErrors) {
     const std::vector<std::vector<std::string>> cases = {
         {},

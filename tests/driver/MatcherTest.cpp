@@ -122,24 +122,25 @@ TEST(MatcherTest, AFolderPatternCoversTheFolderItself) {
     });
 }
 
-TEST(MatcherTest, BareNamesInExclusionsMatchAnItemsOwnName) {
+TEST(MatcherTest, ExclusionsWithoutALeadingSlashAreRelativeToTheEntrysFolder) {
     ExpectCases({
         {"a file's name in the folder", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/own.txt",
          "mv", false},
-        {"the same name in a subfolder", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/sub/own.txt",
-         "mv", false},
+        {"not the same name in a subfolder (the window marks it protected)",
+         E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/sub/own.txt", "mv", true},
         {"a longer name", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/own.txt.bak", "mv", true},
         {"a name that only ends the same", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/town.txt",
          "mv", true},
-        {"an item inside a folder of that name", E(kReadOnly, "/r/*", "own.txt"), kRename,
-         "/r/own.txt/inner", "mv", true},
-        {"a name pattern", E(kReadOnly, "/r/*", "*.log"), kRename, "/r/a/b.log", "mv", false},
-        {"a name pattern, inside a folder of such a name", E(kReadOnly, "/r/*", "*.log"), kRename,
-         "/r/x.log/f", "mv", true},
-        {"a name pattern with a star inside", E(kReadOnly, "/r/*", "a*b"), kRename, "/r/a/xb", "mv",
+        {"what lies below an excluded folder", E(kReadOnly, "/r/*", "own"), kRename,
+         "/r/own/inner/f", "mv", false},
+        {"a folder part, relative as IncludeFiles is", E(kReadOnly, "/r/*", "Build/*"), kRename,
+         "/r/Build/out.o", "mv", false},
+        {"a folder part names no deeper namesake", E(kReadOnly, "/r/*", "Build/*"), kRename,
+         "/r/src/Build/out.o", "mv", true},
+        {"a name pattern reaches as far as its star", E(kReadOnly, "/r/*", "*.log"), kRename,
+         "/r/a/b.log", "mv", false},
+        {"a name pattern, another name", E(kReadOnly, "/r/*", "*.log"), kRename, "/r/a/b.txt", "mv",
          true},
-        {"a name pattern with a star inside, matching", E(kReadOnly, "/r/*", "a*b"), kRename,
-         "/r/x/axb", "mv", false},
         {"names are case-sensitive", E(kReadOnly, "/r/*", "own.txt"), kRename, "/r/Own.txt", "mv",
          true},
         {"a name beside a path in one list", E(kReadOnly, "/r/*", "/r/*/*;keep"), kRename,
@@ -148,14 +149,75 @@ TEST(MatcherTest, BareNamesInExclusionsMatchAnItemsOwnName) {
          false},
         {"but not the covered folder itself", E(kReadOnly, "/r/*", "*"), kRename, "/r", "mv", true},
         {"nor the folder by its own name", E(kReadOnly, "/r/*", "r"), kRename, "/r", "mv", true},
-        {"in a Custom pattern", E(kReadOnly, "/c/*.c", "gen.c"), kRename, "/c/x/gen.c", "mv",
+        {"a Custom pattern's folder", E(kReadOnly, "/c/*.c", "gen.c"), kRename, "/c/gen.c", "mv",
          false},
+        {"a Custom pattern's deeper namesake", E(kReadOnly, "/c/*.c", "gen.c"), kRename,
+         "/c/x/gen.c", "mv", true},
+        {"below the root folder", E(kReadOnly, "/*", "tmp"), kRename, "/tmp/x", "mv", false},
+        {"an entry naming no folder matches names", E(kReadOnly, "*.dat", "kv.dat"), kRename,
+         "/opt/kv.dat", "mv", false},
         {"a placeholder is no name", E(kReadOnly, "/r/*", "ExcludeFiles"), kRename,
          "/r/ExcludeFiles", "mv", true},
         {"ExProc is no name either", E(kReadOnly, "/r/*", "ExProc;ExcludeProc"), kRename,
          "/r/ExProc", "mv", true},
         {"empty items are no names", E(kReadOnly, "/r/*", ";"), kRename, "/r/", "mv", true},
     });
+}
+
+TEST(MatcherTest, HideAndRetrieveAttributesAreAboutWhatIsInsideAFolder) {
+    constexpr std::uint32_t kHide = 0x200, kAttrSet = 0x100000;
+    ExpectCases({
+        {"an item inside", E(kHide, "/h/*"), kList, "/h/f", "ls", true},
+        {"the folder itself stays reachable", E(kHide, "/h/*"), kList, "/h", "ls", false},
+        {"other bits still cover the folder", E(kHide | kAttrSet, "/h/*"), kAttrSet, "/h", "chmod",
+         true},
+        {"Full still covers it", E(0x400, "/h/*"), kList, "/h", "ls", true},
+        {"Retrieve attributes is about what is inside too", E(0x100, "/h/*"), 0x100, "/h", "ls",
+         false},
+        {"Retrieve attributes of an item inside", E(0x100, "/h/*"), 0x100, "/h/f", "stat", true},
+    });
+}
+
+TEST(MatcherTest, WithoutItsSubfoldersAnEntryCoversNoSubfolderItem) {
+    const MatchIndex index({E(kReadOnly, "/s/*", "/s/*/*"), E(kReadOnly, "/*", "/*/*")});
+    EXPECT_FALSE(index.Decide(kRename, "/s/sub", "mv", {}, true).refused)
+        << "a subfolder shows no marker, and can be renamed";
+    EXPECT_TRUE(index.Decide(kRename, "/s/f", "mv", {}, false).refused) << "a file inside";
+    EXPECT_TRUE(index.Decide(kRename, "/s", "mv", {}, true).refused) << "the folder itself";
+    EXPECT_FALSE(index.Decide(kRename, "/s/sub/f", "mv").refused) << "what is below a subfolder";
+    EXPECT_FALSE(index.Decide(kRename, "/top", "mv", {}, true).refused) << "below the root";
+    const MatchIndex with({E(kReadOnly, "/s/*")});
+    EXPECT_TRUE(with.Decide(kRename, "/s/sub", "mv", {}, true).refused) << "with its subfolders";
+}
+
+TEST(MatcherTest, ProgramNamesStandForTheExecutablesUsersCallByThem) {
+    const ProgramId python{1, 11}, vim{1, 22}, copy{1, 33};
+    const ProgramResolver programs = [&](std::string_view name) -> std::vector<ProgramId> {
+        if (name == "python3" || name == "python3.11")
+            return {python};
+        if (name == "vim")
+            return {vim};
+        return {};
+    };
+    const MatchIndex index(
+        {E(kRead, "/p/*", "ExcludeFiles", "python3"), E(kRead, "/v/*", "ExcludeFiles", "vim"),
+         E(kRead, "/x/*", "ExcludeFiles", "*", "vim"),
+         E(kRead, "/n/*", "ExcludeFiles", "nosuchprogram")},
+        programs);
+    EXPECT_TRUE(index.Decide(kRead, "/p/f", "/usr/bin/python3.11", python).refused)
+        << "the name users call catches the resolved executable";
+    EXPECT_TRUE(index.Decide(kRead, "/v/f", "/usr/bin/vim.basic", vim).refused);
+    EXPECT_FALSE(index.Decide(kRead, "/v/f", "/home/u/vim", copy).refused)
+        << "a file merely named vim is not vim";
+    EXPECT_FALSE(index.Decide(kRead, "/v/f", "/usr/bin/vim.basic", ProgramId{}).refused)
+        << "an executable of unknown identity is not the program";
+    EXPECT_TRUE(index.Decide(kRead, "/x/f", "/home/u/vim", copy).refused)
+        << "nor is it exempt as vim";
+    EXPECT_FALSE(index.Decide(kRead, "/x/f", "/usr/bin/vim.basic", vim).refused);
+    EXPECT_TRUE(index.Decide(kRead, "/n/f", "/opt/nosuchprogram", copy).refused)
+        << "a name that resolves to nothing keeps the name match";
+    EXPECT_EQ(index.Decide(kRead, "/v/f", "/usr/bin/vim.basic", vim),
+              index.DecideLinear(kRead, "/v/f", "/usr/bin/vim.basic", vim));
 }
 
 TEST(MatcherTest, FileExclusionsAndTheirPlaceholder) {

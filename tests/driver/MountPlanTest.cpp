@@ -1,6 +1,7 @@
 // Which folders get a protection mount, and reading the kernel's mount list.
 #include <gtest/gtest.h>
 
+#include "driver/EntryTable.h"
 #include "driver/Policy.h"
 #include "driver/mounts/MountInfo.h"
 #include "driver/mounts/MountSet.h"
@@ -49,16 +50,31 @@ TEST(MountPlanTest, EntriesNameTheFolderOfTheirLiteralPart) {
     EXPECT_EQ(EntryFolder("C:\\Work\\*"), "") << "no folder of this system";
 }
 
-TEST(MountPlanTest, MovingAFolderIsRefusedWhenItHoldsAProtectedFolder) {
-    const Policy policy({}, {"/srv/a/b", "/srv/c", "/srv/a/b"}, 1);
-    EXPECT_TRUE(policy.HoldsProtected("/srv/a"));
-    EXPECT_TRUE(policy.HoldsProtected("/srv/a/b"));
-    EXPECT_TRUE(policy.HoldsProtected("/srv"));
-    EXPECT_TRUE(policy.HoldsProtected("/"));
-    EXPECT_FALSE(policy.HoldsProtected("/srv/a/bb")) << "a name that merely begins alike";
-    EXPECT_FALSE(policy.HoldsProtected("/srv/a/b/c")) << "inside the folder: its own bits decide";
-    EXPECT_FALSE(policy.HoldsProtected("/sr"));
-    EXPECT_FALSE(Policy().HoldsProtected("/"));
+TEST(MountPlanTest, MovingAFolderIsRefusedWhenItHoldsAFolderOfTheCallersEntries) {
+    UserRules rules;
+    rules.folders = {{"/srv/a/b", 4}, {"/srv/a/b", 7}, {"/srv/c", 2}};
+    EXPECT_EQ(rules.ProtectedBelow("/srv/a"), 4u) << "the first entry naming a folder below";
+    EXPECT_EQ(rules.ProtectedBelow("/srv/a/b"), 4u);
+    EXPECT_EQ(rules.ProtectedBelow("/srv"), 2u);
+    EXPECT_EQ(rules.ProtectedBelow("/"), 2u);
+    EXPECT_EQ(rules.ProtectedBelow("/srv/a/bb"), kAllowed) << "a name that merely begins alike";
+    EXPECT_EQ(rules.ProtectedBelow("/srv/a/b/c"), kAllowed)
+        << "inside the folder: its own bits decide";
+    EXPECT_EQ(rules.ProtectedBelow("/sr"), kAllowed);
+    EXPECT_EQ(UserRules().ProtectedBelow("/"), kAllowed);
+}
+
+TEST(MountPlanTest, EntriesThatForbidNothingNameNoFolderAndHoldNothing) {
+    TableSet tables("");
+    std::string error;
+    EntryTable& table = tables.Of(1000);
+    ASSERT_TRUE(table.Add({0, "/srv/zero/*", "ExcludeFiles", "*", "kv"}, &error));
+    ASSERT_TRUE(table.Add({0x10, "/srv/ro/*", "ExcludeFiles", "*", "kv"}, &error));
+    table.SetActive(true);
+    const auto policy = BuildPolicy(tables, 1);
+    EXPECT_EQ(policy->Folders(), std::vector<std::string>{"/srv/ro"}) << "no mount for mask 0";
+    EXPECT_EQ(policy->For(1000)->ProtectedBelow("/srv/zero"), kAllowed);
+    EXPECT_EQ(policy->For(1000)->ProtectedBelow("/srv"), 1u);
 }
 
 TEST(MountInfoTest, LinesAreReadWithTheirEscapesAndOptionalFields) {

@@ -17,8 +17,11 @@ protected:
     void SetUp() override { StartService(); }
     void TearDown() override { StopService(); }
 
+    /// The options the service starts with.
+    virtual ServiceOptions Options() { return OptionsFor(SocketPath(), StatePath()); }
+
     void StartService() {
-        service_ = std::make_unique<Service>(OptionsFor(SocketPath(), StatePath()));
+        service_ = std::make_unique<Service>(Options());
         std::string error;
         ASSERT_TRUE(service_->Start(&error)) << error;
         thread_ = std::thread([this] { service_->Run(); });

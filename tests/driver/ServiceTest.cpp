@@ -106,6 +106,69 @@ TEST_F(ServiceTest, ChangesReachThePublishedIndexWhenRequestsPause) {
     EXPECT_EQ(published.Current()->Decide(0x10, "/home/b/x", "vim"), (Decision{true, 1}));
 }
 
+/// A service whose program "tool" is a file the test replaces.
+class ServiceProgramsTest : public ServiceFixture {
+protected:
+    ServiceOptions Options() override {
+        ServiceOptions options = ServiceFixture::Options();
+        options.programs = [this](std::string_view name) -> std::vector<ProgramId> {
+            if (name != "tool")
+                return {};
+            std::lock_guard lock(mutex_);
+            return {tool_};
+        };
+        options.programsStamp = [this] {
+            std::lock_guard lock(mutex_);
+            return std::to_string(tool_.ino);
+        };
+        options.policyChanged = [this](const std::shared_ptr<const Policy>& policy) {
+            std::lock_guard lock(mutex_);
+            policy_ = policy;
+        };
+        return options;
+    }
+    bool RefusesTool(ProgramId program) {
+        std::lock_guard lock(mutex_);
+        const UserRules* rules = policy_ ? policy_->For(::getuid()) : nullptr;
+        return rules && rules->all->Decide(0x40, "/d/f", "/usr/bin/tool.bin", program).refused;
+    }
+    std::mutex mutex_;
+    ProgramId tool_{7, 1};
+    std::shared_ptr<const Policy> policy_;
+};
+
+TEST_F(ServiceProgramsTest, AnUpgradedProgramIsResolvedAgain) {
+    auto client = Connect();
+    Request add = Add("/d/*", 0x40);
+    add.record.Processes = "tool";
+    ASSERT_TRUE(Send(*client, add).success);
+    ASSERT_TRUE(Send(*client, code::kActivate).success);
+    EXPECT_TRUE(RefusesTool({7, 1}));
+    {
+        std::lock_guard lock(mutex_);
+        tool_ = {7, 2};  // the package manager put a new file in its place
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!RefusesTool({7, 2}) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(RefusesTool({7, 2})) << "the rule follows the program to its new file";
+    EXPECT_FALSE(RefusesTool({7, 1}));
+}
+
+TEST_F(ServiceTest, AFolderCoverageAnswersWhetherOrNotATableNamesTheFolder) {
+    auto client = Connect();
+    Request ask = MakeRequest(code::kGetFolderCoverage);
+    ask.path = "/home";
+    ask.outputSize = 1000;
+    const Reply reply = Send(*client, ask);
+    ASSERT_TRUE(reply.success);
+    EXPECT_EQ(reply.output, "not enforced: the service is not running as root")
+        << "a service without engines enforces nothing";
+    EXPECT_EQ(reply.returned, reply.output.size());
+    ask.outputSize = 4;
+    EXPECT_FALSE(Send(*client, ask).success) << "output larger than the caller's buffer";
+}
+
 TEST_F(ServiceTest, MalformedRequestsFailAndTheConnectionGoesOn) {
     auto client = Connect();
     ASSERT_TRUE(Send(*client, Add("/keep/*")).success);

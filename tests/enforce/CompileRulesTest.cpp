@@ -240,6 +240,37 @@ TEST_F(Compile, AFolderNamedLikeAnOptionIsStillProtected) {
                                       {kFull, "/y_SubFolders/z/*", "ExcludeFiles", "*", "kv"}});
 }
 
+TEST_F(Compile, AnOptionWhoseValueReadsAsAKindIsNoEntry) {
+    store_.WriteInteger("u_BOB_P_/srv/num", 1);
+    // A file named "5" given its own protection inside /srv/num.
+    store_.WriteString("u_BOB_P_/srv/num_ExcludeFiles", "5");
+    store_.WriteInteger("u_BOB_P_/srv/num/5", 5);
+    // Options that outlived their item's key still name no item.
+    store_.WriteString("u_BOB_P_/srv/gone_Processes", "6");
+    store_.WriteString("u_BOB_P_/srv/gone_ExcludeFiles", "7");
+    ExpectEntries(Compiled("u_BOB"), {{kRO, "/srv/num/*", "5", "*", "kv"},
+                                      {kRO, "/srv/num/5", "ExcludeFiles", "*", "kv"}});
+}
+
+TEST_F(Compile, FilesWithTheirOwnProtectionBelowAFolderAreLeftToTheirOwnEntry) {
+    store_.WriteInteger("u_BOB_P_/srv/ro", 1);
+    store_.WriteString("u_BOB_P_/srv/ro_ExcludeFiles", "a.txt");  // as the file commands write
+    store_.WriteInteger("u_BOB_P_/srv/ro/a.txt", 7);
+    store_.WriteInteger("u_BOB_P_/srv/ro/sub/b.txt", 7);  // no exclusion written one level down
+    store_.WriteInteger("u_BOB_P_/srv/rox/c.txt", 5);     // beside it, not below
+    const std::vector<Entry> entries = Compiled("u_BOB");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(Show(entries[0]), Show({kRO, "/srv/ro/*", "a.txt;/srv/ro/sub/b.txt", "*", "kv"}));
+
+    constexpr std::uint32_t kRename = 0x10;
+    const driver::MatchIndex index(entries);
+    EXPECT_FALSE(index.Decide(kRename, "/srv/ro/a.txt", "mv").refused) << "its own Custom rule";
+    EXPECT_FALSE(index.Decide(kRename, "/srv/ro/sub/b.txt", "mv").refused) << "its own Custom rule";
+    EXPECT_TRUE(index.Decide(kRename, "/srv/ro/sub/a.txt", "mv").refused)
+        << "a namesake one level down stays covered by the folder, as the window marks it";
+    EXPECT_TRUE(index.Decide(kRename, "/srv/ro/sub/c.txt", "mv").refused);
+}
+
 TEST_F(Compile, KeyPrefixInsideANameIsStillCutByItsLength) {
     store_.WriteInteger("xu_BOB_P_/y", 2);
     ExpectEntries(Compiled("u_BOB"), {{kFull, "_/y/*", "ExcludeFiles", "*", "kv"}});

@@ -77,6 +77,45 @@ TEST_F(CallerDecisions, OperationsRunWithTheCallersOwnRights) {
         << "another uid may not change the maker's file";
 }
 
+TEST_F(CallerDecisions, AProgramNameMeansTheProgramUsersCallByIt) {
+    const std::string folder = Work("names");
+    const std::string exempt = Work("exempt");
+    const std::string copies = Work("copies");
+    MakeFolder(folder, {"f"});
+    MakeFolder(exempt, {"f"});
+    MakeFolder(copies, {});
+    // A copy of cat that its owner named like the exempt program.
+    ASSERT_EQ(
+        RunAs(kUser, "cp /bin/cat " + copies + "/python3 && chmod 755 " + copies + "/python3").exit,
+        0);
+    Load(kUser,
+         {Rule(0x40, folder + "/*", "python3"), Rule(0x40, exempt + "/*", "*", "python3;kv")});
+    const std::string read = "python3 -c \"open('" + folder + "/f').read()\"";
+    EXPECT_TRUE(RunAs(kUser, read).Denied()) << "python3 runs /usr/bin/python3.11";
+    EXPECT_TRUE(RunAs(kUser, "/usr/bin/python3 -c \"open('" + folder + "/f').read()\"").Denied());
+    EXPECT_EQ(RunAs(kUser, "cat " + folder + "/f").exit, 0) << "other programs read";
+    EXPECT_EQ(RunAs(kUser, "python3 -c \"open('" + exempt + "/f').read()\"").exit, 0)
+        << "the exempt program reads";
+    EXPECT_TRUE(RunAs(kUser, copies + "/python3 " + exempt + "/f").Denied())
+        << "a file merely named like the exempt program is not that program";
+}
+
+TEST_F(CallerDecisions, AFolderWithoutItsSubfoldersLeavesTheSubfolderItemsAlone) {
+    // As compiled with SubFolders off: the window marks no subfolder.
+    const std::string folder = Work("nosub");
+    MakeFolder(folder, {"f"});
+    MakeFolder(folder + "/sub", {"inner"});
+    MakeFolder(folder + "/empty", {});
+    Load(kUser, {Rule(0x1E7830 | 0x200, folder + "/*", "*", "kv", folder + "/*/*")});
+    EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/f").Absent()) << "files inside stay hidden";
+    EXPECT_EQ(RunAs(kUser, "ls " + folder + " | grep -qx sub").exit, 0) << "subfolders are listed";
+    const Outcome moved = RunAs(kUser, "mv " + folder + "/sub " + folder + "/sub2 && mv " + folder +
+                                           "/sub2 " + folder + "/sub && rm " + folder +
+                                           "/sub/inner && rmdir " + folder + "/empty");
+    EXPECT_EQ(moved.exit, 0) << moved.output;
+    EXPECT_NE(RunAs(kUser, "mkdir " + folder + "/new").exit, 0) << "the folder's own content";
+}
+
 TEST_F(CallerDecisions, MovingAFolderThatHoldsProtectedItemsIsRefused) {
     // The outer folder has a rule of its own, so the mount sits on it and
     // the protected folder is inside the mount.
@@ -89,8 +128,13 @@ TEST_F(CallerDecisions, MovingAFolderThatHoldsProtectedItemsIsRefused) {
     Load(kUser, {Rule(0x4000, outer + "/*"), Rule(0x1E7830, outer + "/a/b/*")});
     ASSERT_EQ(MountsUnder(work_), std::vector<std::string>{outer}) << "nested folders share";
     EXPECT_TRUE(RunAs(kUser, "mv " + outer + "/a " + outer + "/x").Denied());
-    EXPECT_TRUE(RunAs(kOther, "mv " + outer + "/a " + outer + "/x").Denied())
-        << "nobody frees another user's protected folder by moving its parent";
+    const Outcome logged =
+        RunAs(0, std::string(KVCTL_PATH) + " --device " + socket_ + " --uid 65534 log");
+    EXPECT_NE(logged.output.find(outer + "/a"), std::string::npos)
+        << "the refused move is logged like every refusal: " << logged.output;
+    EXPECT_EQ(RunAs(kOther, "mv " + outer + "/a " + outer + "/x").exit, 0)
+        << "the rule binds the uids whose entries protect the inner folder only";
+    ASSERT_EQ(RunAs(0, "mv " + outer + "/x " + outer + "/a").exit, 0) << "nor root";
     EXPECT_TRUE(RunAs(kUser, "rm " + outer + "/a/b/f").Denied());
 
     // The mounted folder itself cannot be moved; a folder above it can, and

@@ -101,6 +101,22 @@ TEST_F(OpenEventsTest, PatternsAndTheRootAreRefusedAtOpenTime) {
     EXPECT_NE(status.output.find("1 /*.plan: open events"), std::string::npos) << status.output;
 }
 
+TEST_F(OpenEventsTest, OpenAndReadAreAboutFilesAsInTheMounts) {
+    const std::string folder = Work("evdir");
+    MakeFolder(folder, {"f"});
+    MakeFolder(folder + "/sub", {"g"});
+    // A pattern that begins with "*": only open events reach it.
+    Load(kUser, {Rule(0x4 | kRead | 0x10, "*/evdir/*")});
+    EXPECT_TRUE(Refused(RunAs(kUser, "cat " + folder + "/f")));
+    const Outcome listed = RunAs(kUser, "ls " + folder + " && ls " + folder + "/sub");
+    EXPECT_EQ(listed.exit, 0) << "listing a folder is Hide's, not Open's: " << listed.output;
+    // Renaming is in the entry, but open events cannot see it: kvctl says so.
+    const Outcome renamed = Kvctl(kUser, "check --op Rename --process mv " + folder + "/f");
+    EXPECT_EQ(renamed.exit, 5) << renamed.output;
+    EXPECT_NE(renamed.output.find("open events enforce only"), std::string::npos) << renamed.output;
+    EXPECT_EQ(Kvctl(kUser, "check --op Read --process cat " + folder + "/f").exit, 1);
+}
+
 TEST_F(OpenEventsTest, AStoppedServiceHangsNoOneAndAKilledOneReleasesEverything) {
     const std::string folder = Work("files");
     MakeFolder(folder, {"a.secret", "c.txt"});

@@ -25,6 +25,7 @@ public:
         Node* parent = nullptr;
         std::vector<std::unique_ptr<Node>> children;
         int marker = -1;
+        std::string note;
         bool expanded = false;
     };
 
@@ -114,6 +115,8 @@ public:
     }
     int Marker(NodeRef node) const override { return N(node)->marker; }
     void SetMarker(NodeRef node, int marker) override { N(node)->marker = marker; }
+    std::string CoverageNote(NodeRef node) const override { return N(node)->note; }
+    void SetCoverageNote(NodeRef node, const std::string& note) override { N(node)->note = note; }
     void SetExpandedHandler(std::function<void(NodeRef)> handler) override {
         handler_ = std::move(handler);
     }
@@ -140,6 +143,7 @@ public:
     struct Entry {
         std::string caption;
         int marker = -1;
+        std::string note;
     };
 
     explicit FakeList(FakeTree& tree) : tree_(tree) {}
@@ -151,11 +155,11 @@ public:
         FakeTree::Node* folder = tree_.selected;
         folder_ = folder->path;
         if (folder->level > 0)
-            entries.push_back({"..", -1});
+            entries.push_back({"..", -1, {}});
         for (auto& c : folder->children)
-            entries.push_back({c->name, -1});
+            entries.push_back({c->name, -1, {}});
         for (const std::string& f : files)
-            entries.push_back({f, -1});
+            entries.push_back({f, -1, {}});
         selected.clear();
         if (handler_)
             handler_();
@@ -187,6 +191,9 @@ public:
     }
     void SetMarker(int position, int marker) override {
         entries[static_cast<std::size_t>(position)].marker = marker;
+    }
+    void SetCoverageNote(int position, const std::string& note) override {
+        entries[static_cast<std::size_t>(position)].note = note;
     }
     int Count() const override { return static_cast<int>(entries.size()); }
     std::string CurrentFolder() const override { return folder_; }

@@ -132,3 +132,75 @@ KV_BOTH_STYLES(MarkersTest);
 
 }  // namespace
 }  // namespace kv::test
+
+namespace kv::test {
+namespace {
+
+// The service's coverage answers, as the window asks them per folder.
+class CoverageMarkersTest : public ::testing::Test {
+protected:
+    CoverageMarkersTest() : f(PathStyle::Posix(), "/") {
+        for (const char* path : {"home/ann/docs", "srv/ro/sub", "srv/gone"})
+            f.tree.AddPath(path);
+        f.controller.Markers().SetCoverage([this](const std::string& folder) {
+            asked.push_back(folder);
+            return answer(folder);
+        });
+        f.controller.Markers().SetCoverageWarning([this](const std::string& w) { warning = w; });
+    }
+    std::string Note(const std::string& path) { return f.tree.Find(path)->note; }
+
+    RulesFixture f;
+    std::vector<std::string> asked;
+    std::string warning;
+    std::function<std::optional<std::string>(const std::string&)> answer =
+        [](const std::string& folder) -> std::optional<std::string> {
+        if (folder == "/home" || folder == "/srv/gone")
+            return "not enforced: " + folder + " is shared";
+        if (folder == "/")
+            return std::string("open events (Open, Read)");
+        if (folder.ends_with("_SubFolders"))
+            return std::string("not enforced: folder does not exist");
+        return "mount " + folder;
+    };
+};
+
+TEST_F(CoverageMarkersTest, MarkedItemsThatNoEngineEnforcesCarryWhy) {
+    f.store.WriteInteger("u_Bob_P_/home", 1);
+    f.store.WriteInteger("u_Bob_P_/srv/ro", 2);
+    f.store.WriteInteger("u_Bob_P_/srv/gone", 1);
+    f.store.WriteInteger("u_Bob_P_/srv/ro/sub/f.txt", 5);
+    f.store.WriteBool("u_Bob_P_/srv/ro_SubFolders", true);  // an option, no item
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(Note("/home"), "not enforced: /home is shared");
+    EXPECT_EQ(Note("/home/ann/docs"), "not enforced: /home is shared") << "inherited with it";
+    EXPECT_EQ(Note("/srv/ro"), "") << "a mount enforces it";
+    EXPECT_EQ(Note("/srv/ro/sub"), "");
+    EXPECT_EQ(Note("/srv"), "") << "no marker, no note";
+    EXPECT_EQ(warning,
+              "2 protected items are not fully enforced (/home: not enforced: /home is "
+              "shared)");
+    EXPECT_EQ(std::count(asked.begin(), asked.end(), "/home"), 1) << "asked once per change";
+
+    f.OpenInList("/srv/ro/sub", {"f.txt", "g.txt"});
+    EXPECT_EQ(f.list.entries[f.list.PositionOf("f.txt")].note, "");
+    f.OpenInList("/home/ann", {"x"});
+    EXPECT_EQ(f.list.entries[f.list.PositionOf("docs")].note, "not enforced: /home is shared");
+}
+
+TEST_F(CoverageMarkersTest, TheRootIsOnlyPartlyEnforcedAndNoServiceEnforcesNothing) {
+    f.store.WriteInteger("u_Bob_P_/", 3);
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(Note("/srv/ro"), "only partly enforced: open events (Open, Read)");
+    EXPECT_NE(warning, "");
+    answer = [](const std::string&) { return std::nullopt; };
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(Note("/"), "not enforced: no protection service answers");
+    f.store.DeleteKey("u_Bob_P_/");
+    f.controller.UserGroupsChange();
+    EXPECT_EQ(Note("/srv/ro"), "");
+    EXPECT_EQ(warning, "") << "nothing protected, nothing to warn about";
+}
+
+}  // namespace
+}  // namespace kv::test
