@@ -1,6 +1,7 @@
 #include "driver/Connections.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -66,6 +67,15 @@ void Connections::Accept(int listenFd) {
             return;
         }
         loggedFull_ = false;
+        // Connections never take the descriptors the mounts and the
+        // sanitizers of a test build need: a margin of the limit stays free.
+        rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+            static_cast<rlim_t>(fd) + std::min<rlim_t>(kKeptFree, limit.rlim_cur / 4) >=
+                limit.rlim_cur) {
+            ::close(fd);
+            continue;
+        }
         ucred cred{};
         socklen_t length = sizeof cred;
         if (clients_.size() >= kMaxClients ||

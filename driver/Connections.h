@@ -49,6 +49,8 @@ public:
     /// Connections of one uid other than root at once.
     static constexpr std::size_t kMaxPerUid = 16;
     static constexpr std::size_t kMaxPendingOutput = 256 * 1024;
+    /// Descriptors left free for everything else (a quarter of a lower limit).
+    static constexpr unsigned kKeptFree = 64;
 
     struct Timeouts {
         std::chrono::milliseconds stall{30000};
