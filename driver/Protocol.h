@@ -77,6 +77,14 @@ struct Reply {
     std::string output;
 };
 
+/// Replies with a returned value and no output.
+inline Reply Success(std::uint32_t returned = 0) {
+    return Reply{true, returned, {}};
+}
+inline Reply Failure(std::uint32_t returned = 0) {
+    return Reply{false, returned, {}};
+}
+
 /// The input size that a known code requires, or nullopt for an unknown code;
 /// for a write-file request, the size of its fixed part (its bytes follow).
 std::optional<std::uint32_t> ExpectedInputSize(std::uint32_t code);

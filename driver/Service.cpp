@@ -11,13 +11,6 @@ namespace kv::driver {
 
 namespace {
 
-Reply Failure(std::uint32_t returned = 0) {
-    return Reply{false, returned, {}};
-}
-Reply Success(std::uint32_t returned = 0) {
-    return Reply{true, returned, {}};
-}
-
 constexpr uid_t kNoUid = static_cast<uid_t>(-1);
 
 }  // namespace

@@ -6,17 +6,6 @@
 
 namespace kv::driver {
 
-namespace {
-
-Reply Failure(std::uint32_t returned = 0) {
-    return Reply{false, returned, {}};
-}
-Reply Success(std::uint32_t returned = 0) {
-    return Reply{true, returned, {}};
-}
-
-}  // namespace
-
 Reply Service::ReadFile(const Request& request, uid_t caller) {
     if (!options_.authority)
         return Failure(ENOSYS);

@@ -44,7 +44,7 @@ bool Service::PasswordAllows(const Request& request, Client& client, bool* consu
         return true;
     if (!request.password && verdict == IAuthority::Password::Wrong) {
         // No guess was made: refused at once, and no try is counted.
-        client.out += EncodeReply(Reply{false, 0, {}});
+        client.out += EncodeReply(Failure());
         *consumed = true;
         return false;
     }
@@ -68,7 +68,7 @@ bool Service::PasswordAllows(const Request& request, Client& client, bool* consu
     }
     client.holdUntil = throttle_.Wrong(client.uid, now);
     client.lastProgress = client.holdUntil;
-    client.out += EncodeReply(Reply{false, 0, {}});
+    client.out += EncodeReply(Failure());
     *consumed = true;
     return false;
 }
