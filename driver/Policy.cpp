@@ -192,9 +192,10 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         rules.hide = std::make_shared<const MatchIndex>(hiding, tables.Programs());
         std::stable_sort(rules.folders.begin(), rules.folders.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
+        const uid_t owner = uid;  // a structured binding cannot be captured before C++20's fix
         rules.processMatters =
             std::any_of(table.Entries().begin(), table.Entries().end(),
-                        [uid](const Entry& e) { return DependsOnProcess(e, uid); });
+                        [owner](const Entry& e) { return DependsOnProcess(e, owner); });
         for (const Entry& e : table.Entries()) {
             if (e.dwOperation & kCallerDependentBits)
                 dependent.push_back({kFullBit, e.FileMask, "ExcludeFiles", "*", "ExProc"});
