@@ -100,13 +100,25 @@ MountPlan PlanMounts(const std::vector<std::string>& entryFolders,
 MountSet::MountSet(std::vector<std::string> reserved, std::string recordsPath,
                    std::function<void(const std::string&)> log)
     : reserved_(std::move(reserved)), recordsPath_(std::move(recordsPath)), log_(std::move(log)) {
-    FindDeadMounts();
+    FindLeftMounts();
 }
 
 MountSet::~MountSet() {
+    // A folder moved away with a folder above it is protected again where
+    // it is now at the next start.
+    std::vector<MountRecord> moved;
+    for (const Mount* mount : All()) {
+        const std::string location = mount->Location();
+        if (!location.empty() && location != mount->Folder()) {
+            moved.push_back(mount->Record());
+            moved.back().device = kMovedDevice;
+        }
+    }
     mounts_.clear();
+    elsewhere_.clear();
     retiring_.clear();
-    SaveRecords();
+    if (!recordsPath_.empty() && !WriteMountRecords(recordsPath_, moved))
+        Log("cannot write " + recordsPath_ + ": " + std::strerror(errno));
 }
 
 void MountSet::Log(const std::string& line) const {
@@ -114,11 +126,24 @@ void MountSet::Log(const std::string& line) const {
         log_(line);
 }
 
-void MountSet::FindDeadMounts() {
+std::vector<const Mount*> MountSet::All() const {
+    std::vector<const Mount*> all;
+    for (const auto& [folder, mount] : mounts_)
+        all.push_back(mount.get());
+    for (const auto& [location, mount] : elsewhere_)
+        all.push_back(mount.get());
+    return all;
+}
+
+void MountSet::FindLeftMounts() {
     if (recordsPath_.empty())
         return;
     const std::vector<MountLine> mounts = ReadMountInfo();
     for (const MountRecord& record : ReadMountRecords(recordsPath_)) {
+        if (record.device == kMovedDevice) {
+            moved_.push_back(record);
+            continue;
+        }
         const MountLine* line = FindMount(mounts, record.device);
         if (!line)
             continue;
@@ -126,42 +151,80 @@ void MountSet::FindDeadMounts() {
         struct stat st;
         if (::stat(line->mountPoint.c_str(), &st) == 0 || errno != ENOTCONN)
             continue;
-        dead_[record.folder] = {record, line->mountPoint};
+        dead_.push_back({record, line->mountPoint});
         Log("found the mount of a service that ended over " + line->mountPoint);
     }
 }
 
-std::unique_ptr<Mount> MountSet::MountFolder(const std::string& folder, std::string* error) {
-    const auto dead = dead_.find(folder);
-    if (dead == dead_.end())
-        return Mount::Create(folder, policy_, error);
-    const Dead found = dead->second;
-    dead_.erase(dead);
-    auto detachDead = [&] {
-        const std::vector<MountLine> mounts = ReadMountInfo();
-        const MountLine* top = TopMountAt(mounts, found.location);
-        if (top && top->device == found.record.device)
-            ::umount2(found.location.c_str(), MNT_DETACH);
-    };
-    const int folderFd = OpenRecordedFolder(found.record);
+void MountSet::DetachDead(const Dead& dead) {
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    const MountLine* top = TopMountAt(mounts, dead.location);
+    if (top && top->device == dead.record.device)
+        ::umount2(dead.location.c_str(), MNT_DETACH);
+}
+
+std::unique_ptr<Mount> MountSet::TakeOver(const Dead& dead, std::string* error) {
+    const std::string& folder = dead.record.folder;
+    const int folderFd = OpenRecordedFolder(dead.record);
     if (folderFd < 0) {
-        Log("cannot open " + folder + " again by its handle: " + std::strerror(errno));
-        detachDead();
-        return Mount::Create(folder, policy_, error);
+        *error = "cannot open " + folder + " again by its handle: " + std::strerror(errno);
+        DetachDead(dead);
+        return nullptr;
     }
-    std::unique_ptr<Mount> mount = Mount::CreateAt(folder, ::dup(folderFd), found.location,
+    std::unique_ptr<Mount> mount = Mount::CreateAt(folder, ::dup(folderFd), dead.location,
                                                    Mount::Placement::kBeneath, policy_, error);
     if (mount) {
-        detachDead();
+        DetachDead(dead);
         ::close(folderFd);
-        Log("took over the protection of " + folder + " at " + found.location);
+        Log("took over the protection of " + folder + " at " + dead.location);
         return mount;
     }
     // A kernel without mounts beneath: the folder is uncovered for a moment.
-    Log(*error + "; replacing the mount at " + found.location + " instead");
-    detachDead();
-    return Mount::CreateAt(folder, folderFd, found.location, Mount::Placement::kOnTop, policy_,
+    Log(*error + "; replacing the mount at " + dead.location + " instead");
+    DetachDead(dead);
+    return Mount::CreateAt(folder, folderFd, dead.location, Mount::Placement::kOnTop, policy_,
                            error);
+}
+
+void MountSet::Place(std::unique_ptr<Mount> mount, const std::string& location) {
+    if (location == mount->Folder())
+        mounts_[location] = std::move(mount);
+    else
+        elsewhere_[location] = std::move(mount);
+}
+
+void MountSet::MountMovedFolders(const std::vector<std::string>& planned) {
+    for (const MountRecord& record : moved_) {
+        if (!std::binary_search(planned.begin(), planned.end(), record.folder))
+            continue;
+        const int fd = OpenRecordedFolder(record);
+        if (fd < 0)
+            continue;
+        char where[PATH_MAX];
+        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(link.c_str(), where, sizeof where - 1);
+        struct stat byHandle;
+        struct stat byPath;
+        const std::string location = n > 0 ? std::string(where, static_cast<std::size_t>(n)) : "";
+        // Still a folder reached by that path, and not where the entries point.
+        if (location.empty() || location.front() != '/' || location == record.folder ||
+            elsewhere_.contains(location) || ::fstat(fd, &byHandle) != 0 ||
+            ::lstat(location.c_str(), &byPath) != 0 || byHandle.st_dev != byPath.st_dev ||
+            byHandle.st_ino != byPath.st_ino || CheckFolder(location) != NotMounted::kMounted) {
+            ::close(fd);
+            continue;
+        }
+        std::string error;
+        std::unique_ptr<Mount> mount =
+            Mount::CreateAt(record.folder, fd, location, Mount::Placement::kOnTop, policy_, &error);
+        if (!mount) {
+            Log(error);
+            continue;
+        }
+        Log("protection mount over " + location + ", where " + record.folder + " was moved");
+        elsewhere_[location] = std::move(mount);
+    }
+    moved_.clear();
 }
 
 void MountSet::Retire(std::unique_ptr<Mount> mount) {
@@ -182,25 +245,46 @@ void MountSet::Apply(const std::shared_ptr<const Policy>& policy) {
     // was moved away with it (its files are still the protected ones).
     const MountPlan plan =
         PlanMounts(policy->Folders(), reserved_, [this](const std::string& folder) {
-            return mounts_.contains(folder) || dead_.contains(folder) ? NotMounted::kMounted
-                                                                      : CheckFolder(folder);
+            const bool left = std::any_of(dead_.begin(), dead_.end(),
+                                          [&](const Dead& d) { return d.record.folder == folder; });
+            return mounts_.contains(folder) || left ? NotMounted::kMounted : CheckFolder(folder);
         });
     skipped_ = plan.skipped;
-    for (auto it = mounts_.begin(); it != mounts_.end();) {
-        if (std::binary_search(plan.folders.begin(), plan.folders.end(), it->first)) {
-            // What the kernel keeps was answered under the old policy.
-            it->second->Fs().Notifier().All();
-            ++it;
+    auto planned = [&](const std::string& folder) {
+        return std::binary_search(plan.folders.begin(), plan.folders.end(), folder);
+    };
+    for (auto* set : {&mounts_, &elsewhere_}) {
+        for (auto it = set->begin(); it != set->end();) {
+            if (planned(it->second->Folder())) {
+                // What the kernel keeps was answered under the old policy.
+                it->second->Fs().Notifier().All();
+                ++it;
+                continue;
+            }
+            Retire(std::move(it->second));
+            it = set->erase(it);
+        }
+    }
+    // Mounts left by a service that died: taken over from beneath, or detached.
+    for (const Dead& dead : dead_) {
+        if (!planned(dead.record.folder) ||
+            (dead.location == dead.record.folder && mounts_.contains(dead.location))) {
+            DetachDead(dead);
             continue;
         }
-        Retire(std::move(it->second));
-        it = mounts_.erase(it);
+        std::string error;
+        if (std::unique_ptr<Mount> mount = TakeOver(dead, &error))
+            Place(std::move(mount), dead.location);
+        else
+            Log(error);
     }
+    dead_.clear();
+    MountMovedFolders(plan.folders);
     for (const std::string& folder : plan.folders) {
         if (mounts_.contains(folder))
             continue;
         std::string error;
-        std::unique_ptr<Mount> mount = MountFolder(folder, &error);
+        std::unique_ptr<Mount> mount = Mount::Create(folder, policy_, &error);
         if (!mount) {
             Log(error);
             continue;
@@ -208,14 +292,6 @@ void MountSet::Apply(const std::shared_ptr<const Policy>& policy) {
         Log("protection mount over " + folder);
         mounts_.emplace(folder, std::move(mount));
     }
-    // Dead mounts of folders no longer protected go.
-    for (const auto& [folder, dead] : dead_) {
-        const std::vector<MountLine> mounts = ReadMountInfo();
-        const MountLine* top = TopMountAt(mounts, dead.location);
-        if (top && top->device == dead.record.device)
-            ::umount2(dead.location.c_str(), MNT_DETACH);
-    }
-    dead_.clear();
     SaveRecords();
 }
 
@@ -223,21 +299,19 @@ void MountSet::SaveRecords() {
     if (recordsPath_.empty())
         return;
     std::vector<MountRecord> records;
-    for (const auto& [folder, mount] : mounts_)
+    for (const Mount* mount : All())
         records.push_back(mount->Record());
-    for (const auto& [folder, dead] : dead_)
-        records.push_back(dead.record);
     if (!WriteMountRecords(recordsPath_, records))
         Log("cannot write " + recordsPath_ + ": " + std::strerror(errno));
 }
 
 std::vector<std::string> MountSet::Folders() const {
     std::vector<std::string> folders;
-    for (const auto& [folder, mount] : mounts_) {
+    for (const Mount* mount : All()) {
         const std::string location = mount->Location();
-        folders.push_back(location.empty() || location == folder
-                              ? folder
-                              : folder + " (now at " + location + ")");
+        folders.push_back(location.empty() || location == mount->Folder()
+                              ? mount->Folder()
+                              : mount->Folder() + " (now at " + location + ")");
     }
     return folders;
 }

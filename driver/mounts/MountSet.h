@@ -64,25 +64,38 @@ public:
     std::size_t Retiring();
 
 private:
+    /// The device field of a record of a mount that was somewhere else than
+    /// its folder's path when the service stopped.
+    static constexpr const char* kMovedDevice = "moved";
     /// A mount left by a service that died, found at `location`.
     struct Dead {
         MountRecord record;
         std::string location;
     };
-    void FindDeadMounts();
-    /// Mounts over `folder`, beneath a dead mount of it when there is one.
-    std::unique_ptr<Mount> MountFolder(const std::string& folder, std::string* error);
+    /// Reads the records: mounts of a service that died, folders that had moved.
+    void FindLeftMounts();
+    /// Puts a mount beneath the dead one, then detaches the dead one.
+    std::unique_ptr<Mount> TakeOver(const Dead& dead, std::string* error);
+    void DetachDead(const Dead& dead);
+    /// Mounts the folders recorded as moved, where they are now.
+    void MountMovedFolders(const std::vector<std::string>& planned);
+    void Place(std::unique_ptr<Mount> mount, const std::string& location);
     void Retire(std::unique_ptr<Mount> mount);
     void SaveRecords();
+    std::vector<const Mount*> All() const;
     void Log(const std::string& line) const;
 
     std::vector<std::string> reserved_;
     std::string recordsPath_;
     std::function<void(const std::string&)> log_;
     PublishedPolicy policy_;
+    /// Mounts at their folder's path, by folder.
     std::map<std::string, std::unique_ptr<Mount>> mounts_;
+    /// Mounts of folders found moved away, by where they are.
+    std::map<std::string, std::unique_ptr<Mount>> elsewhere_;
     std::list<std::unique_ptr<Mount>> retiring_;
-    std::map<std::string, Dead> dead_;  ///< by folder
+    std::vector<Dead> dead_;
+    std::vector<MountRecord> moved_;
     /// Why the folders of the last plan that got no mount of their own got none.
     std::map<std::string, NotMounted> skipped_;
 };

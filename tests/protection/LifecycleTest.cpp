@@ -85,6 +85,13 @@ TEST_F(ServiceLife, AMovedFolderStaysProtectedAndStatusSaysWhereItIs) {
     ASSERT_TRUE(StartService());
     EXPECT_TRUE(RunAs(kUser, "rm " + moved + "/f").Denied());
     EXPECT_EQ(RunAs(kUser, "cat " + moved + "/f").output, "content of f\n");
+    // Stopped and started cleanly: there too, and the new folder at the path as well.
+    StopService(SIGTERM);
+    EXPECT_TRUE(WaitForNoMounts(0));
+    ASSERT_TRUE(StartService());
+    EXPECT_TRUE(RunAs(kUser, "rm " + moved + "/f").Denied());
+    EXPECT_TRUE(RunAs(kUser, "touch " + folder + "/g").Denied());
+    EXPECT_EQ(MountsUnder(work_).size(), 2u);
 }
 
 TEST_F(ServiceLife, StoppingOneUsersProtectionBreaksNoOtherUsersOpenFile) {
