@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/mounts/ItemTable.h"
 #include "driver/mounts/Mount.h"
 #include "driver/mounts/MountInfo.h"
 #include "driver/mounts/ProtectionFs.h"
@@ -201,7 +202,7 @@ void MountSet::MountMovedFolders(const std::vector<std::string>& planned) {
         if (fd < 0)
             continue;
         char where[PATH_MAX];
-        const std::string link = "/proc/self/fd/" + std::to_string(fd);
+        const std::string link = ItemTable::ProcPathOf(fd, nullptr);
         const ssize_t n = ::readlink(link.c_str(), where, sizeof where - 1);
         struct stat byHandle;
         struct stat byPath;

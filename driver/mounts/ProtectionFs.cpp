@@ -33,10 +33,9 @@ ProtectionFs& Fs(fuse_req_t req) {
 
 /// "/proc/self/fd/N": reaches the item of an O_PATH handle for the calls that
 /// take no handle (open, xattrs, link) with the caller's rights.
-struct ProcPath {
-    explicit ProcPath(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
-    char text[40];
-};
+std::string ProcPath(int fd) {
+    return ItemTable::ProcPathOf(fd, nullptr);
+}
 
 /// The supplementary groups of a request's caller. The kernel gives them only
 /// through /proc (a costly read), so each serving thread keeps those of the
@@ -281,7 +280,7 @@ void GetAttr(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
         return (void)fuse_reply_err(req, refused);
     call.gate().HideTimes(path, &st);
     if (S_ISDIR(st.st_mode))
-        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        ProtectionFs::NoteFolder(item, ProcPath(fd->Get()), st);
     const double timeout = fs.AttrTimeout(call.policy(), path, st);
     fuse_reply_attr(req, &st, timeout);
     if (timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
@@ -304,19 +303,19 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
         return (void)fuse_reply_err(req, refused);
     if (!call.Act())
         return;
-    const ProcPath proc(fd->Get());
+    const std::string proc = ProcPath(fd->Get());
     const int fileFd = fi ? FileOf(fi)->fd : -1;
     int rc = 0;
     if (toSet & FUSE_SET_ATTR_MODE)
-        rc = fileFd >= 0 ? ::fchmod(fileFd, attr->st_mode) : ::chmod(proc.text, attr->st_mode);
+        rc = fileFd >= 0 ? ::fchmod(fileFd, attr->st_mode) : ::chmod(proc.c_str(), attr->st_mode);
     if (rc == 0 && (toSet & (FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
         const uid_t uid = (toSet & FUSE_SET_ATTR_UID) ? attr->st_uid : static_cast<uid_t>(-1);
         const gid_t gid = (toSet & FUSE_SET_ATTR_GID) ? attr->st_gid : static_cast<gid_t>(-1);
         rc = ::fchownat(fd->Get(), "", uid, gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW);
     }
     if (rc == 0 && (toSet & FUSE_SET_ATTR_SIZE))
-        rc =
-            fileFd >= 0 ? ::ftruncate(fileFd, attr->st_size) : ::truncate(proc.text, attr->st_size);
+        rc = fileFd >= 0 ? ::ftruncate(fileFd, attr->st_size)
+                         : ::truncate(proc.c_str(), attr->st_size);
     if (rc == 0 && (toSet & (FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW |
                              FUSE_SET_ATTR_MTIME_NOW))) {
         timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
@@ -328,7 +327,8 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
             times[1].tv_nsec = UTIME_NOW;
         else if (toSet & FUSE_SET_ATTR_MTIME)
             times[1] = attr->st_mtim;
-        rc = fileFd >= 0 ? ::futimens(fileFd, times) : ::utimensat(AT_FDCWD, proc.text, times, 0);
+        rc =
+            fileFd >= 0 ? ::futimens(fileFd, times) : ::utimensat(AT_FDCWD, proc.c_str(), times, 0);
     }
     if (rc != 0)
         return (void)fuse_reply_err(req, errno);
@@ -339,7 +339,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     // Who may search a folder decides which names the kernel may keep.
     if (S_ISDIR(st.st_mode) &&
         (toSet & (FUSE_SET_ATTR_MODE | FUSE_SET_ATTR_UID | FUSE_SET_ATTR_GID))) {
-        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        ProtectionFs::NoteFolder(item, ProcPath(fd->Get()), st);
         fs.Notifier().AllLater();
     }
 }
@@ -411,8 +411,8 @@ void Link(fuse_req_t req, fuse_ino_t ino, fuse_ino_t newParentIno, const char* n
     const ItemFdRef newParentFd = fd ? FdFor(req, newParent) : nullptr;
     if (!newParentFd || !call.Act())
         return;
-    const ProcPath proc(fd->Get());
-    if (::linkat(AT_FDCWD, proc.text, newParentFd->Get(), newName, AT_SYMLINK_FOLLOW) != 0)
+    const std::string proc = ProcPath(fd->Get());
+    if (::linkat(AT_FDCWD, proc.c_str(), newParentFd->Get(), newName, AT_SYMLINK_FOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
     ReplyEntry(req, fs, call, newParent, newParentFd->Get(), newName);
 }
@@ -510,7 +510,7 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (!fd || !call.Act())
         return;
     auto file = std::make_unique<OpenFile>();
-    file->fd = ::open(ProcPath(fd->Get()).text,
+    file->fd = ::open(ProcPath(fd->Get()).c_str(),
                       (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
     if (file->fd < 0)
         return (void)fuse_reply_err(req, errno);
@@ -635,7 +635,7 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (!fd || !call.Act())
         return;
     auto dir = std::make_unique<OpenDir>();
-    const int dirFd = ::open(ProcPath(fd->Get()).text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(ProcPath(fd->Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return (void)fuse_reply_err(req, errno);
     dir->dir = ::fdopendir(dirFd);
@@ -730,7 +730,7 @@ void Access(fuse_req_t req, fuse_ino_t ino, int mask) {
     const ItemFdRef fd = FdFor(req, item);
     if (!fd || !call.Act())
         return;
-    const int rc = ::faccessat(AT_FDCWD, ProcPath(fd->Get()).text, mask, AT_EACCESS);
+    const int rc = ::faccessat(AT_FDCWD, ProcPath(fd->Get()).c_str(), mask, AT_EACCESS);
     fuse_reply_err(req, rc == 0 ? 0 : errno);
 }
 
@@ -752,11 +752,11 @@ void Xattr(fuse_req_t req, fuse_ino_t ino, std::uint32_t bits, Do run) {
         return (void)fuse_reply_err(req, ENOTSUP);
     if (!call.Act())
         return;
-    run(ProcPath(fd->Get()).text);
+    run(ProcPath(fd->Get()).c_str());
     // An ACL of a folder decides which names the kernel may keep.
     if ((bits & op::kAttrSet) && S_ISDIR(st.st_mode) &&
         ::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH) == 0) {
-        ProtectionFs::NoteFolder(item, ItemTable::ProcPathOf(fd->Get(), nullptr), st);
+        ProtectionFs::NoteFolder(item, ProcPath(fd->Get()), st);
         fs.Notifier().AllLater();
     }
 }
@@ -852,7 +852,7 @@ ProtectionFs::ProtectionFs(std::string folder, int folderFd, const PublishedPoli
                        std::vector<fuse_ino_t>* items) { items_.Known(names, items); }) {
     struct stat st;
     if (::fstat(folderFd, &st) == 0)
-        NoteFolder(items_.Root(), ItemTable::ProcPathOf(folderFd, nullptr), st);
+        NoteFolder(items_.Root(), ProcPath(folderFd), st);
 }
 
 void ProtectionFs::NoteFolder(Item& item, const std::string& path, const struct stat& st) {
