@@ -195,13 +195,7 @@ std::string Mount::Location() const {
 }
 
 void Mount::Detach() {
-    // Where the mount is now (a folder above it may have moved), and only
-    // while it is the top-most mount there: never another's stacked on it.
-    const std::vector<MountLine> mounts = ReadMountInfo();
-    if (const MountLine* ours = FindMount(mounts, device_)) {
-        if (const MountLine* top = TopMountAt(mounts, ours->mountPoint); top == ours)
-            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
-    }
+    DetachIfTopmost(device_);
 }
 
 void Mount::Serve() {

@@ -1,6 +1,7 @@
 #include "driver/mounts/MountInfo.h"
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -99,6 +100,14 @@ const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_vi
             top = &m;
     }
     return top;
+}
+
+void DetachIfTopmost(std::string_view device) {
+    const std::vector<MountLine> mounts = ReadMountInfo();
+    if (const MountLine* ours = FindMount(mounts, device)) {
+        if (TopMountAt(mounts, ours->mountPoint) == ours)
+            ::umount2(ours->mountPoint.c_str(), MNT_DETACH);
+    }
 }
 
 }  // namespace kv::driver::mounts

@@ -27,6 +27,10 @@ std::vector<MountLine> ReadMountInfo();
 /// The protection mount with device number `device`, wherever it is now (a
 /// folder above it may have been moved), or null.
 const MountLine* FindMount(const std::vector<MountLine>& mounts, std::string_view device);
+/// Detaches (lazily) the protection mount with device number `device`,
+/// wherever it is now (a folder above it may have moved), and only while it
+/// is the top-most mount there: never another's stacked on it.
+void DetachIfTopmost(std::string_view device);
 /// The top-most mount at `folder` (the one no other mount there is stacked
 /// on; a mount put beneath another is listed after it), or null.
 const MountLine* TopMountAt(const std::vector<MountLine>& mounts, std::string_view folder);

@@ -1,6 +1,5 @@
 #include "driver/mounts/MountSet.h"
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -158,10 +157,7 @@ void MountSet::FindLeftMounts() {
 }
 
 void MountSet::DetachDead(const Dead& dead) {
-    const std::vector<MountLine> mounts = ReadMountInfo();
-    const MountLine* top = TopMountAt(mounts, dead.location);
-    if (top && top->device == dead.record.device)
-        ::umount2(dead.location.c_str(), MNT_DETACH);
+    DetachIfTopmost(dead.record.device);
 }
 
 std::unique_ptr<Mount> MountSet::TakeOver(const Dead& dead, std::string* error) {
