@@ -31,6 +31,7 @@
 #include "principals/forms/NewGrFrm.h"
 #include "rules/forms/OptForm.h"
 #include "tests/access_forms/ModalScript.h"
+#include "tests/app/WindowFixture.h"
 #include "tests/support/FakeRegistry.h"
 #include "tests/support/ScriptedGroupDialog.h"
 #include "tests/support/ScriptedPrompts.h"
@@ -125,7 +126,7 @@ QChar Mnemonic(const QString& text) {
     return at < 0 || at + 1 >= text.size() ? QChar() : text.at(at + 1).toUpper();
 }
 
-class Window : public ::testing::Test {
+class Window : public test::WindowFixture {
 protected:
     // A command runs as the user would reach it: enabled states are those of the last idle.
     static void Trigger(TSecFrm& w, const char* name) {
@@ -134,35 +135,18 @@ protected:
     }
 
     Window() : store_(dir_.File("kv.dat"), true) {
-        registry_.SetProfiles({"ALICE", "BOB"});
-        registry_.SetCurrentUser("BOB");
         store_.WriteBool("CurUsers_ALICE", true);
         store_.WriteBool("CurUsers_BOB", true);
         store_.Flush(true);
     }
 
     std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
-        auto w = std::make_unique<TSecFrm>(TSecFrmServices{
-            .store = store,
-            .prompts = prompts_,
-            .registry = registry_,
-            .groupDialog = &dialog_,
-            .placementFile = QString::fromStdString(dir_.File("kv.INI")),
-            .devicePath = dir_.File("VEVUZ"),
-            .installPaths = {dir_.File("program"), dir_.File("autostart")},
-            .machineDir = dir_.File("machine"),
-            .programOptions = [this](ProgramOptionsHooks&) { return ++optionRuns_ > 0; },
-            .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }});
-        return w;
+        TSecFrmServices services = Services(store);
+        services.placementFile = QString::fromStdString(dir_.File("kv.INI"));
+        return std::make_unique<TSecFrm>(services);
     }
 
-    test::TempDir dir_;
-    test::FakeRegistry registry_;
-    test::ScriptedPrompts prompts_;
-    ScriptedGroupDialog dialog_;
     TEncriptor store_;
-    int optionRuns_ = 0;
-    std::vector<std::string> helpTopics_;
 };
 
 TEST_F(Window, EveryCommandCarriesItsCaptionHintTagAndCategory) {
@@ -330,15 +314,10 @@ TEST_F(Window, ClosingWithChangesAsksToSave) {
 }
 
 TEST_F(Window, ProgramOptionsOkLeavesUnsavedGroupEditsToTheSaveQuestion) {
-    TSecFrmServices services{.store = store_,
-                             .prompts = prompts_,
-                             .registry = registry_,
-                             .groupDialog = &dialog_,
-                             .devicePath = dir_.File("VEVUZ"),
-                             .installPaths = {dir_.File("program"), dir_.File("autostart")},
-                             .machineDir = dir_.File("machine"),
-                             .openHelp = [](const std::string&) {}};
-    auto w = std::make_unique<TSecFrm>(services);  // with its own program options dialog
+    TSecFrmServices services = Services(store_);
+    services.programOptions = {};  // the window's own program options dialog
+    services.openHelp = [](const std::string&) {};
+    auto w = std::make_unique<TSecFrm>(services);
     RunStartup(*w, StartSwitch::None);
     dialog_.answers = {std::string("Staff")};
     Trigger(*w, "cmdNewGroup");
@@ -645,21 +624,12 @@ TEST_F(Window, F1InADialogOpensTheDialogsTopic) {
 
 TEST_F(Window, HelpAndWebPagesOpenFromTheHelpMenuAndAFailureIsShown) {
     std::vector<std::string> addresses;
-    auto w = std::make_unique<TSecFrm>(
-        TSecFrmServices{.store = store_,
-                        .prompts = prompts_,
-                        .registry = registry_,
-                        .groupDialog = &dialog_,
-                        .devicePath = dir_.File("VEVUZ"),
-                        .installPaths = {dir_.File("program"), dir_.File("autostart")},
-                        .machineDir = dir_.File("machine"),
-                        .programOptions = [](ProgramOptionsHooks&) { return true; },
-                        .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); },
-                        .openUrl =
-                            [&addresses](const std::string& address) {
-                                addresses.push_back(address);
-                                return addresses.size() == 1;  // the second one fails
-                            }});
+    TSecFrmServices services = Services(store_);
+    services.openUrl = [&addresses](const std::string& address) {
+        addresses.push_back(address);
+        return addresses.size() == 1;  // the second one fails
+    };
+    auto w = std::make_unique<TSecFrm>(services);
     w->MenuItem("Help2")->trigger();
     EXPECT_EQ(helpTopics_, std::vector<std::string>{""});
     // The home and support pages are the program's own help, not placeholder sites.
@@ -677,15 +647,9 @@ TEST_F(Window, HelpAndWebPagesOpenFromTheHelpMenuAndAFailureIsShown) {
 }
 
 TEST_F(Window, HelpOpensInTheProgramsOwnViewerAtTheTopicAlsoOverADialog) {
-    auto w = std::make_unique<TSecFrm>(
-        TSecFrmServices{.store = store_,
-                        .prompts = prompts_,
-                        .registry = registry_,
-                        .groupDialog = &dialog_,
-                        .devicePath = dir_.File("VEVUZ"),
-                        .installPaths = {dir_.File("program"), dir_.File("autostart")},
-                        .machineDir = dir_.File("machine"),
-                        .programOptions = [](ProgramOptionsHooks&) { return true; }});
+    TSecFrmServices services = Services(store_);
+    services.openHelp = {};  // the program's own viewer
+    auto w = std::make_unique<TSecFrm>(services);
     w->show();
     w->OpenHelp("Topic160");
     ui::THelpViewer* viewer = w->HelpViewer();

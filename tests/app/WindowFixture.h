@@ -23,8 +23,9 @@ protected:
         registry_.SetCurrentUser("BOB");
     }
 
-    std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
-        return std::make_unique<TSecFrm>(TSecFrmServices{
+    /// The services of a window over `store` and this fixture's fakes.
+    TSecFrmServices Services(TEncriptor& store) {
+        return TSecFrmServices{
             .store = store,
             .prompts = prompts_,
             .registry = registry_,
@@ -33,7 +34,10 @@ protected:
             .installPaths = {dir_.File("program"), dir_.File("autostart")},
             .machineDir = dir_.File("machine"),
             .programOptions = [this](ProgramOptionsHooks&) { return ++optionRuns_ > 0; },
-            .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }});
+            .openHelp = [this](const std::string& t) { helpTopics_.push_back(t); }};
+    }
+    std::unique_ptr<TSecFrm> Make(TEncriptor& store) {
+        return std::make_unique<TSecFrm>(Services(store));
     }
     /// Started, shown and active, as the user meets it.
     static void ShowActive(TSecFrm& w) {
