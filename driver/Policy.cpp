@@ -192,7 +192,7 @@ std::shared_ptr<const Policy> BuildPolicy(TableSet& tables, std::uint64_t genera
         rules.hide = std::make_shared<const MatchIndex>(hiding, tables.Programs());
         std::stable_sort(rules.folders.begin(), rules.folders.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        const uid_t owner = uid;  // a structured binding cannot be captured before C++20's fix
+        const uid_t owner = uid;  // clang 14 cannot capture a structured binding
         rules.processMatters =
             std::any_of(table.Entries().begin(), table.Entries().end(),
                         [owner](const Entry& e) { return DependsOnProcess(e, owner); });
