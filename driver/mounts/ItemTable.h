@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "driver/mounts/ContentStamp.h"
+
 namespace kv::driver::mounts {
 
 /// An open O_PATH descriptor of an item, closed when the last holder lets go.
@@ -56,6 +58,8 @@ public:
         /// A folder that owner, group and others may all search, without an
         /// ACL: names in it look the same to every caller's rights.
         std::atomic<bool> openToAll{false};
+        /// What the kernel's cached pages of a file hold.
+        ContentStamp content;
     };
 
     /// `folderFd` is an O_PATH handle on `folder`; the table owns it.

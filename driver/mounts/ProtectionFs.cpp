@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "driver/mounts/Caller.h"
@@ -143,6 +144,30 @@ struct OpenFile {
     ino_t ino = 0;
 };
 
+/// A change made through the mount to an item, which the kernel makes to
+/// its cached pages of it too: the item's content stamp follows it.
+class ContentChange {
+public:
+    ContentChange(ItemTable::Item& item, int fd) : item_(item), fd_(fd) {
+        known_ = ::fstatat(fd, "", &before_, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    ~ContentChange() {
+        struct stat after;
+        if (known_ && ::fstatat(fd_, "", &after, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0)
+            item_.content.Changed(before_, after);
+        else
+            item_.content.Forget();
+    }
+    ContentChange(const ContentChange&) = delete;
+    ContentChange& operator=(const ContentChange&) = delete;
+
+private:
+    ItemTable::Item& item_;
+    int fd_;
+    bool known_ = false;
+    struct stat before_;
+};
+
 /// Records that the request's process holds `file` of `item` open.
 void Hold(fuse_req_t req, OpenFile& file, const struct stat& item) {
     file.pid = fuse_req_ctx(req)->pid;
@@ -215,8 +240,16 @@ void ReplyEntry(fuse_req_t req, ProtectionFs& fs, Call& call, Item& parent, int 
 }
 
 void Init(void* userdata, fuse_conn_info* conn) {
-    // The kernel kills set-user-ID bits itself (our writes run as root).
+    // The kernel removes set-user-ID bits and file capabilities before it
+    // sends a write, as without the mount.
     conn->want &= ~FUSE_CAP_HANDLE_KILLPRIV;
+    // The kernel keeps a file's pages from one open to the next only when
+    // the open says the file did not change since (its content stamp), not
+    // whenever a modification time it sees differs from the one it kept,
+    // which after every write through the mount it does.
+    conn->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
+    if (conn->capable & FUSE_CAP_EXPLICIT_INVAL_DATA)
+        conn->want |= FUSE_CAP_EXPLICIT_INVAL_DATA;
     // Listings are filtered per caller; the kernel looks names up itself.
     conn->want &= ~(FUSE_CAP_READDIRPLUS | FUSE_CAP_READDIRPLUS_AUTO);
     if (conn->capable & FUSE_CAP_SPLICE_WRITE)
@@ -305,6 +338,9 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
         return;
     const std::string proc = ProcPath(fd->Get());
     const int fileFd = fi ? FileOf(fi)->fd : -1;
+    std::optional<ContentChange> change;
+    if (!folder)
+        change.emplace(item, fd->Get());
     int rc = 0;
     if (toSet & FUSE_SET_ATTR_MODE)
         rc = fileFd >= 0 ? ::fchmod(fileFd, attr->st_mode) : ::chmod(proc.c_str(), attr->st_mode);
@@ -332,6 +368,7 @@ void SetAttr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int toSet, fuse_
     }
     if (rc != 0)
         return (void)fuse_reply_err(req, errno);
+    change.reset();
     struct stat st;
     if (::fstatat(fd->Get(), "", &st, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
         return (void)fuse_reply_err(req, errno);
@@ -485,15 +522,20 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
 }
 
 /// Answers an open or create with the file `file` opened for the caller.
-void ReplyOpened(fuse_req_t req, Call& call, std::unique_ptr<OpenFile> file, fuse_file_info* fi,
-                 const fuse_entry_param* entry) {
+void ReplyOpened(fuse_req_t req, Call& call, Item& item, std::unique_ptr<OpenFile> file,
+                 fuse_file_info* fi, const fuse_entry_param* entry) {
     file->uid = call.uid();
     file->generation = call.policy().Generation();
+    struct stat st;
+    const bool known = ::fstat(file->fd, &st) == 0;
     // Only a caller with rules can be refused its attributes.
-    if (struct stat st; call.gate().Protected() && ::fstat(file->fd, &st) == 0)
+    if (known && call.gate().Protected())
         Hold(req, *file, st);
+    // The kernel drops its cached pages unless the file is as they hold it.
+    fi->keep_cache = known && item.content.Opened(st);
+    if (!known)
+        item.content.Forget();
     fi->fh = reinterpret_cast<std::uint64_t>(file.release());
-    fi->keep_cache = 1;
     fi->noflush = 1;
     const int rc = entry ? fuse_reply_create(req, entry, fi) : fuse_reply_open(req, fi);
     if (rc == -ENOENT)
@@ -514,7 +556,7 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
                       (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
     if (file->fd < 0)
         return (void)fuse_reply_err(req, errno);
-    ReplyOpened(req, call, std::move(file), fi, nullptr);
+    ReplyOpened(req, call, item, std::move(file), fi, nullptr);
 }
 
 void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
@@ -552,7 +594,7 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     call.gate().HideTimes(path, &e.attr);
     e.attr_timeout = fs.AttrTimeout(call.policy(), path, st);
     e.entry_timeout = fs.EntryTimeout(call.policy(), parent, path, st);
-    ReplyOpened(req, call, std::move(file), fi, &e);
+    ReplyOpened(req, call, *item, std::move(file), fi, &e);
 }
 
 /// Whether reads or writes on an open file are still allowed: decided again
@@ -589,7 +631,11 @@ void WriteBuf(fuse_req_t req, fuse_ino_t ino, fuse_bufvec* in, off_t off, fuse_f
     out.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
     out.buf[0].fd = file.fd;
     out.buf[0].pos = off;
-    const ssize_t n = fuse_buf_copy(&out, in, static_cast<fuse_buf_copy_flags>(0));
+    ssize_t n;
+    {
+        ContentChange change(Fs(req).Items().Get(ino), file.fd);
+        n = fuse_buf_copy(&out, in, static_cast<fuse_buf_copy_flags>(0));
+    }
     if (n < 0)
         return (void)fuse_reply_err(req, static_cast<int>(-n));
     fuse_reply_write(req, static_cast<std::size_t>(n));
@@ -615,7 +661,12 @@ void Fallocate(fuse_req_t req, fuse_ino_t ino, int mode, off_t offset, off_t len
         return (void)fuse_reply_err(req, refused);
     if (!call.Act())
         return;
-    fuse_reply_err(req, ::fallocate(file.fd, mode, offset, length) == 0 ? 0 : errno);
+    int rc;
+    {
+        ContentChange change(fs.Items().Get(ino), file.fd);
+        rc = ::fallocate(file.fd, mode, offset, length);
+    }
+    fuse_reply_err(req, rc == 0 ? 0 : errno);
 }
 
 void Lseek(fuse_req_t req, fuse_ino_t, off_t off, int whence, fuse_file_info* fi) {

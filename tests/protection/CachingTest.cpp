@@ -1,6 +1,9 @@
 // What the kernel keeps of a protection mount's names and attributes never
 // lets one caller's answer serve another.
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "tests/protection/ProtectionFixture.h"
@@ -83,6 +86,38 @@ TEST_F(Caching, TheCallersOwnRightsOnFoldersStillDecide) {
                   .output,
               "x\n");
     EXPECT_TRUE(RunAs(kUser, "cat " + folder + "/acl/f").Denied());
+}
+
+TEST_F(Caching, AFileReadThroughTheMountShowsItsContentOfNowHoweverItChanged) {
+    const std::string folder = Work("shared");
+    const std::string outside = Work("outside");
+    MakeFolder(folder, {"f"});
+    MakeFolder(outside, {});
+    // Another name outside the mount: a route to the file that bypasses it.
+    ASSERT_EQ(::link((folder + "/f").c_str(), (outside + "/f").c_str()), 0);
+    auto overwriteOutside = [&](const std::string& text) {
+        std::fstream file(outside + "/f", std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(0);
+        file << text;
+    };
+    Load(kUser, {Rule(0x20, folder + "/never")});
+    const std::string cat = "cat " + folder + "/f";
+    ASSERT_EQ(RunAs(kUser, cat).output, "content of f\n");
+    ASSERT_EQ(RunAs(kOther, cat).output, "content of f\n");
+    // The same size, changed in place: only the times tell.
+    overwriteOutside("CONTENT");
+    EXPECT_EQ(RunAs(kUser, cat).output, "CONTENT of f\n");
+    // Written through the mount by one user, read by the other; then changed
+    // outside once more, between the mount's own writes.
+    ASSERT_EQ(RunAs(kOther, "echo more >> " + folder + "/f").exit, 0);
+    EXPECT_EQ(RunAs(kUser, cat).output, "CONTENT of f\nmore\n");
+    overwriteOutside("cOnTeNt");
+    ASSERT_EQ(RunAs(kOther, "echo last >> " + folder + "/f").exit, 0);
+    EXPECT_EQ(RunAs(kUser, cat).output, "cOnTeNt of f\nmore\nlast\n");
+    EXPECT_EQ(RunAs(kOther, cat).output, "cOnTeNt of f\nmore\nlast\n");
+    // Cut short through the mount, then read.
+    ASSERT_EQ(RunAs(kOther, "truncate -s 7 " + folder + "/f").exit, 0);
+    EXPECT_EQ(RunAs(kUser, cat).output, "cOnTeNt");
 }
 
 }  // namespace
