@@ -106,6 +106,23 @@ std::string MountBeneath(int device, int folderFd, const std::string& at) {
     return number;
 }
 
+/// Sets how far the kernel reads ahead in files of the mount with the
+/// block-device number `device` ("major:minor"). 512 KiB read sequential
+/// files fastest here: twice as many round trips at the default 128 KiB,
+/// and a reply of 1 MiB with its header no longer fits the pipe it is
+/// spliced through.
+void SetReadAhead(const std::string& device) {
+    constexpr const char* kReadAheadKb = "512";
+    if (device.empty())
+        return;
+    const std::string path = "/sys/class/bdi/" + device + "/read_ahead_kb";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    (void)!::write(fd, kReadAheadKb, std::strlen(kReadAheadKb));
+    ::close(fd);
+}
+
 }  // namespace
 
 std::unique_ptr<Mount> Mount::Create(const std::string& folder, const PublishedPolicy& policy,
@@ -209,6 +226,10 @@ void Mount::Serve() {
         if (n <= 0)
             break;  // unmounted (0) or a failing device
         fuse_session_process_buf(session_, &buffer);
+        // The first request is the kernel's INIT, which sets the read-ahead
+        // from what the session answered: only after it may it be raised.
+        if (!readAheadSet_.exchange(true))
+            SetReadAhead(device_);
     }
     std::free(buffer.mem);
 }

@@ -72,6 +72,7 @@ private:
     std::unique_ptr<ProtectionFs> fs_;
     fuse_session* session_ = nullptr;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> readAheadSet_{false};
     std::atomic<int> running_{0};
     std::vector<std::thread> threads_;
 };
