@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libxcb1-dev libxcb-keysyms1-dev
   libgtest-dev googletest
   xvfb xauth xdotool imagemagick trayer icewm
-  libfuse3-dev fuse3 busybox-static ccache acl e2fsprogs
+  libfuse3-dev fuse3 busybox-static ccache acl e2fsprogs bindfs
   grub-common
 )
 
