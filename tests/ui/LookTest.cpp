@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "tests/support/TempDir.h"
@@ -305,6 +307,54 @@ TEST(Pictures, MarkersAreEmblemsOverTheItemsIcon) {
     EXPECT_EQ(At(images.Marked(folder, 32, -1), 32, 1.0), plain);
     // At twice the scale the emblem is drawn twice as large, not blown up.
     EXPECT_EQ(At(images.Marked(folder, 16, 2), 16, 2.0).size(), QSize(32, 32));
+}
+
+// Pixels where two pictures clearly differ.
+int Differing(const QImage& a, const QImage& b) {
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+            count += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                         std::abs(p.blue() - q.blue()) >
+                     150;
+        }
+    return count;
+}
+
+// How many columns `a` changes against `plain`.
+int ChangedColumns(const QImage& a, const QImage& plain) {
+    int first = a.width(), last = -1;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = plain.pixelColor(x, y);
+            if (std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                    std::abs(p.blue() - q.blue()) + std::abs(p.alpha() - q.alpha()) >
+                60) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+        }
+    return last < first ? 0 : last - first + 1;
+}
+
+TEST(Pictures, AtOneTimesTheReadOnlySignIsToldFromTheEmptyRing) {
+    // The tree and the lists show 16-pixel icons: at 1x the emblem needs room
+    // enough for the R to read, not a blot inside a ring like the Custom one.
+    const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    const TMarkerImages& images = TMarkerImages::Instance();
+    const QImage plain = At(folder, 16, 1.0);
+    const QImage readOnly = At(images.Marked(folder, 16, 1), 16, 1.0);
+    const QImage custom = At(images.Marked(folder, 16, 3), 16, 1.0);
+    EXPECT_GE(ChangedColumns(custom, plain), 12);
+    EXPECT_GE(ChangedColumns(readOnly, plain), 12);
+    // At 2x four times the pixels tell them apart; at 1x at least a third as many.
+    const int atTwo = Differing(At(images.Marked(folder, 16, 1), 16, 2.0),
+                                At(images.Marked(folder, 16, 3), 16, 2.0));
+    EXPECT_GE(3 * Differing(readOnly, custom), atTwo);
+    // Larger icons keep the emblem's share; the folder's top left stays its own.
+    EXPECT_EQ(TMarkerImages::EmblemSide(32), 20);
+    EXPECT_LE(TMarkerImages::EmblemSide(16), 13);
 }
 
 TEST(Pictures, TheTrayShowsWhetherProtectionIsOnAndKeepsItsTooltip) {
