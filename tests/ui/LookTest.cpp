@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QListView>
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTextBrowser>
@@ -19,6 +21,7 @@
 #include "tests/support/TempDir.h"
 #include "ui/AppIcons.h"
 #include "ui/DialogLook.h"
+#include "ui/FocusHighlight.h"
 #include "ui/HelpViewer.h"
 #include "ui/ImageList1.h"
 #include "ui/KeyboardMenu.h"
@@ -355,6 +358,36 @@ TEST(Pictures, AtOneTimesTheReadOnlySignIsToldFromTheEmptyRing) {
     // Larger icons keep the emblem's share; the folder's top left stays its own.
     EXPECT_EQ(TMarkerImages::EmblemSide(32), 20);
     EXPECT_LE(TMarkerImages::EmblemSide(16), 13);
+}
+
+TEST(Pictures, AFocusedListWithoutSelectionFramesItsCurrentItemPlainly) {
+    QListView view;
+    QStandardItemModel model;
+    for (const char* name : {"bin", "boot", "dev"})
+        model.appendRow(new QStandardItem(name));
+    view.setModel(&model);
+    TFocusHighlight::Attach(&view);
+    view.resize(200, 120);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    view.setFocus();
+    view.selectionModel()->setCurrentIndex(model.index(0, 0), QItemSelectionModel::NoUpdate);
+    ASSERT_TRUE(view.selectionModel()->selectedIndexes().isEmpty());
+    const QRect cell = view.visualRect(model.index(0, 0));
+    const QColor highlight = view.palette().color(QPalette::Active, QPalette::Highlight);
+    auto framed = [&] {
+        const QImage image = view.viewport()->grab().toImage();
+        int count = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                count += image.pixelColor(x, y) == highlight;
+        return count;
+    };
+    // The frame runs around the whole cell.
+    EXPECT_GE(framed(), cell.width() + cell.height());
+    view.clearFocus();
+    EXPECT_EQ(framed(), 0) << "no frame without the focus";
 }
 
 TEST(Pictures, TheTrayShowsWhetherProtectionIsOnAndKeepsItsTooltip) {
