@@ -109,14 +109,12 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     idle->setInterval(100);
     connect(idle, &QTimer::timeout, this, &TSecFrm::ActionList1Update);
     idle->start();
-    // The refusals since protection started, from the service, while the window shows.
-    auto* refusals = new QTimer(this);
-    refusals->setInterval(1000);
-    connect(refusals, &QTimer::timeout, this, [this] {
-        if (isVisible())
-            UpdateRefusalCount();
-    });
-    refusals->start();
+    // The service's state and the refusals since protection started, also
+    // while the window waits in the tray.
+    auto* service = new QTimer(this);
+    service->setInterval(1000);
+    connect(service, &QTimer::timeout, this, [this] { WatchService(); });
+    service->start();
     // A change of the focused view changes the protection commands' state at once.
     connect(qApp, &QApplication::focusChanged, this, &TSecFrm::ActionList1Update);
     // F1 in a dialog opens the help at the dialog's topic.

@@ -12,6 +12,7 @@
 #include "enforce/CompileRules.h"
 #include "enforce/DenialReader.h"
 #include "enforce/ProtectionControl.h"
+#include "enforce/ServiceWatch.h"
 #include "options/Autostart.h"
 #include "options/Hardening.h"
 #include "options/ProgramOptions.h"
@@ -191,8 +192,9 @@ public:
     QLabel* StatusPanel(int index) const { return statusPanels_[index]; }
     /// Moves the keyboard focus to the next pane (-1: the previous one).
     void FocusNextPane(int step);
-    /// Shows the service's count of this user's refusals (hidden without a service).
-    void UpdateRefusalCount();
+    /// Shows the service's count of this user's refusals (hidden without a
+    /// service); false when no service answers.
+    bool UpdateRefusalCount();
     QLabel* RefusalPanel() const { return refusalPanel_; }
     /// Warns when protections of the selected principal are not enforced.
     QLabel* CoveragePanel() const { return coveragePanel_; }
@@ -200,6 +202,9 @@ public:
     /// bar and the tray icon's tooltip.
     void UpdateServiceState(bool answers);
     QLabel* ServicePanel() const { return servicePanel_; }
+    /// Each second: reaches a service that was not there, notices one that
+    /// went away, and shows what it found (status bar, tray, refusals, markers).
+    void WatchService(TServiceWatch::Clock::time_point now = TServiceWatch::Clock::now());
     /// Reads the user list again (accounts made since the start), keeping the selection.
     void ReloadUsers();
     /// View > Refusals: the service's denial log in a window of its own.
@@ -298,6 +303,7 @@ private:
     QLabel* coveragePanel_ = nullptr;
     QLabel* servicePanel_ = nullptr;
     std::unique_ptr<TDenialReader> denials_;
+    std::unique_ptr<TServiceWatch> serviceWatch_;
     QPointer<TRefusalsWindow> refusalsWindow_;
     QLabel* testNotice_ = nullptr;  ///< shown while a test runs
     QPointer<ui::THelpViewer> helpViewer_;

@@ -82,6 +82,8 @@ void TSecFrm::CreateProtection() {
 void TSecFrm::CreateEnforcement() {
     ais_ = std::make_unique<TDodiInterceptor>(services_.devicePath);
     denials_ = std::make_unique<TDenialReader>(services_.devicePath);
+    serviceWatch_ =
+        std::make_unique<TServiceWatch>([this] { return ais_->Reconnect(); }, ais_->Connected());
     compiler_ = std::make_unique<TRuleCompiler>(services_.store, *ais_, tree_);
     control_ = std::make_unique<TProtectionControl>(
         services_.store, *ais_, *compiler_, services_.prompts, static_cast<IProtectionView&>(*this),

@@ -103,12 +103,29 @@ std::vector<uid_t> TSecFrm::SelectedUids() const {
     return uids;
 }
 
-void TSecFrm::UpdateRefusalCount() {
+void TSecFrm::WatchService(TServiceWatch::Clock::time_point now) {
+    const bool answered = serviceWatch_->Answers();
+    serviceWatch_->Poll(now);
+    bool answers;
+    if (isVisible()) {
+        answers = UpdateRefusalCount();
+    } else {
+        // In the tray only the tooltip shows the state: one request, no counts.
+        answers = ais_->RefusalCount().has_value();
+        UpdateServiceState(answers);
+    }
+    serviceWatch_->Observe(answers, now);
+    // Markers of protections that no service enforces are drawn struck through.
+    if (serviceWatch_->Answers() != answered)
+        protection_->Markers().UserGroupsChange();
+}
+
+bool TSecFrm::UpdateRefusalCount() {
     const std::optional<std::uint32_t> own = ais_->RefusalCount();
     UpdateServiceState(own.has_value());
     refusalPanel_->setVisible(own.has_value());
     if (!own)
-        return;
+        return false;
     // The selected user's (or group's members') refusals, as the service
     // counts them per uid; only root may read another uid's count.
     std::optional<std::uint32_t> selected;
@@ -137,6 +154,7 @@ void TSecFrm::UpdateRefusalCount() {
                          : "Operations refused to you since your protection was started (View > "
                            "Refusals lists them); only root can read other users' refusals");
     }
+    return true;
 }
 
 void TSecFrm::UpdateServiceState(bool answers) {

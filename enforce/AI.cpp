@@ -8,9 +8,9 @@ namespace kv {
 namespace code = driver::code;
 
 TDodiInterceptor::TDodiInterceptor(const std::string& devicePath, TOnError onError)
-    : onError_(std::move(onError)) {
+    : devicePath_(devicePath), onError_(std::move(onError)) {
     record_.Reserved = -1;
-    success_ = device_.Open(devicePath);
+    success_ = device_.Open(devicePath_);
     clearOnDestroy_ = false;
     if (!success_)
         RaiseError(kOpenFailed, 0);
@@ -27,6 +27,10 @@ TDodiInterceptor::~TDodiInterceptor() {
         }
     }
     device_.Close();
+}
+
+bool TDodiInterceptor::Reconnect() {
+    return device_.IsOpen() || device_.Open(devicePath_);
 }
 
 void TDodiInterceptor::RaiseError(std::uint32_t type, std::uint32_t code) {

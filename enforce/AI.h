@@ -84,6 +84,10 @@ public:
     bool Active() const { return active_; }
     /// Whether the service's device is open (it answered and has not gone away).
     bool Connected() const { return device_.IsOpen(); }
+    /// Opens the device again when it is closed (no service answered, or it
+    /// went away): a service started later is reached. Sends nothing; true
+    /// when the device is open.
+    bool Reconnect();
     /// Sends activate or deactivate when the value differs from `Active`.
     void SetActive(bool value);
     /// Sends deactivate whatever `Active` says: a table that an earlier run
@@ -102,6 +106,7 @@ private:
               std::uint32_t outputSize, std::uint32_t* returned);
     void RaiseError(std::uint32_t type, std::uint32_t code);
 
+    std::string devicePath_;
     platform::InterceptorDevice device_;
     platform::EntryRecordTexts record_;    ///< reused for every add request
     std::optional<std::string> password_;  ///< null until Password is written

@@ -37,7 +37,8 @@ echo "== $deb"
 check "lintian finds no errors" lintian --fail-on error "$deb"
 contents="$(dpkg-deb -c "$deb")"
 for path in ./opt/kestrava/kv ./opt/kestrava/kvvxd ./opt/kestrava/kvctl ./opt/kestrava/installed \
-            ./lib/systemd/system/kvvxd.service ./usr/share/applications/kestrava.desktop; do
+            ./lib/systemd/system/kvvxd.service ./usr/share/applications/kestrava.desktop \
+            ./usr/share/doc/kestrava/README.md ./usr/share/doc/kestrava/docs/main-window.png; do
   check "the package holds $path" grep -q " $path\$" <<<"$contents"
 done
 
@@ -47,6 +48,10 @@ quiet() { "$@" >/dev/null; }
 check "the service runs" quiet pgrep -f '^/opt/kestrava/kvvxd'
 check "the device answers" quiet /usr/bin/kvctl status
 check "the settings are root's alone" test "$(stat -c %a /opt/kestrava/kv.dat)" = 600
+check "the README is installed where the help points" \
+  grep -q 'file:///usr/share/doc/kestrava/README.md' /opt/kestrava/Help/tarvex.html
+check "and readable by every user" test -r /usr/share/doc/kestrava/README.md -a \
+  "$(stat -c %a /usr/share/doc/kestrava/README.md)" = 644
 if [ ! -d /run/systemd/system ]; then
   said="$(QT_QPA_PLATFORM=offscreen KESTRAVA_NONINTERACTIVE=1 /opt/kestrava/kv /I 2>&1 || true)"
   check "without systemd the installation step says so" grep -q "systemd is not running" <<<"$said"

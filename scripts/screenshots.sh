@@ -10,17 +10,19 @@
 # The program runs from a temporary folder with settings of its own (written
 # with kvset), on a private X server (Xvfb with the window manager icewm, whose
 # task bar holds the tray), with an interceptor service of its own on a
-# temporary socket. The example folders live in a memory file system mounted
-# on /srv in a private mount and process namespace, so the pictures show the
-# same paths on every machine, and every mount and process ends with the
-# namespace. Takes about ten seconds.
+# temporary socket. In a private mount and process namespace the session sees
+# a root of its own: a memory file system with the top-level folders of a
+# plain Debian machine (the system's /usr, /etc, /var and the devices bound
+# in), the homes of alice, bob and carol and the example folders in /srv. So
+# the pictures show the same tree on every machine, and every mount and
+# process ends with the namespace. Takes about ten seconds.
 set -euo pipefail
 self="$(realpath "$0")"
 cd "$(dirname "$self")/.."
 
 examples=/srv/Documents
 
-if [ "${KV_SCREENSHOTS_STAGE:-}" != capture ]; then
+if [ -z "${KV_SCREENSHOTS_STAGE:-}" ]; then
   scripts/setup.sh
   if [ $# -ge 1 ]; then
     program="$(realpath "$1")"
@@ -62,7 +64,10 @@ if [ "${KV_SCREENSHOTS_STAGE:-}" != capture ]; then
     echo "screenshots.sh: cannot make a private mount namespace (${namespace[*]})" >&2
     exit 1
   fi
-  export KV_SCREENSHOTS_STAGE=capture KV_SCREENSHOTS_PROGRAM="$program"
+  # The pictures come out here; the session's root holds no folder of ours.
+  KV_SCREENSHOTS_OUT="$(mktemp -d "${TMPDIR:-/tmp}/kestrava-pictures-out.XXXXXX")"
+  trap 'rm -rf "$KV_SCREENSHOTS_OUT"' EXIT
+  export KV_SCREENSHOTS_STAGE=capture KV_SCREENSHOTS_PROGRAM="$program" KV_SCREENSHOTS_OUT
   export KV_SCREENSHOTS_KVVXD KV_SCREENSHOTS_KVCTL KV_SCREENSHOTS_KVSET
   start=$SECONDS
   # unshare holds INT and TERM back while it waits, so a stop is handed on to
@@ -81,15 +86,59 @@ if [ "${KV_SCREENSHOTS_STAGE:-}" != capture ]; then
   trap stop INT TERM
   wait "$inside"
   trap - INT TERM
+  mkdir -p docs
+  for picture in main-window custom-options tray; do
+    cp "$KV_SCREENSHOTS_OUT/$picture.png" "docs/$picture.png"
+  done
   echo "Pictures remade in $((SECONDS - start)) s: docs/main-window.png docs/custom-options.png docs/tray.png"
   exit 0
 fi
 
-# ---- inside the private namespace -----------------------------------------
+# ---- inside the private namespace: the session's own root -----------------
 
-mount -t tmpfs -o mode=0755,size=16m kestrava-examples /srv
+if [ "$KV_SCREENSHOTS_STAGE" = capture ]; then
+  work="$(mktemp -d "${TMPDIR:-/tmp}/kestrava-pictures.XXXXXX")"
+  root="$work/root"
+  mkdir "$root"
+  mount -t tmpfs -o mode=0755,size=16m kestrava-root "$root"
+  # Debian's top-level folders; /bin, /lib, /lib64 and /sbin point into /usr.
+  mkdir -p "$root"/{boot,dev,etc,home,media,mnt,opt,proc,root,run,srv,sys,tmp,usr,var}
+  mkdir -p "$root"/home/{alice,bob,carol}
+  chmod 1777 "$root/tmp"
+  chmod 700 "$root/root"
+  for link in bin lib lib64 sbin; do
+    ln -s "usr/$link" "$root/$link"
+  done
+  for system in dev etc proc sys usr var; do
+    mount --rbind "/$system" "$root/$system"
+  done
+  # The session's folder and the pictures' folder at the same paths inside.
+  for folder in "$work" "$KV_SCREENSHOTS_OUT"; do
+    mkdir -p "$root$folder"
+    mount --bind "$folder" "$root$folder"
+  done
+  mkdir "$work/tools"
+  cp "$KV_SCREENSHOTS_PROGRAM" "$KV_SCREENSHOTS_KVVXD" "$KV_SCREENSHOTS_KVCTL" \
+    "$KV_SCREENSHOTS_KVSET" "$work/tools/"
+  cp "$self" "$work/screenshots.sh"
+  chroot "$root" /usr/bin/env KV_SCREENSHOTS_STAGE=inside KV_SCREENSHOTS_WORK="$work" \
+    KV_SCREENSHOTS_PROGRAM="$work/tools/$(basename "$KV_SCREENSHOTS_PROGRAM")" \
+    KV_SCREENSHOTS_KVVXD="$work/tools/kvvxd" KV_SCREENSHOTS_KVCTL="$work/tools/kvctl" \
+    KV_SCREENSHOTS_KVSET="$work/tools/kvset" /bin/bash "$work/screenshots.sh" &
+  session=$!
+  # A stop is handed on to the session, which cleans up, and waited for.
+  trap 'kill -TERM "$session" 2>/dev/null || true; wait "$session"; exit 1' INT TERM
+  status=0
+  wait "$session" || status=$?
+  trap - INT TERM
+  umount -R -l "$root" 2>/dev/null || true
+  rm -rf "$work"
+  exit "$status"
+fi
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/kestrava-pictures.XXXXXX")"
+work="$KV_SCREENSHOTS_WORK/session"
+mkdir "$work"
+cd /
 pids=()
 cleanup() {
   local i
@@ -101,7 +150,6 @@ cleanup() {
     kill "${pids[i]}" 2>/dev/null || true
     wait "${pids[i]}" 2>/dev/null || true
   done
-  umount -R -l /srv 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -347,12 +395,11 @@ sleep 1.5
 settle root
 # The task bar keeps the tray in the screen's bottom right corner; the
 # tooltip shows above and to the left of the pointer.
-import -window root -gravity SouthEast -crop 200x110+0+0 +repage "$work/tray.png"
+import -window root -gravity SouthEast -crop 380x110+0+0 +repage "$work/tray.png"
 
 kill "$kv"
 wait "$kv" || fail "the tray copy ended with exit code $?"
 
-mkdir -p docs
 for picture in main-window custom-options tray; do
-  convert "$work/$picture.png" -strip "docs/$picture.png"
+  convert "$work/$picture.png" -strip "$KV_SCREENSHOTS_OUT/$picture.png"
 done

@@ -90,6 +90,14 @@ void TDirModel::SetIconSize(int size) {
         emit dataChanged(index(0, kName), index(rowCount() - 1, kName), {Qt::DecorationRole});
 }
 
+void TDirModel::SetCellSize(QSize size) {
+    if (cellSize_ == size)
+        return;
+    cellSize_ = size;
+    if (!entries_.empty())
+        emit dataChanged(index(0, kName), index(rowCount() - 1, kName), {Qt::SizeHintRole});
+}
+
 int TDirModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(entries_.size());
 }
@@ -124,6 +132,8 @@ QVariant TDirModel::data(const QModelIndex& index, int role) const {
                                                      : parentIcon_;
         return TMarkerImages::Instance().Marked(base, iconSize_, e.marker, !e.note.empty());
     }
+    if (role == Qt::SizeHintRole && index.column() == kName && cellSize_.isValid())
+        return cellSize_;
     if (role == Qt::ToolTipRole && !e.note.empty())
         return QString::fromStdString(e.note);
     return {};
@@ -261,6 +271,7 @@ void TDirView::SetStyle(ViewStyle style) {
         list_->setFlow(style == ViewStyle::List ? QListView::TopToBottom : QListView::LeftToRight);
         list_->setWrapping(true);
         list_->setWordWrap(large);
+        list_->setTextElideMode(large ? Qt::ElideMiddle : Qt::ElideRight);
         list_->setMovement(QListView::Static);
         UpdateGrid();
         stack_->setCurrentWidget(list_);
@@ -355,9 +366,14 @@ void TDirView::Refill() {
 void TDirView::UpdateGrid() {
     constexpr int kMaxCaption = 280;
     if (style_ == ViewStyle::Icons) {
-        list_->setGridSize(QSize(96, 68));
+        // Room for the icon and two lines of caption; a longer caption is
+        // cut in the middle, keeping its end (the type).
+        const QSize grid(96, kLargeIcon + 2 * list_->fontMetrics().height() + 8);
+        model_->SetCellSize(grid - QSize(4, 2));
+        list_->setGridSize(grid);
         return;
     }
+    model_->SetCellSize(QSize());
     if (style_ == ViewStyle::Report)
         return;
     // Uniform cells are what keeps a list of many thousand entries cheap; they

@@ -48,6 +48,10 @@ public:
     void SetNote(int row, const std::string& note);
     /// Size of the icons drawn in the name column.
     void SetIconSize(int size);
+    /// The size every entry asks for; an invalid size lets the view measure.
+    /// The icon view's cells are uniform, and the first entry (often "..")
+    /// must not set their width for longer names.
+    void SetCellSize(QSize size);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -57,6 +61,7 @@ public:
 private:
     std::vector<Entry> entries_;
     int iconSize_ = 16;
+    QSize cellSize_;
     QIcon folderIcon_;
     QIcon fileIcon_;
     QIcon parentIcon_;

@@ -2,14 +2,45 @@
 
 #include <QAbstractItemView>
 #include <QEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
 
 namespace kv::ui {
+
+namespace {
+
+/// The style marks the current item of a focused view with a faint frame
+/// only; where nothing is selected (a file list just reached with F6) that
+/// frame is all that shows the focus. It is drawn plainly, in the
+/// selection's colour.
+class TFocusFrameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!(option.state & QStyle::State_HasFocus) || (option.state & QStyle::State_Selected))
+            return;
+        painter->save();
+        painter->setPen(QPen(option.palette.color(QPalette::Active, QPalette::Highlight), 2));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(QRectF(option.rect).adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
+
+}  // namespace
 
 TFocusHighlight::TFocusHighlight(QAbstractItemView* view)
     : QObject(view), view_(view), focused_(view->palette()) {}
 
 void TFocusHighlight::Attach(QAbstractItemView* view) {
     auto* highlight = new TFocusHighlight(view);
+    // Only over the plain delegate: a view with its own keeps its drawing.
+    if (view->itemDelegate() &&
+        view->itemDelegate()->metaObject() == &QStyledItemDelegate::staticMetaObject)
+        view->setItemDelegate(new TFocusFrameDelegate(view));
     view->installEventFilter(highlight);
     highlight->Apply(view->hasFocus());
 }

@@ -10,7 +10,8 @@ namespace kv::ui {
 
 /// Draws a view's selection plainly while the view has the keyboard focus
 /// and in muted colours while it has not, so the focused pane of several
-/// can be told at a glance (the style draws both alike).
+/// can be told at a glance (the style draws both alike). The focused view's
+/// current item is framed plainly when it is not selected.
 class TFocusHighlight : public QObject {
     Q_OBJECT
 public:

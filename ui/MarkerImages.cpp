@@ -168,7 +168,7 @@ QPixmap TMarkedIconEngine::Render(const QSize& size, QIcon::Mode mode, QIcon::St
     // The item's own picture fills the box; the emblem covers its lower right.
     const QPixmap item = base_.pixmap(size, 1.0, mode, state);
     p.drawPixmap(QRect(QPoint(0, 0), size), item);
-    const double side = std::min(size.width(), size.height()) * TMarkerImages::kEmblemShare;
+    const double side = TMarkerImages::EmblemSide(std::min(size.width(), size.height()));
     PaintEmblem(p, marker_, QRectF(size.width() - side, size.height() - side, side, side),
                 unenforced_);
     return pixmap;

@@ -5,6 +5,7 @@
 #include <QIconEngine>
 #include <QPixmap>
 #include <QRectF>
+#include <algorithm>
 
 class QPainter;
 
@@ -65,6 +66,14 @@ public:
     static int MarkedWidth(int size) { return size; }
     /// Share of the icon's side that the emblem covers.
     static constexpr double kEmblemShare = 0.62;
+    /// The emblem's side in pixels on an icon of `side` pixels: its share, but
+    /// on small icons (16 pixels at 1x) never so small that the R in its ring
+    /// and the empty ring look alike.
+    static int EmblemSide(int side) {
+        return std::max(static_cast<int>(side * kEmblemShare + 0.5),
+                        std::min(side - 3, kSmallestEmblem));
+    }
+    static constexpr int kSmallestEmblem = 12;
 
 private:
     TMarkerImages();

@@ -270,6 +270,44 @@ TEST_F(EnforceWindow, TestWithoutTheServiceShowsStopped) {
     EXPECT_TRUE(w->ToolButton("ToolButton19")->isChecked());
 }
 
+TEST_F(EnforceWindow, TheWindowNoticesTheServiceComingAndGoing) {
+    service_.Stop();
+    auto w = Make(service_.SocketPath());
+    RunStartup(*w, StartSwitch::None);
+    w->show();
+    const std::string none = "No service at " + service_.SocketPath();
+    EXPECT_EQ(w->ServicePanel()->text().toStdString(), none);
+    EXPECT_FALSE(w->RefusalPanel()->isVisibleTo(w.get()));
+
+    // Started later: the window's own timer reaches it.
+    service_.Start();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return w->ServicePanel()->text() == "Protection off"; }, 5000))
+        << w->ServicePanel()->text().toStdString();
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: protection off");
+    EXPECT_TRUE(w->RefusalPanel()->isVisibleTo(w.get()));
+
+    // Gone again (a restart, say): said at the next look, and reached once it is back.
+    const TServiceWatch::Clock::time_point now = TServiceWatch::Clock::now();
+    service_.Stop();
+    w->WatchService(now);
+    EXPECT_EQ(w->ServicePanel()->text().toStdString(), none);
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: no service");
+    EXPECT_FALSE(w->RefusalPanel()->isVisibleTo(w.get()));
+    service_.Start();
+    w->WatchService(now + std::chrono::minutes(1));
+    EXPECT_EQ(w->ServicePanel()->text(), "Protection off");
+
+    // Waiting in the tray, its tooltip still follows the service.
+    w->hide();
+    service_.Stop();
+    w->WatchService(now + std::chrono::minutes(2));
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: no service");
+    service_.Start();
+    w->WatchService(now + std::chrono::minutes(3));
+    EXPECT_EQ(w->TrayHost().RxTrayIcon1().Icon().toolTip(), "Kestrava: protection off");
+}
+
 TEST_F(EnforceWindow, TheStatusBarAndTheTrayTooltipSayTheProtectionState) {
     auto w = Make(service_.SocketPath());
     RunStartup(*w, StartSwitch::None);

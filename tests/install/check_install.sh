@@ -47,4 +47,13 @@ expect "the icon" test -s "$stage/usr/share/icons/hicolor/scalable/apps/kestrava
 for page in man1/kv.1 man1/kvctl.1 man8/kvvxd.8; do
   expect "manual page $page" bash -c "gzip -dc '$stage/usr/share/man/$page.gz' | grep -q '^\\.TH '"
 done
+doc="$stage/usr/share/doc/kestrava"
+expect "the README where the help's Support section points" \
+  grep -q '^# Kestrava' "$doc/README.md"
+# Every picture and page the README links to beside it.
+for link in $(grep -o '](docs/[^)]*)' "$doc/README.md" | sed 's/^](//; s/)$//; s/#.*//' | sort -u); do
+  expect "the README's $link" test -s "$doc/$link"
+done
+expect "the help points at the installed README" \
+  grep -q 'href="file:///usr/share/doc/kestrava/README.md"' "$program/Help/tarvex.html"
 exit $fail

@@ -3,20 +3,25 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QListView>
 #include <QMenu>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include <algorithm>
+#include <cstdlib>
 #include <set>
 
 #include "tests/support/TempDir.h"
 #include "ui/AppIcons.h"
 #include "ui/DialogLook.h"
+#include "ui/FocusHighlight.h"
 #include "ui/HelpViewer.h"
 #include "ui/ImageList1.h"
 #include "ui/KeyboardMenu.h"
@@ -305,6 +310,84 @@ TEST(Pictures, MarkersAreEmblemsOverTheItemsIcon) {
     EXPECT_EQ(At(images.Marked(folder, 32, -1), 32, 1.0), plain);
     // At twice the scale the emblem is drawn twice as large, not blown up.
     EXPECT_EQ(At(images.Marked(folder, 16, 2), 16, 2.0).size(), QSize(32, 32));
+}
+
+// Pixels where two pictures clearly differ.
+int Differing(const QImage& a, const QImage& b) {
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+            count += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                         std::abs(p.blue() - q.blue()) >
+                     150;
+        }
+    return count;
+}
+
+// How many columns `a` changes against `plain`.
+int ChangedColumns(const QImage& a, const QImage& plain) {
+    int first = a.width(), last = -1;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = plain.pixelColor(x, y);
+            if (std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) +
+                    std::abs(p.blue() - q.blue()) + std::abs(p.alpha() - q.alpha()) >
+                60) {
+                first = std::min(first, x);
+                last = std::max(last, x);
+            }
+        }
+    return last < first ? 0 : last - first + 1;
+}
+
+TEST(Pictures, AtOneTimesTheReadOnlySignIsToldFromTheEmptyRing) {
+    // The tree and the lists show 16-pixel icons: at 1x the emblem needs room
+    // enough for the R to read, not a blot inside a ring like the Custom one.
+    const QIcon folder = QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    const TMarkerImages& images = TMarkerImages::Instance();
+    const QImage plain = At(folder, 16, 1.0);
+    const QImage readOnly = At(images.Marked(folder, 16, 1), 16, 1.0);
+    const QImage custom = At(images.Marked(folder, 16, 3), 16, 1.0);
+    EXPECT_GE(ChangedColumns(custom, plain), 12);
+    EXPECT_GE(ChangedColumns(readOnly, plain), 12);
+    // At 2x four times the pixels tell them apart; at 1x at least a third as many.
+    const int atTwo = Differing(At(images.Marked(folder, 16, 1), 16, 2.0),
+                                At(images.Marked(folder, 16, 3), 16, 2.0));
+    EXPECT_GE(3 * Differing(readOnly, custom), atTwo);
+    // Larger icons keep the emblem's share; the folder's top left stays its own.
+    EXPECT_EQ(TMarkerImages::EmblemSide(32), 20);
+    EXPECT_LE(TMarkerImages::EmblemSide(16), 13);
+}
+
+TEST(Pictures, AFocusedListWithoutSelectionFramesItsCurrentItemPlainly) {
+    QListView view;
+    QStandardItemModel model;
+    for (const char* name : {"bin", "boot", "dev"})
+        model.appendRow(new QStandardItem(name));
+    view.setModel(&model);
+    TFocusHighlight::Attach(&view);
+    view.resize(200, 120);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    view.setFocus();
+    view.selectionModel()->setCurrentIndex(model.index(0, 0), QItemSelectionModel::NoUpdate);
+    ASSERT_TRUE(view.selectionModel()->selectedIndexes().isEmpty());
+    const QRect cell = view.visualRect(model.index(0, 0));
+    const QColor highlight = view.palette().color(QPalette::Active, QPalette::Highlight);
+    auto framed = [&] {
+        const QImage image = view.viewport()->grab().toImage();
+        int count = 0;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                count += image.pixelColor(x, y) == highlight;
+        return count;
+    };
+    // The frame runs around the whole cell.
+    EXPECT_GE(framed(), cell.width() + cell.height());
+    view.clearFocus();
+    EXPECT_EQ(framed(), 0) << "no frame without the focus";
 }
 
 TEST(Pictures, TheTrayShowsWhetherProtectionIsOnAndKeepsItsTooltip) {

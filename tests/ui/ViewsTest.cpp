@@ -197,6 +197,30 @@ TEST_F(ViewsTest, ListCellsFitTheWidestCaptionNotTheFirst) {
     }
 }
 
+TEST_F(ViewsTest, IconCaptionsShowShortNamesWholeAndCutLongOnesInTheMiddle) {
+    const std::string longName = "a-rather-long-file-name-for-the-icon-view-of-this-folder.txt";
+    Make({"byann.txt", longName});
+    ASSERT_TRUE(driveView->SelectPath(root));
+    dirView->SetStyle(ViewStyle::Icons);
+    dirView->resize(600, 400);
+    dirView->show();
+    QListView* list = dirView->ListWidget();
+    list->doItemsLayout();
+    const QFontMetrics metrics(list->font());
+    // The first entry (".." or a short folder) sets no width for the others.
+    const QRect shortCell = list->visualRect(dirView->Model()->index(ListPosition("byann.txt"), 0));
+    EXPECT_GE(shortCell.width(), metrics.horizontalAdvance("byann.txt"));
+    const QRect longCell = list->visualRect(dirView->Model()->index(ListPosition(longName), 0));
+    EXPECT_LE(longCell.width(), list->gridSize().width());
+    EXPECT_LE(longCell.height(), list->gridSize().height());
+    // A long name keeps its end, where the type is told.
+    EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle);
+    for (const QModelIndex& index :
+         {dirView->Model()->index(0, 0), dirView->Model()->index(ListPosition("byann.txt"), 0)}) {
+        EXPECT_TRUE(list->viewport()->rect().intersects(list->visualRect(index)));
+    }
+}
+
 TEST_F(ViewsTest, NamesThatAreNotUtf8KeepTheirBytes) {
     const std::string folder = "caf\xe9";
     const std::string file = "r\xe9sum\xe9.txt";
