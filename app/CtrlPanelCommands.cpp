@@ -104,6 +104,7 @@ bool TSecFrm::PassGate(GateCaller caller) {
     if (password.str().empty())
         return true;
     ais_->SetPassword(password.str());
+    denials_->SetPassword(password.str());
     if (services_.serviceFiles) {
         services_.serviceFiles->SetPassword(password.str());
         // Settings that could not be read before the password can be now.

@@ -26,6 +26,8 @@ struct Client {
     std::chrono::steady_clock::time_point lastProgress;
     uid_t uid = static_cast<uid_t>(-1);     // from the kernel (SO_PEERCRED)
     uid_t target = static_cast<uid_t>(-1);  // whose table the requests act on
+    /// The administrator selected every uid: the denial log shows them all.
+    bool everyUid = false;
     /// Neither answered nor written to before this time (a wrong password).
     std::chrono::steady_clock::time_point holdUntil;
     /// The new content of a file being written in parts.

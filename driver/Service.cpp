@@ -90,10 +90,13 @@ void Service::PublishPolicy() {
 Reply Service::Handle(const Request& request, Client& client) {
     switch (request.code) {
         case code::kSelectUid:
-            // Only root may act on another uid's table.
-            if (client.uid != 0 || request.uid == kNoUid)
+            // Root, or a user who gave the administrator's password (checked
+            // before the request got here), may act on another uid's table;
+            // every uid (kNoUid) is for reading the denial log.
+            if (client.uid != 0 && !options_.authority)
                 return Failure();
             client.target = static_cast<uid_t>(request.uid);
+            client.everyUid = request.uid == kNoUid;
             return Success();
         case code::kReadFile:
             return ReadFile(request, client.uid);
@@ -252,8 +255,10 @@ Reply Service::Coverage(const Request& request, const EntryTable& table) {
 }
 
 Reply Service::Denials(const Request& request, const Client& client) {
-    // Root sees every uid's refusals unless it selected one.
-    const uid_t whose = client.uid == 0 && client.target == kNoUid ? kNoUid : client.Target();
+    // Root sees every uid's refusals unless it selected one; the
+    // administrator at another account once they selected every uid.
+    const bool every = (client.uid == 0 || client.everyUid) && client.target == kNoUid;
+    const uid_t whose = every ? kNoUid : client.Target();
     Reply reply = Success();
     for (const Denial& d : denials_->After(request.index, whose)) {
         std::string record;

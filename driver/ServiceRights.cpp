@@ -30,6 +30,8 @@ bool Service::NeedsPassword(const Request& request, const Client& client) {
             return request.password.has_value();  // without one it only asks whether one is set
         case code::kReadFile:
         case code::kWriteFile:
+        // Another uid's table, count and refusals are the administrator's to see.
+        case code::kSelectUid:
             return true;
         default:
             return false;

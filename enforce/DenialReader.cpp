@@ -12,17 +12,24 @@ namespace code = driver::code;
 
 namespace {
 
-/// A connection acting on `uid`'s table; false when there is none or the
-/// service refuses the selection.
-bool OpenFor(platform::InterceptorDevice& device, const std::string& path, uid_t uid) {
-    if (!device.Open(path))
-        return false;
-    if (uid == ::geteuid())
-        return true;
+constexpr uid_t kEveryUid = static_cast<uid_t>(-1);
+
+/// Has the connection act on `uid`'s table (kEveryUid: read every uid's
+/// refusals), which takes root or the administrator's `password`.
+bool Select(platform::InterceptorDevice& device, uid_t uid,
+            const std::optional<std::string>& password) {
     driver::Request select = driver::MakeRequest(code::kSelectUid);
     select.uid = uid;
-    driver::Reply reply;
-    return device.Exchange(select, &reply) && reply.success;
+    return device.Send(std::move(select), password, nullptr);
+}
+
+/// A connection acting on `uid`'s table; false when there is none or the
+/// service refuses the selection.
+bool OpenFor(platform::InterceptorDevice& device, const std::string& path, uid_t uid,
+             const std::optional<std::string>& password) {
+    if (!device.Open(path))
+        return false;
+    return uid == ::geteuid() || Select(device, uid, password);
 }
 
 }  // namespace
@@ -31,7 +38,7 @@ TDenialReader::TDenialReader(std::string devicePath) : devicePath_(std::move(dev
 
 std::optional<std::uint32_t> TDenialReader::CountOf(uid_t uid) const {
     platform::InterceptorDevice device;
-    if (!OpenFor(device, devicePath_, uid))
+    if (!OpenFor(device, devicePath_, uid, password_))
         return std::nullopt;
     driver::Reply reply;
     if (!device.Exchange(driver::MakeRequest(code::kGetDenialCount), &reply) || !reply.success)
@@ -43,6 +50,10 @@ std::optional<std::vector<driver::Denial>> TDenialReader::After(std::uint32_t se
     platform::InterceptorDevice device;
     if (!device.Open(devicePath_))
         return std::nullopt;
+    // Root reads every uid's refusals anyway; the administrator at another
+    // account once the password is known (else only their own).
+    if (::geteuid() != 0 && password_)
+        (void)Select(device, kEveryUid, password_);
     std::vector<driver::Denial> out;
     for (;;) {
         driver::Request request = driver::MakeRequest(code::kGetDenials);
@@ -68,7 +79,7 @@ std::optional<std::vector<driver::Denial>> TDenialReader::After(std::uint32_t se
 
 std::string TDenialReader::EntryMask(uid_t uid, std::uint32_t index) const {
     platform::InterceptorDevice device;
-    if (!OpenFor(device, devicePath_, uid))
+    if (!OpenFor(device, devicePath_, uid, password_))
         return {};
     driver::Request request = driver::MakeRequest(code::kGetEntry);
     request.index = index;

@@ -21,10 +21,13 @@ namespace {
 
 constexpr char kPassword[] = "Secret-7";
 
-/// Requests sent over one connection by a process of `uid`; for each, 1 when
-/// it succeeded, 0 when it was refused, -1 when no answer came.
-std::vector<int> SendAs(uid_t uid, const std::string& socket,
-                        const std::vector<driver::Request>& requests) {
+constexpr std::int64_t kRefused = -1;
+constexpr std::int64_t kNoAnswer = -2;
+
+/// Requests sent over one connection by a process of `uid`; for each, its
+/// returned value when it succeeded, kRefused or kNoAnswer.
+std::vector<std::int64_t> ReturnsAs(uid_t uid, const std::string& socket,
+                                    const std::vector<driver::Request>& requests) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0)
         return {};
@@ -39,23 +42,34 @@ std::vector<int> SendAs(uid_t uid, const std::string& socket,
             ::_exit(3);
         for (const driver::Request& request : requests) {
             driver::Reply reply;
-            const char result =
-                client.Transact(request, &reply, &error) ? (reply.success ? '1' : '0') : '-';
-            if (::write(out[1], &result, 1) != 1)
+            const std::int64_t result = !client.Transact(request, &reply, &error) ? kNoAnswer
+                                        : reply.success ? std::int64_t{reply.returned}
+                                                        : kRefused;
+            if (::write(out[1], &result, sizeof result) != sizeof result)
                 ::_exit(4);
         }
         ::_exit(0);
     }
     ::close(out[1]);
-    std::vector<int> results;
-    char c = 0;
+    std::vector<std::int64_t> results;
+    std::int64_t result = 0;
     pollfd fd{out[0], POLLIN, 0};
-    while (::poll(&fd, 1, 60000) == 1 && ::read(out[0], &c, 1) == 1)
-        results.push_back(c == '1' ? 1 : c == '0' ? 0 : -1);
+    while (::poll(&fd, 1, 60000) == 1 && ::read(out[0], &result, sizeof result) == sizeof result)
+        results.push_back(result);
     ::close(out[0]);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
-    results.resize(requests.size(), -1);
+    results.resize(requests.size(), kNoAnswer);
+    return results;
+}
+
+/// As ReturnsAs; for each request, 1 when it succeeded, 0 when it was
+/// refused, -1 when no answer came.
+std::vector<int> SendAs(uid_t uid, const std::string& socket,
+                        const std::vector<driver::Request>& requests) {
+    std::vector<int> results;
+    for (const std::int64_t result : ReturnsAs(uid, socket, requests))
+        results.push_back(result >= 0 ? 1 : result == kRefused ? 0 : -1);
     return results;
 }
 
@@ -317,6 +331,34 @@ TEST_F(Authority, TheAdministratorsPasswordLiftsIt) {
                       WithPassword(driver::code::kClear, kPassword)}),
               (std::vector{1, 1, 1}));
     EXPECT_EQ(RunAs(kUser, "rm " + ro_ + "/f").exit, 0);
+}
+
+TEST_F(Authority, TheAdministratorsPasswordShowsEveryUsersRefusalsAtAnotherAccount) {
+    ASSERT_EQ(RunProgram(program_ + "/kv", "/S").exit, 0);
+    ExpectEnforced("after the logon start");  // two refusals of the protected user
+    auto select = [](uid_t uid, const std::optional<std::string>& password) {
+        driver::Request request = WithPassword(driver::code::kSelectUid, password);
+        request.uid = uid;
+        return request;
+    };
+    driver::Request log = driver::MakeRequest(driver::code::kGetDenials);
+    log.outputSize = 60000;
+    const driver::Request count = driver::MakeRequest(driver::code::kGetDenialCount);
+    // Without the password another account sees its own refusals only.
+    EXPECT_EQ(ReturnsAs(kOther, socket_, {select(kUser, std::nullopt), count, log}),
+              (std::vector<std::int64_t>{kRefused, 0, 0}));
+    // With it, the protected user's count, and every uid's log.
+    EXPECT_EQ(ReturnsAs(kOther, socket_, {select(kUser, kPassword), count}),
+              (std::vector<std::int64_t>{0, 2}));
+    EXPECT_EQ(ReturnsAs(kOther, socket_, {select(static_cast<uid_t>(-1), kPassword), log}),
+              (std::vector<std::int64_t>{0, 2}));
+    // The window's reader, as that account.
+    const std::string reader =
+        std::string(REFUSALS_CLIENT) + " " + socket_ + " " + std::to_string(kUser) + " ";
+    const std::string user = std::to_string(kUser) + " ";
+    EXPECT_EQ(RunAs(kOther, reader + "-").output, "count=-\nlog=\n");
+    EXPECT_EQ(RunAs(kOther, reader + kPassword).output, "count=2\nlog=" + user + user + "\n");
+    ExpectEnforced("after the other account read the refusals");
 }
 
 TEST_F(Authority, TheAdministratorsFilesReachAUserWhoKnowsThePassword) {
