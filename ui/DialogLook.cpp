@@ -80,6 +80,14 @@ bool TDialogLook::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+void PlaceFirstWindow(QWidget& window) {
+    const QScreen* screen = ScreenOf(window);
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    // Not yet framed: a title bar of about two title lines, thin borders.
+    const QFontMetrics metrics(TitleFont(window));
+    window.setGeometry(FirstWindowPlace(available, metrics.height() * 2, 4));
+}
+
 void FitWindowToScreen(QWidget& window) {
     const QScreen* screen = ScreenOf(window);
     if (!screen)

@@ -28,4 +28,8 @@ private:
 /// its centre (the primary screen when none does).
 void FitWindowToScreen(QWidget& window);
 
+/// Sizes and centres a main window for its first start on its screen,
+/// leaving room for the frame the window manager will add around it.
+void PlaceFirstWindow(QWidget& window);
+
 }  // namespace kv::ui

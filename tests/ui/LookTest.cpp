@@ -44,6 +44,20 @@ TEST(Placement, TheFirstWindowIsSizedForItsScreen) {
     EXPECT_EQ(FirstWindowSize(QRect()), QSize(729, 444));
 }
 
+TEST(Placement, TheFirstWindowLeavesRoomForItsFrame) {
+    // 1280 x 800 at twice the scale, less a task bar of 28: the client area
+    // and the frame around it (title 30, borders 4) are on screen.
+    const QRect small(0, 0, 640, 372);
+    const QRect client = FirstWindowPlace(small, 30, 4);
+    EXPECT_EQ(client, QRect(4, 30, 632, 338));
+    // On a large screen: three quarters of it, centred with its frame.
+    const QRect large(0, 0, 1280, 772);
+    const QRect wide = FirstWindowPlace(large, 30, 4);
+    EXPECT_TRUE(large.contains(wide.adjusted(-4, -30, 4, 4)));
+    EXPECT_EQ(wide.size(), FirstWindowSize(large.adjusted(4, 30, -4, -4)));
+    EXPECT_EQ(FirstWindowPlace(QRect(), 30, 4), QRect(0, 0, 729, 444));
+}
+
 TEST(Placement, AFrameThatDoesNotFitIsBroughtInside) {
     const QRect screen(0, 0, 1024, 768);
     const QRect fits(100, 50, 700, 500);
