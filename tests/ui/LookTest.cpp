@@ -246,6 +246,24 @@ TEST_F(HelpViewerTest, OpensAtTheTopicWithBackAndForward) {
     EXPECT_EQ(viewer.Browser()->source().fragment(), "First");
 }
 
+TEST_F(HelpViewerTest, OpensWithItsFrameInsideTheScreenAndCentredOnItsOwner) {
+    QWidget owner;
+    const QRect available = owner.screen()->availableGeometry();
+    owner.setGeometry(available.adjusted(40, 40, -40, -40));
+    owner.show();
+    auto* viewer = new THelpViewer(QString::fromStdString(dir.File("help.html")), {}, &owner);
+    // Larger than the screen, as a stored size from a larger screen would be.
+    viewer->resize(available.size() + QSize(200, 200));
+    // The frame the window manager will add, as assumed before it is known.
+    const QMargins frame = AssumedFrame(*viewer);
+    EXPECT_GT(frame.top(), frame.left());
+    ASSERT_TRUE(viewer->ShowTopic("First"));
+    const QRect framed = viewer->geometry().marginsAdded(frame);
+    EXPECT_TRUE(available.contains(framed))
+        << framed.x() << "," << framed.y() << " " << framed.width() << "x" << framed.height();
+    EXPECT_EQ(framed.center(), owner.frameGeometry().center());
+}
+
 TEST_F(HelpViewerTest, AMissingHelpFileIsReported) {
     THelpViewer viewer(QString::fromStdString(dir.File("none.html")), {});
     EXPECT_FALSE(viewer.ShowTopic("Second"));
