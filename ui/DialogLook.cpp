@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 #include "ui/Placement.h"
@@ -82,8 +83,17 @@ void TDialogLook::Fit(QWidget& dialog) {
 bool TDialogLook::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show || event->type() == QEvent::WindowTitleChange) {
         auto* dialog = qobject_cast<QDialog*>(watched);
-        if (dialog && dialog->isWindow() && dialog->isVisible())
+        if (dialog && dialog->isWindow() && dialog->isVisible()) {
             Fit(*dialog);
+            // A dialog may size itself as it shows (a message box lays out its
+            // text then, after this filter): fitted again once it has.
+            if (event->type() == QEvent::Show) {
+                QTimer::singleShot(0, dialog, [dialog] {
+                    if (dialog->isVisible())
+                        Fit(*dialog);
+                });
+            }
+        }
     }
     return QObject::eventFilter(watched, event);
 }

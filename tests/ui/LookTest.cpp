@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
@@ -145,6 +146,26 @@ TEST(DialogLook, AShownDialogIsWideEnoughForItsTitleAndInsideTheScreen) {
     EXPECT_LE(dialog.frameGeometry().width(), screen.width());
     EXPECT_GT(dialog.width(), needed);
     EXPECT_TRUE(screen.contains(dialog.frameGeometry()));
+}
+
+TEST(DialogLook, AMessageBoxThatSizesItselfAsItShowsIsCentredAndOnScreen) {
+    TDialogLook::Install();
+    QWidget owner;
+    const QRect screen = owner.screen()->availableGeometry();
+    owner.setGeometry(screen.adjusted(20, 20, -20, -20));
+    owner.show();
+    // A message box lays its text out when it shows, after the filter saw it.
+    QStringList lines;
+    for (int i = 0; i < 20; ++i)
+        lines << QString("Line %1 of a long message about a damaged settings file").arg(i);
+    QMessageBox box(QMessageBox::Warning, "Kestrava", lines.join("\n"), QMessageBox::Ok, &owner);
+    box.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(screen.contains(box.frameGeometry()))
+        << box.frameGeometry().y() << "+" << box.frameGeometry().height();
+    const QPoint offset = box.geometry().center() - owner.frameGeometry().center();
+    EXPECT_LE(std::abs(offset.x()), 2);
+    EXPECT_LE(std::abs(offset.y()), box.fontMetrics().height() * 2);
 }
 
 TEST(DialogLook, AWindowLargerThanTheScreenIsFittedIntoIt) {
