@@ -70,15 +70,9 @@ TSecFrm::TSecFrm(const TSecFrmServices& services, QWidget* parent)
     QFont font("Sans Serif");
     font.setPointSize(8);
     setFont(font);
-    // Sized for the screen it opens on, centred on it; a stored placement
-    // replaces this at the first show.
-    if (const QScreen* screen = this->screen()) {
-        const QRect available = screen->availableGeometry();
-        resize(ui::FirstWindowSize(available));
-        move(available.center() - rect().center());
-    } else {
-        resize(ui::FirstWindowSize({}));
-    }
+    // Sized for the screen it opens on, centred on it with its frame; a
+    // stored placement replaces this at the first show.
+    ui::PlaceFirstWindow(*this);
     setWindowIcon(ui::ApplicationIcon());
     ui::TDialogLook::Install();
 
@@ -238,6 +232,17 @@ void TSecFrm::showEvent(QShowEvent* event) {
         formStorage_->Restore(*this, *panes_);
     // After the window is up, so that the first steps stand in front of it.
     QTimer::singleShot(0, this, &TSecFrm::OpenPendingFirstSteps);
+}
+
+bool TSecFrm::event(QEvent* event) {
+    // The window manager's frame is known once the window is first active:
+    // a frame larger than assumed must not push the window off screen.
+    if (event->type() == QEvent::WindowActivate && !framedFit_ && frameGeometry() != geometry()) {
+        framedFit_ = true;
+        if (!isMaximized() && !isFullScreen())
+            ui::FitWindowToScreen(*this);
+    }
+    return QMainWindow::event(event);
 }
 
 void TSecFrm::StorePlacement() const {

@@ -26,6 +26,7 @@
 #include "principals/UserDirectory.h"
 #include "rules/ProtectionController.h"
 #include "settings/Encript.h"
+#include "ui/ElidedLabel.h"
 #include "ui/HelpViewer.h"
 
 class QAction;
@@ -201,7 +202,7 @@ public:
     /// Whether the service answers, and the protection state, in the status
     /// bar and the tray icon's tooltip.
     void UpdateServiceState(bool answers);
-    QLabel* ServicePanel() const { return servicePanel_; }
+    ui::TElidedLabel* ServicePanel() const { return servicePanel_; }
     /// Each second: reaches a service that was not there, notices one that
     /// went away, and shows what it found (status bar, tray, refusals, markers).
     void WatchService(TServiceWatch::Clock::time_point now = TServiceWatch::Clock::now());
@@ -236,6 +237,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     /// The placement is restored at the first show, once the panes have a size.
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void CreateActions();
@@ -271,6 +273,7 @@ private:
     TGroupCommands groups_;
     std::unique_ptr<ui::TFormStorage> formStorage_;
     bool placementRestored_ = false;
+    bool framedFit_ = false;  ///< brought on screen once its frame was known
 
     QHash<QString, QAction*> actions_;
     QHash<QString, QToolButton*> buttons_;
@@ -301,7 +304,7 @@ private:
     QLabel* statusPanels_[3] = {nullptr, nullptr, nullptr};
     QLabel* refusalPanel_ = nullptr;
     QLabel* coveragePanel_ = nullptr;
-    QLabel* servicePanel_ = nullptr;
+    ui::TElidedLabel* servicePanel_ = nullptr;
     std::unique_ptr<TDenialReader> denials_;
     std::unique_ptr<TServiceWatch> serviceWatch_;
     QPointer<TRefusalsWindow> refusalsWindow_;

@@ -40,6 +40,7 @@
 #include "ui/DialogLook.h"
 #include "ui/DirView.h"
 #include "ui/DriveView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/FormStorage.h"
 #include "ui/HelpViewer.h"
 #include "ui/ImageList1.h"
@@ -55,28 +56,28 @@ void TSecFrm::CreateStatusBar() {
     QStatusBar* bar = statusBar();
     bar->setObjectName("StatusBar1");
     bar->setSizeGripEnabled(false);
-    statusPanels_[0] = new QLabel(bar);
-    statusPanels_[0]->setFixedWidth(500);
-    statusPanels_[1] = new QLabel("Current User : ", bar);
-    statusPanels_[1]->setFixedWidth(100);
+    // Every panel shrinks and elides its text, so that the window still fits
+    // a screen 640 pixels wide (1280 at twice the scale).
+    statusPanels_[0] = new ui::TElidedLabel(Qt::ElideMiddle, 8, bar);
+    statusPanels_[1] = new ui::TElidedLabel(Qt::ElideRight, 6, bar);
+    statusPanels_[1]->setText("Current User : ");
     statusPanels_[1]->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    statusPanels_[2] = new QLabel(bar);
-    statusPanels_[2]->setFixedWidth(100);
-    bar->addWidget(statusPanels_[0]);
+    statusPanels_[2] = new ui::TElidedLabel(Qt::ElideRight, 6, bar);
+    bar->addWidget(statusPanels_[0], 1);
     bar->addPermanentWidget(statusPanels_[1]);
     bar->addPermanentWidget(statusPanels_[2]);
-    refusalPanel_ = new QLabel(bar);
+    refusalPanel_ = new ui::TElidedLabel(Qt::ElideMiddle, 8, bar);
     refusalPanel_->setObjectName("RefusalCount");
     refusalPanel_->hide();
     bar->addPermanentWidget(refusalPanel_);
-    servicePanel_ = new QLabel(bar);
+    servicePanel_ = new ui::TElidedLabel(Qt::ElideRight, 10, bar);
     servicePanel_->setObjectName("ServiceState");
     bar->addPermanentWidget(servicePanel_);
-    testNotice_ = new QLabel(bar);
+    testNotice_ = new ui::TElidedLabel(Qt::ElideRight, 8, bar);
     testNotice_->setObjectName("TestNotice");
     testNotice_->hide();
     bar->addPermanentWidget(testNotice_);
-    coveragePanel_ = new QLabel(bar);
+    coveragePanel_ = new ui::TElidedLabel(Qt::ElideRight, 8, bar);
     coveragePanel_->setObjectName("CoverageWarning");
     coveragePanel_->setStyleSheet("color: #a00000;");
     coveragePanel_->hide();
@@ -174,6 +175,8 @@ void TSecFrm::UpdateServiceState(bool answers) {
         tip = "The interceptor service answers at " + QString::fromStdString(device);
     }
     servicePanel_->setText(text);
+    // Where the bar is narrow only the state shows; the socket is in the tooltip.
+    servicePanel_->SetShortText(answers ? QString() : QString(kNoServiceText));
     servicePanel_->setToolTip(tip);
     trayHost_->RxTrayIcon1().SetStateText(!answers ? "Kestrava: no service"
                                           : on     ? "Kestrava: protection on"

@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 #include "ui/Placement.h"
@@ -44,16 +45,24 @@ QFont TitleFont(const QWidget& dialog) {
 
 }  // namespace
 
+QMargins AssumedFrame(const QWidget& window) {
+    const QRect frame = window.frameGeometry();
+    const QRect client = window.geometry();
+    if (frame != client) {
+        return QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                        frame.right() - client.right(), frame.bottom() - client.bottom());
+    }
+    const int title = QFontMetrics(TitleFont(window)).height() * 2;
+    return QMargins(4, title, 4, 4);
+}
+
 void TDialogLook::Fit(QWidget& dialog) {
     const QFontMetrics metrics(TitleFont(dialog));
     const QScreen* screen = ScreenOf(dialog);
     const QRect available = screen ? screen->availableGeometry() : QRect();
-    // The frame is known once the window manager framed the window; before,
-    // a title bar of about two lines and thin borders are assumed.
-    const QRect frame = dialog.frameGeometry();
-    const bool framed = frame != dialog.geometry();
-    const int titleHeight = framed ? dialog.geometry().top() - frame.top() : metrics.height() * 2;
-    const int border = framed ? dialog.geometry().left() - frame.left() : 4;
+    const QMargins frame = AssumedFrame(dialog);
+    const int titleHeight = frame.top();
+    const int border = frame.left();
     int needed = TitleWidth(metrics.horizontalAdvance(dialog.windowTitle()), metrics.height());
     if (!available.isEmpty())
         needed = std::min(needed, available.width() - 2 * border);
@@ -74,10 +83,38 @@ void TDialogLook::Fit(QWidget& dialog) {
 bool TDialogLook::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show || event->type() == QEvent::WindowTitleChange) {
         auto* dialog = qobject_cast<QDialog*>(watched);
-        if (dialog && dialog->isWindow() && dialog->isVisible())
+        if (dialog && dialog->isWindow() && dialog->isVisible()) {
             Fit(*dialog);
+            // A dialog may size itself as it shows (a message box lays out its
+            // text then, after this filter): fitted again once it has.
+            if (event->type() == QEvent::Show) {
+                QTimer::singleShot(0, dialog, [dialog] {
+                    if (dialog->isVisible())
+                        Fit(*dialog);
+                });
+            }
+        }
     }
     return QObject::eventFilter(watched, event);
+}
+
+void PlaceFirstWindow(QWidget& window) {
+    const QScreen* screen = ScreenOf(window);
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    const QMargins frame = AssumedFrame(window);
+    window.setGeometry(FirstWindowPlace(available, frame.top(), frame.left()));
+}
+
+void PlaceOverOwner(QWidget& window, const QWidget* owner) {
+    const QScreen* screen = owner ? owner->screen() : window.screen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QMargins frame = AssumedFrame(window);
+    const QSize room = available.size().shrunkBy(frame);
+    const QRect ownerFrame = owner && owner->isVisible() ? owner->frameGeometry() : QRect();
+    window.setGeometry(DialogPlace(window.size().boundedTo(room), ownerFrame, available,
+                                   frame.top(), frame.left()));
 }
 
 void FitWindowToScreen(QWidget& window) {

@@ -11,6 +11,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 
+#include "ui/DialogLook.h"
 #include "ui/Placement.h"
 
 namespace kv::ui {
@@ -97,17 +98,7 @@ bool THelpViewer::ShowTopic(const std::string& topic) {
 
 void THelpViewer::PlaceOverOwner() {
     // Centred on the window it belongs to, or on the screen; never past its edges.
-    const QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen();
-    if (!screen)
-        return;
-    const QRect available = screen->availableGeometry();
-    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    const QPoint centre =
-        owner && owner->isVisible() ? owner->frameGeometry().center() : available.center();
-    resize(size().boundedTo(available.size()));
-    QRect frame(QPoint(0, 0), size());
-    frame.moveCenter(centre);
-    move(FitToScreen(frame, available).topLeft());
+    ui::PlaceOverOwner(*this, parentWidget() ? parentWidget()->window() : nullptr);
 }
 
 void THelpViewer::OpenLink(const QUrl& url) {

@@ -15,6 +15,13 @@ QSize FirstWindowSize(const QRect& available) {
     return wanted.expandedTo(kDesignedSize).boundedTo(available.size());
 }
 
+QRect FirstWindowPlace(const QRect& available, int titleHeight, int border) {
+    if (available.isEmpty())
+        return QRect(QPoint(0, 0), kDesignedSize);
+    const QRect inside = available.adjusted(border, titleHeight, -border, -border);
+    return DialogPlace(FirstWindowSize(inside), {}, available, titleHeight, border);
+}
+
 QRect FitToScreen(const QRect& frame, const QRect& available) {
     if (available.isEmpty())
         return frame;

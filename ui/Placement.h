@@ -10,6 +10,11 @@ namespace kv::ui {
 /// 729 x 444 unless the screen itself is smaller.
 QSize FirstWindowSize(const QRect& available);
 
+/// The main window's client area at its first start: sized as above for the
+/// free area less the frame the window manager adds (`titleHeight` above,
+/// `border` on the other sides) and centred, so that the frame is on screen.
+QRect FirstWindowPlace(const QRect& available, int titleHeight, int border);
+
 /// A window frame brought inside the free area of its screen: a frame wider
 /// or taller than the area shrinks to it, and a frame that reaches past an
 /// edge moves back in. A frame that fits is returned unchanged.

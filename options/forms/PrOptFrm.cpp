@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QStyle>
 #include <algorithm>
 
@@ -43,7 +45,20 @@ TPrOptFrm::TPrOptFrm(TPrOptFrmLogic& logic, QWidget* parent)
       logic_(logic) {
     setObjectName("PrOptFrm");
     setWindowTitle(kPrOptFrmCaption);
-    setFixedSize(400, 489);
+    // The panels scroll above the buttons where the screen is lower than the
+    // form (489 pixels do not fit 1280 x 800 at twice the scale).
+    body_ = new QWidget;
+    body_->setObjectName("Body");
+    body_->setFixedSize(400, 451);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName("BodyScroll");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setWidget(body_);
+    scroll_->setGeometry(0, 0, 400, 451);
+    resize(400, 489);
+    setMinimumSize(400, 160);
+    setMaximumSize(400 + style()->pixelMetric(QStyle::PM_ScrollBarExtent), 489);
 
     // Panel 1: the administrator's password.
     QFrame* pass = MakePanel("PasswordPanel", 6, 148);
@@ -129,8 +144,23 @@ TPrOptFrm::~TPrOptFrm() {
     WipeFields();
 }
 
+void TPrOptFrm::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // Wider by the scroll bar while the panels do not fit; the buttons keep
+    // their place below them.
+    const int bar = height() < 489 ? style()->pixelMetric(QStyle::PM_ScrollBarExtent) : 0;
+    if (width() != 400 + bar) {
+        resize(400 + bar, height());
+        return;
+    }
+    scroll_->setGeometry(0, 0, width(), height() - 38);
+    const int buttons = height() - 32;
+    okButton_->move(116, buttons);
+    cnclButton_->move(209, buttons);
+}
+
 QFrame* TPrOptFrm::MakePanel(const char* name, int y, int height) {
-    auto* panel = new QFrame(this);
+    auto* panel = new QFrame(body_);
     panel->setObjectName(name);
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
     panel->setLineWidth(1);

@@ -9,6 +9,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace kv {
 
@@ -43,6 +44,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void reject() override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     QFrame* MakePanel(const char* name, int y, int height);
@@ -50,6 +52,8 @@ private:
     QCheckBox* Box(PrOptBox box) const;
 
     TPrOptFrmLogic& logic_;
+    QWidget* body_;  ///< the panels, scrolled where the screen is low
+    QScrollArea* scroll_;
     QLineEdit* password_;
     QLineEdit* confirm_;
     QCheckBox* checkBox1_;

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -28,6 +29,19 @@ QLineEdit* MakeEdit(const char* name, const QString& text, QWidget* parent) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
     return edit;
+}
+
+}  // namespace
+
+namespace {
+
+QScrollArea* Scrolled(QWidget* page) {
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(page->objectName() + "Scroll");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(page);
+    return scroll;
 }
 
 }  // namespace
@@ -55,8 +69,10 @@ TOptForm::TOptForm(QWidget* parent, HelpOpener openHelp)
     operations->setObjectName("FileOper");
     BuildGeneralPage(general);
     BuildOperationsPage(operations);
-    pages_->addTab(general, "General");
-    pages_->addTab(operations, "File Operations");
+    // Each page scrolls where the screen is lower than the form (1280 x 800
+    // at twice the scale), so that the buttons below stay in sight.
+    pages_->addTab(Scrolled(general), "General");
+    pages_->addTab(Scrolled(operations), "File Operations");
     layout->addWidget(pages_, 1);
 
     auto* bottom = new QWidget(this);

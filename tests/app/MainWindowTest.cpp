@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +39,7 @@
 #include "tests/support/TempDir.h"
 #include "ui/DirView.h"
 #include "ui/DriveView.h"
+#include "ui/ElidedLabel.h"
 #include "ui/HelpViewer.h"
 #include "ui/Placement.h"
 #include "ui/PrincipalTreeView.h"
@@ -677,7 +679,7 @@ TEST_F(Window, TheFirstWindowFitsItsScreenAndAStoredPlacementIsBroughtInside) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     {
         auto w = Make(store_);
-        EXPECT_EQ(w->size(), ui::FirstWindowSize(screen));
+        EXPECT_TRUE(screen.contains(w->geometry()));
         w->show();
         // Stored while it was larger than this screen and partly off it.
         w->resize(screen.width() + 400, screen.height() + 300);
@@ -689,6 +691,39 @@ TEST_F(Window, TheFirstWindowFitsItsScreenAndAStoredPlacementIsBroughtInside) {
     EXPECT_TRUE(screen.contains(w->frameGeometry()))
         << w->frameGeometry().x() << "," << w->frameGeometry().y() << " "
         << w->frameGeometry().width() << "x" << w->frameGeometry().height();
+}
+
+// A screen of 1280 x 800 at twice the scale holds 640 x 400 logical pixels,
+// less the window manager's frame and task bar: the window, with every status
+// panel showing a long text, must fit in what is left.
+TEST_F(Window, TheWindowFitsASmallScreenWithLongStatusTexts) {
+    auto w = Make(store_);
+    RunStartup(*w, StartSwitch::None);
+    w->show();
+    const QString longPath = "/srv/Documents/Projects/garden/a folder with a long name/and more";
+    w->StatusPanel(0)->setText(longPath);
+    w->StatusPanel(2)->setText("a-user-with-a-rather-long-account-name");
+    w->RefusalPanel()->setText("Refused (a-user-with-a-rather-long-account-name): 12345");
+    w->RefusalPanel()->show();
+    w->TestNotice()->setText("Testing on a-user-with-a-rather-long-account-name's account only");
+    w->TestNotice()->show();
+    w->CoveragePanel()->setText("Warning: " + longPath + " is not enforced by the service");
+    w->CoveragePanel()->show();
+    const QSize smallest = w->minimumSizeHint().expandedTo(w->minimumSize());
+    EXPECT_LE(smallest.width(), 600) << smallest.width() << "x" << smallest.height();
+    EXPECT_LE(smallest.height(), 340) << smallest.width() << "x" << smallest.height();
+
+    w->resize(600, 340);
+    QApplication::processEvents();
+    EXPECT_EQ(w->width(), 600);
+    // The service's state is cut in the bar and whole in its tooltip.
+    const std::string service = "No service at " + dir_.File("VEVUZ");
+    EXPECT_EQ(w->ServicePanel()->text().toStdString(), service);
+    EXPECT_NE(w->ServicePanel()->toolTip().toStdString().find(dir_.File("VEVUZ")),
+              std::string::npos);
+    const ui::TElidedLabel* shown = w->ServicePanel();
+    EXPECT_EQ(shown->ShownText(), kNoServiceText);
+    EXPECT_LE(shown->geometry().right(), w->statusBar()->width());
 }
 
 TEST_F(Window, TheTrayPictureFollowsTheProtectionState) {

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTest>
 
@@ -77,13 +79,42 @@ TEST_F(PrOptFrmTest, TheHardeningTextSaysWhatTheBoxesDoOnThisSystem) {
     }
 }
 
+// 1280 x 800 at twice the scale leaves about 632 x 340 for a dialog inside
+// its frame: the panels scroll, the buttons stay in sight below them.
+TEST_F(PrOptFrmTest, OnALowScreenThePanelsScrollAndTheButtonsStayInSight) {
+    TPrOptFrmLogic logic(store, prompts, modified, hooks);
+    TPrOptFrm form(logic);
+    EXPECT_LE(form.minimumHeight(), 340);
+    EXPECT_LE(form.maximumWidth(), 632);
+    form.show();
+    form.resize(400, 300);
+    QApplication::processEvents();
+    EXPECT_EQ(form.height(), 300);
+    auto* scroll = Child<QScrollArea>(&form, "BodyScroll");
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    // The panels keep their width beside the scroll bar.
+    EXPECT_GE(scroll->viewport()->width(), Child<QWidget>(&form, "Body")->width());
+    for (const char* name : {"OKButton", "CNCLButton"}) {
+        auto* button = Child<QPushButton>(&form, name);
+        EXPECT_TRUE(form.rect().contains(button->geometry())) << name;
+        EXPECT_FALSE(scroll->geometry().intersects(button->geometry())) << name;
+    }
+    // Tab to the hot key at the bottom brings it into sight.
+    form.activateWindow();
+    Child<QWidget>(&form, "Mini")->setFocus();
+    QTest::keyClick(Child<QWidget>(&form, "Mini"), Qt::Key_Tab);
+    EXPECT_TRUE(Child<QWidget>(&form, "HotKey1")->hasFocus());
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
+}
+
 TEST_F(PrOptFrmTest, FormHasItsControlsAndTexts) {
     TPrOptFrmLogic logic(store, prompts, modified, hooks);
     TPrOptFrm form(logic);
     EXPECT_EQ(form.objectName(), "PrOptFrm");
     EXPECT_EQ(form.windowTitle(), "Program Options");
     EXPECT_EQ(form.size(), QSize(400, 489));
-    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.maximumHeight(), 489);
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     EXPECT_FALSE(form.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 
@@ -124,10 +155,11 @@ TEST_F(PrOptFrmTest, FormHasItsControlsAndTexts) {
     EXPECT_EQ(Child<QPushButton>(&form, "CNCLButton")->text(), "Cancel");
 
     int panels = 0;
-    for (QFrame* frame : form.findChildren<QFrame*>(Qt::FindDirectChildrenOnly)) {
+    auto* body = Child<QWidget>(&form, "Body");
+    for (QFrame* frame : body->findChildren<QFrame*>(Qt::FindDirectChildrenOnly)) {
         if (frame->frameShape() == QFrame::Panel) {
             ++panels;
-            EXPECT_TRUE(form.rect().contains(frame->geometry()))
+            EXPECT_TRUE(body->rect().contains(frame->geometry()))
                 << frame->objectName().toStdString();
         }
     }

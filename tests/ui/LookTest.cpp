@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScreen>
@@ -42,6 +43,20 @@ TEST(Placement, TheFirstWindowIsSizedForItsScreen) {
     EXPECT_EQ(FirstWindowSize(QRect(0, 0, 800, 480)), QSize(729, 444));
     EXPECT_EQ(FirstWindowSize(QRect(0, 0, 640, 400)), QSize(640, 400));
     EXPECT_EQ(FirstWindowSize(QRect()), QSize(729, 444));
+}
+
+TEST(Placement, TheFirstWindowLeavesRoomForItsFrame) {
+    // 1280 x 800 at twice the scale, less a task bar of 28: the client area
+    // and the frame around it (title 30, borders 4) are on screen.
+    const QRect small(0, 0, 640, 372);
+    const QRect client = FirstWindowPlace(small, 30, 4);
+    EXPECT_EQ(client, QRect(4, 30, 632, 338));
+    // On a large screen: three quarters of it, centred with its frame.
+    const QRect large(0, 0, 1280, 772);
+    const QRect wide = FirstWindowPlace(large, 30, 4);
+    EXPECT_TRUE(large.contains(wide.adjusted(-4, -30, 4, 4)));
+    EXPECT_EQ(wide.size(), FirstWindowSize(large.adjusted(4, 30, -4, -4)));
+    EXPECT_EQ(FirstWindowPlace(QRect(), 30, 4), QRect(0, 0, 729, 444));
 }
 
 TEST(Placement, AFrameThatDoesNotFitIsBroughtInside) {
@@ -131,6 +146,26 @@ TEST(DialogLook, AShownDialogIsWideEnoughForItsTitleAndInsideTheScreen) {
     EXPECT_LE(dialog.frameGeometry().width(), screen.width());
     EXPECT_GT(dialog.width(), needed);
     EXPECT_TRUE(screen.contains(dialog.frameGeometry()));
+}
+
+TEST(DialogLook, AMessageBoxThatSizesItselfAsItShowsIsCentredAndOnScreen) {
+    TDialogLook::Install();
+    QWidget owner;
+    const QRect screen = owner.screen()->availableGeometry();
+    owner.setGeometry(screen.adjusted(20, 20, -20, -20));
+    owner.show();
+    // A message box lays its text out when it shows, after the filter saw it.
+    QStringList lines;
+    for (int i = 0; i < 20; ++i)
+        lines << QString("Line %1 of a long message about a damaged settings file").arg(i);
+    QMessageBox box(QMessageBox::Warning, "Kestrava", lines.join("\n"), QMessageBox::Ok, &owner);
+    box.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(screen.contains(box.frameGeometry()))
+        << box.frameGeometry().y() << "+" << box.frameGeometry().height();
+    const QPoint offset = box.geometry().center() - owner.frameGeometry().center();
+    EXPECT_LE(std::abs(offset.x()), 2);
+    EXPECT_LE(std::abs(offset.y()), box.fontMetrics().height() * 2);
 }
 
 TEST(DialogLook, AWindowLargerThanTheScreenIsFittedIntoIt) {
@@ -230,6 +265,24 @@ TEST_F(HelpViewerTest, OpensAtTheTopicWithBackAndForward) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened[0].toString(), "https://example.org/x");
     EXPECT_EQ(viewer.Browser()->source().fragment(), "First");
+}
+
+TEST_F(HelpViewerTest, OpensWithItsFrameInsideTheScreenAndCentredOnItsOwner) {
+    QWidget owner;
+    const QRect available = owner.screen()->availableGeometry();
+    owner.setGeometry(available.adjusted(40, 40, -40, -40));
+    owner.show();
+    auto* viewer = new THelpViewer(QString::fromStdString(dir.File("help.html")), {}, &owner);
+    // Larger than the screen, as a stored size from a larger screen would be.
+    viewer->resize(available.size() + QSize(200, 200));
+    // The frame the window manager will add, as assumed before it is known.
+    const QMargins frame = AssumedFrame(*viewer);
+    EXPECT_GT(frame.top(), frame.left());
+    ASSERT_TRUE(viewer->ShowTopic("First"));
+    const QRect framed = viewer->geometry().marginsAdded(frame);
+    EXPECT_TRUE(available.contains(framed))
+        << framed.x() << "," << framed.y() << " " << framed.width() << "x" << framed.height();
+    EXPECT_EQ(framed.center(), owner.frameGeometry().center());
 }
 
 TEST_F(HelpViewerTest, AMissingHelpFileIsReported) {

@@ -3,6 +3,7 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTest>
 
@@ -74,9 +75,13 @@ TEST_F(OptFormTest, InitialFormHoldsEveryControlWithItsCaption) {
     auto* pages = Find<QTabWidget>(form, "PageControl1");
     ASSERT_EQ(pages->count(), 2);
     EXPECT_EQ(pages->tabText(0), "General");
-    EXPECT_EQ(pages->widget(0)->objectName(), "GeneralOpt");
+    EXPECT_EQ(qobject_cast<QScrollArea*>(pages->widget(0))->widget()->objectName(), "GeneralOpt");
     EXPECT_EQ(pages->tabText(1), "File Operations");
-    EXPECT_EQ(pages->widget(1)->objectName(), "FileOper");
+    EXPECT_EQ(qobject_cast<QScrollArea*>(pages->widget(1))->widget()->objectName(), "FileOper");
+    // 1280 x 800 at twice the scale leaves about 632 x 340 inside the frame:
+    // the pages scroll, the buttons below them stay in sight.
+    EXPECT_LE(form.minimumSizeHint().height(), 340);
+    EXPECT_LE(form.minimumSizeHint().width(), 632);
     EXPECT_EQ(Find<QLineEdit>(form, "IncFiles")->text(), "*");
     EXPECT_EQ(Find<QLineEdit>(form, "ExFiles")->text(), "");
     EXPECT_EQ(Find<QLineEdit>(form, "Proc")->text(), "*");
