@@ -22,6 +22,7 @@
 #include "driver/mounts/Gate.h"
 #include "driver/mounts/Identity.h"
 #include "driver/mounts/OpenHolders.h"
+#include "driver/mounts/OpenQuota.h"
 #include "driver/mounts/OperationBits.h"
 
 namespace kv::driver::mounts {
@@ -132,11 +133,34 @@ private:
     Gate gate_;
 };
 
+/// Something a caller holds open through the mount, counted against that
+/// uid's share of the service's descriptors while it lives.
+struct Counted {
+    uid_t uid = 0;
+    bool counted = false;
+
+    Counted() = default;
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+    ~Counted() {
+        if (counted)
+            OpenQuota::OfService().Give(uid);
+    }
+    /// Counts it for the uid `caller`; false (with the request answered)
+    /// when that uid holds its share already.
+    bool Count(fuse_req_t req, uid_t caller) {
+        uid = caller;
+        counted = OpenQuota::OfService().Take(caller);
+        if (!counted)
+            fuse_reply_err(req, EMFILE);
+        return counted;
+    }
+};
+
 /// An open file: its descriptor and the caller and policy it was allowed for,
 /// so that reads and writes are decided again only when either changes.
-struct OpenFile {
+struct OpenFile : Counted {
     int fd = -1;
-    uid_t uid = 0;
     std::uint64_t generation = 0;
     /// The process that opened it and the item, while it holds it (OpenHolders).
     pid_t pid = 0;
@@ -184,7 +208,7 @@ void Drop(OpenFile* file) {
     delete file;
 }
 
-struct OpenDir {
+struct OpenDir : Counted {
     DIR* dir = nullptr;
     off_t offset = 0;
     dirent* entry = nullptr;
@@ -524,7 +548,6 @@ void Rename(fuse_req_t req, fuse_ino_t parentIno, const char* name, fuse_ino_t n
 /// Answers an open or create with the file `file` opened for the caller.
 void ReplyOpened(fuse_req_t req, Call& call, Item& item, std::unique_ptr<OpenFile> file,
                  fuse_file_info* fi, const fuse_entry_param* entry) {
-    file->uid = call.uid();
     file->generation = call.policy().Generation();
     struct stat st;
     const bool known = ::fstat(file->fd, &st) == 0;
@@ -552,6 +575,8 @@ void Open(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (!fd || !call.Act())
         return;
     auto file = std::make_unique<OpenFile>();
+    if (!file->Count(req, call.uid()))
+        return;
     file->fd = ::open(ProcPath(fd->Get()).c_str(),
                       (fi->flags & ~(O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW)) | O_CLOEXEC);
     if (file->fd < 0)
@@ -571,6 +596,8 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     if (!parentFd || !call.Act())
         return;
     auto file = std::make_unique<OpenFile>();
+    if (!file->Count(req, call.uid()))
+        return;
     {
         CallerUmask umask(req, fs);
         file->fd =
@@ -686,6 +713,8 @@ void OpenDirectory(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
     if (!fd || !call.Act())
         return;
     auto dir = std::make_unique<OpenDir>();
+    if (!dir->Count(req, call.uid()))
+        return;
     const int dirFd = ::open(ProcPath(fd->Get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
         return (void)fuse_reply_err(req, errno);

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,10 @@ bool ProtectionTest::StartService() {
                             ? ::open("/dev/null", O_WRONLY)
                             : ::open(serviceLog_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         ::dup2(log, 2);
+        if (serviceDescriptors_ != 0) {
+            const rlimit limit{serviceDescriptors_, serviceDescriptors_};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         std::vector<std::string> args = {"kvvxd", "--foreground", "--socket",
                                          socket_, "--state",      state};
         args.insert(args.end(), serviceArgs_.begin(), serviceArgs_.end());

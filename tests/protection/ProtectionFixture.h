@@ -67,6 +67,8 @@ protected:
     /// The service's executable and more arguments for the next StartService.
     std::string serviceExe_ = KVVXD_PATH;
     std::vector<std::string> serviceArgs_;
+    /// The service's descriptor limit (soft and hard); 0: the test's own.
+    unsigned long serviceDescriptors_ = 0;
     /// Where the service's log lines go; empty: nowhere.
     std::string serviceLog_;
     std::string work_;

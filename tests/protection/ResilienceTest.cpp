@@ -1,14 +1,17 @@
-// What one user can do to the service and to others: many lookups, odd
-// modes, a full disk.
+// What one user can do to the service and to others: many lookups, many
+// open files, odd modes, a full disk.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "tests/protection/ProtectionFixture.h"
 
@@ -49,6 +52,56 @@ TEST_F(Resilience, LookingUpTwentyThousandItemsLeavesTheServiceFewDescriptorsAnd
     EXPECT_EQ(RunAs(0, "mv " + folder + "/d0 " + folder + "/e0").exit, 0);
     EXPECT_EQ(RunAs(kUser, "cat " + folder + "/e0/f0").output, "0");
     EXPECT_TRUE(RunAs(kUser, "rm " + folder + "/e0/f0").Denied());
+}
+
+TEST_F(Resilience, AUserHoldingFilesOpenLeavesTheServiceDescriptorsForEveryoneElse) {
+    StopService(SIGTERM);
+    serviceDescriptors_ = 2048;
+    ASSERT_TRUE(StartService());
+    const std::string folder = Work("shared");
+    const std::string held = Work("held");
+    MakeFolder(folder, {"f"});
+    MakeFolder(held, {});
+    Load(kUser, {Rule(0x20, folder + "/never")});
+    // The protected user opens the file as often as the service lets them
+    // (at most 1500 times) and keeps every descriptor.
+    const std::string holder =
+        "setpriv --reuid=" + std::to_string(kUser) + " --regid=" + std::to_string(kUser) +
+        " --clear-groups -- bash -c 'n=0; while [ $n -lt 1500 ] && exec "
+        "{fd}<" +
+        folder + "/f; do n=$((n+1)); done 2>/dev/null; echo $$ > " + held + "/pid; echo $n > " +
+        held + "/n.new; mv " + held + "/n.new " + held + "/n; exec sleep 60' >/dev/null 2>&1 &";
+    ASSERT_EQ(std::system(holder.c_str()), 0);
+    std::string opened;
+    for (int i = 0; i < 200 && opened.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream(held + "/n") >> opened;
+    }
+    pid_t pid = 0;
+    std::ifstream(held + "/pid") >> pid;
+    ASSERT_GT(pid, 0);
+    struct Killer {
+        pid_t pid;
+        ~Killer() { ::kill(pid, SIGKILL); }
+    } killer{pid};
+    ASSERT_FALSE(opened.empty());
+    EXPECT_LT(std::stoi(opened), 1500) << "one user holds a share of the descriptors only";
+    EXPECT_GE(std::stoi(opened), 64);
+    const Outcome refused = RunAs(kUser, "cat " + folder + "/f");
+    EXPECT_NE(refused.exit, 0);
+    EXPECT_NE(refused.output.find("Too many open files"), std::string::npos) << refused.output;
+    EXPECT_EQ(RunAs(kOther, "cat " + folder + "/f").output, "content of f\n")
+        << "another user's opens still answered";
+    EXPECT_EQ(RunAs(kOther, "ls " + folder).output, "f\n");
+    EXPECT_EQ(RunAs(0, "cat " + folder + "/f").output, "content of f\n");
+    // Closed again, the share is the user's again.
+    ::kill(pid, SIGKILL);
+    Outcome again;
+    for (int i = 0; i < 100 && again.output != "content of f\n"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        again = RunAs(kUser, "cat " + folder + "/f");
+    }
+    EXPECT_EQ(again.output, "content of f\n");
 }
 
 TEST_F(Resilience, ItemsAreMadeWithTheModesTheCallersUmaskGives) {
