@@ -60,26 +60,25 @@ void TDirModel::Reset(std::vector<Entry> entries) {
     endResetModel();
 }
 
-void TDirModel::SetMarker(int row, int marker) {
+template <typename Field, typename Value>
+void TDirModel::SetField(int row, Field Entry::*field, const Value& value,
+                         const QList<int>& roles) {
     if (row < 0 || row >= static_cast<int>(entries_.size()))
         return;
     Entry& e = entries_[static_cast<std::size_t>(row)];
-    if (e.marker == marker)
+    if (e.*field == value)
         return;
-    e.marker = marker;
+    e.*field = value;
     const QModelIndex cell = index(row, kName);
-    emit dataChanged(cell, cell, {Qt::DecorationRole});
+    emit dataChanged(cell, cell, roles);
+}
+
+void TDirModel::SetMarker(int row, int marker) {
+    SetField(row, &Entry::marker, marker, {Qt::DecorationRole});
 }
 
 void TDirModel::SetNote(int row, const std::string& note) {
-    if (row < 0 || row >= static_cast<int>(entries_.size()))
-        return;
-    Entry& e = entries_[static_cast<std::size_t>(row)];
-    if (e.note == note)
-        return;
-    e.note = note;
-    const QModelIndex cell = index(row, kName);
-    emit dataChanged(cell, cell, {Qt::DecorationRole, Qt::ToolTipRole});
+    SetField(row, &Entry::note, note, {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
 void TDirModel::SetIconSize(int size) {

@@ -59,6 +59,10 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    /// Sets one field of the entry at `row` and tells the views when it changed.
+    template <typename Field, typename Value>
+    void SetField(int row, Field Entry::*field, const Value& value, const QList<int>& roles);
+
     std::vector<Entry> entries_;
     int iconSize_ = 16;
     QSize cellSize_;

@@ -31,10 +31,6 @@ QLineEdit* MakeEdit(const char* name, const QString& text, QWidget* parent) {
     return edit;
 }
 
-}  // namespace
-
-namespace {
-
 QScrollArea* Scrolled(QWidget* page) {
     auto* scroll = new QScrollArea;
     scroll->setObjectName(page->objectName() + "Scroll");
