@@ -128,7 +128,8 @@ bool TSecFrm::UpdateRefusalCount() {
     if (!own)
         return false;
     // The selected user's (or group's members') refusals, as the service
-    // counts them per uid; only root may read another uid's count.
+    // counts them per uid; only root, or the administrator's password, may read
+    // another uid's count.
     std::optional<std::uint32_t> selected;
     const std::vector<uid_t> uids = SelectedUids();
     for (uid_t uid : uids) {
@@ -153,7 +154,8 @@ bool TSecFrm::UpdateRefusalCount() {
                            "Refusals lists them); the selected entry is no account of this "
                            "computer"
                          : "Operations refused to you since your protection was started (View > "
-                           "Refusals lists them); only root can read other users' refusals");
+                           "Refusals lists them); only root or the administrator's password "
+                           "can read other users' refusals");
     }
     return true;
 }
