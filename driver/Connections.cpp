@@ -101,7 +101,10 @@ void Connections::AddPollEntries(std::vector<pollfd>* fds,
             events |= POLLIN;
         if (!c.out.empty() && !c.Held(now))
             events |= POLLOUT;
-        fds->push_back({c.fd, events, 0});
+        // Nothing awaited (a held client that hung up): poll would still
+        // report the hang-up at once and the loop would spin until the hold
+        // ends. A negative descriptor keeps the entry's place unpolled.
+        fds->push_back({events != 0 ? c.fd : -1, events, 0});
     }
 }
 

@@ -10,12 +10,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "driver/DeviceClient.h"
+#include "tests/support/CpuTicks.h"
 #include "tests/support/TempDir.h"
 
 namespace kv::driver {
@@ -100,22 +99,7 @@ Reply Ask(DeviceClient& client, const Request& request) {
     return reply;
 }
 
-/// Clock ticks of CPU time that process `pid` has used.
-long CpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long utime = 0;
-    long stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14)
-            utime = std::stol(field);
-        if (i == 15)
-            stime = std::stol(field);
-    }
-    return utime + stime;
-}
+using kv::test::CpuTicks;
 
 TEST(KvvxdProcessTest, OutOfDescriptorsTheServiceRefusesConnectionsWithoutSpinning) {
     kv::test::TempDir dir;

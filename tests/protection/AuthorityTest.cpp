@@ -11,10 +11,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "driver/DeviceClient.h"
 #include "settings/Encript.h"
 #include "tests/protection/ProtectionFixture.h"
+#include "tests/support/CpuTicks.h"
 
 namespace kv::protection_test {
 namespace {
@@ -319,6 +321,39 @@ TEST_F(Authority, WrongPasswordsAreAnsweredEverLaterWhileOthersAreServed) {
     // 0.5 s after the first wrong try, 1 s after the second, 2 s after the third.
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(3400));
     ExpectEnforced("after the guesses");
+}
+
+TEST_F(Authority, AGuesserWhoHangsUpWhileHeldCostsTheServiceNothing) {
+    ASSERT_EQ(SendAs(kUser, socket_,
+                     {WithPassword(driver::code::kDeactivate, "wrong-1"),
+                      WithPassword(driver::code::kDeactivate, "wrong-2")}),
+              (std::vector{0, 0}));
+    // The third guess is held for 2 s; its client gives up after 0.2 s.
+    const pid_t guesser = ::fork();
+    if (guesser == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kUser, kUser, kUser) != 0 ||
+            ::setresuid(kUser, kUser, kUser) != 0)
+            ::_exit(2);
+        driver::DeviceClient client;
+        std::string error;
+        driver::Reply reply;
+        if (!client.Open(socket_, &error, 200))
+            ::_exit(3);
+        const bool answered = client.TransactRaw(
+            driver::EncodeRequest(WithPassword(driver::code::kDeactivate, "wrong-3")), &reply,
+            &error);
+        ::_exit(answered ? 4 : 0);
+    }
+    int status = 0;
+    ::waitpid(guesser, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "held, and gone";
+    const long before = test::CpuTicks(service_);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_LT(test::CpuTicks(service_) - before, sysconf(_SC_CLK_TCK) / 4)
+        << "the service waits out the hold instead of spinning on the hang-up";
+    EXPECT_EQ(SendAs(kOther, socket_, {WithPassword(driver::code::kCount, std::nullopt)}),
+              std::vector{1})
+        << "and answers others meanwhile";
 }
 
 TEST_F(Authority, TheAdministratorsPasswordLiftsIt) {
