@@ -80,40 +80,40 @@ ItemTable::Item* ItemTable::Remember(Item& parent, int parentFd, const char* nam
         errno = ELOOP;  // the folder itself seen through a link inside it
         return nullptr;
     }
-    std::shared_ptr<Item> found;
+    // Counted under the same lock that finds it: a forget in between could
+    // otherwise erase the item this lookup is about to hand the kernel.
+    auto counted = [&](Item& item) {
+        ++item.lookups;
+        std::shared_ptr<Item> parentRef = RefOf(parent);
+        if (parentRef && (item.parent != parentRef || item.name != name)) {
+            item.parent = std::move(parentRef);
+            item.name = name;
+        }
+        return &item;
+    };
     {
         std::lock_guard lock(mutex_);
         if (const auto it = items_.find(key); it != items_.end())
-            found = it->second;
+            return counted(*it->second);
     }
-    if (!found) {
-        // Opened outside the lock; another thread may have made it meanwhile.
-        const int fd = ::openat(parentFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            return nullptr;
-        auto made = std::make_shared<Item>();
-        made->dev = st.st_dev;
-        made->ino = st.st_ino;
-        // A handle opens only items of the folder's own file system.
-        if (st.st_dev == root_->dev)
-            made->handle = HandleOf(parentFd, name);
-        made->fd = std::make_shared<ItemFd>(fd);
-        std::lock_guard lock(mutex_);
-        auto& slot = items_[key];
-        if (!slot) {
-            slot = std::move(made);
-            Touch(*slot);
-        }
-        found = slot;
-    }
+    // Opened outside the lock; another thread may have made it meanwhile.
+    const int fd = ::openat(parentFd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    auto made = std::make_shared<Item>();
+    made->dev = st.st_dev;
+    made->ino = st.st_ino;
+    // A handle opens only items of the folder's own file system.
+    if (st.st_dev == root_->dev)
+        made->handle = HandleOf(parentFd, name);
+    made->fd = std::make_shared<ItemFd>(fd);
     std::lock_guard lock(mutex_);
-    ++found->lookups;
-    std::shared_ptr<Item> parentRef = RefOf(parent);
-    if (parentRef && (found->parent != parentRef || found->name != name)) {
-        found->parent = std::move(parentRef);
-        found->name = name;
+    auto& slot = items_[key];
+    if (!slot) {
+        slot = std::move(made);
+        Touch(*slot);
     }
-    return found.get();
+    return counted(*slot);
 }
 
 void ItemTable::Forget(fuse_ino_t ino, std::uint64_t count) {
