@@ -9,6 +9,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -69,6 +70,9 @@ const std::vector<gid_t>& GroupsOf(fuse_req_t req, const fuse_ctx* ctx) {
         slot.groups.resize(static_cast<std::size_t>(count));
         count = fuse_req_getgroups(req, count, slot.groups.data());
     }
+    // Groups gained between the two reads are not in the buffer: only what
+    // was read counts (resizing up would add group 0, root's).
+    count = std::min(count, static_cast<int>(slot.groups.size()));
     // A process that is gone acts with its own uid and gid only.
     slot.groups.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     slot.pid = count >= 0 ? ctx->pid : 0;
