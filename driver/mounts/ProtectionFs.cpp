@@ -236,15 +236,27 @@ ItemFdRef FdFor(fuse_req_t req, Item& item) {
     return fd;
 }
 
-/// Fills the timeouts of `e` for the name `path` in `parent` and sends it;
-/// takes it back at once when the policy changed meanwhile.
-void SendEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent,
-               const std::string& path, const char* name, fuse_entry_param* e) {
+/// How long the kernel may keep the entry `e` for the name `path` in `parent`.
+void FillTimeouts(ProtectionFs& fs, const Call& call, const Item& parent, const std::string& path,
+                  fuse_entry_param* e) {
     e->attr_timeout = fs.AttrTimeout(call.policy(), path, e->attr);
     e->entry_timeout = fs.EntryTimeout(call.policy(), parent, path, e->attr);
+}
+
+/// After an entry was sent: takes it back at once when the policy changed
+/// while it was decided.
+void TakeBackIfStale(ProtectionFs& fs, const Call& call, const Item& parent, const char* name,
+                     const fuse_entry_param& e) {
+    if (e.attr_timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
+        fs.Notifier().Item(fs.Items().InoOf(parent), name, e.ino);
+}
+
+/// Fills the timeouts of `e` for the name `path` in `parent` and sends it.
+void SendEntry(fuse_req_t req, ProtectionFs& fs, const Call& call, Item& parent,
+               const std::string& path, const char* name, fuse_entry_param* e) {
+    FillTimeouts(fs, call, parent, path, e);
     fuse_reply_entry(req, e);
-    if (e->attr_timeout > 0 && fs.Policy().Current()->Generation() != call.policy().Generation())
-        fs.Notifier().Item(fs.Items().InoOf(parent), name, e->ino);
+    TakeBackIfStale(fs, call, parent, name, *e);
 }
 
 /// Answers with an entry for `name` in `parent` (open as `parentFd`) after
@@ -623,9 +635,9 @@ void Create(fuse_req_t req, fuse_ino_t parentIno, const char* name, mode_t mode,
     e.attr = st;
     const std::string path = fs.Items().ChildPath(parent, name);
     call.gate().HideTimes(path, &e.attr);
-    e.attr_timeout = fs.AttrTimeout(call.policy(), path, st);
-    e.entry_timeout = fs.EntryTimeout(call.policy(), parent, path, st);
+    FillTimeouts(fs, call, parent, path, &e);
     ReplyOpened(req, call, *item, std::move(file), fi, &e);
+    TakeBackIfStale(fs, call, parent, name, e);
 }
 
 /// Whether reads or writes on an open file are still allowed: decided again
