@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -20,6 +18,7 @@
 #include "principals/PrincipalSelection.h"
 #include "principals/UserDirectory.h"
 #include "settings/Encript.h"
+#include "settings/EntryList.h"
 
 namespace kv {
 
@@ -155,8 +154,7 @@ bool TSettingsAuthority::KnownAccounts(bool* automatic, std::vector<uid_t>* uids
     for (int i = 0; i < store->EntryCount(); ++i) {
         const std::string key = store->EntryName(i);
         if (key.size() <= prefix.size() ||
-            !std::equal(prefix.begin(), prefix.end(), key.begin(),
-                        [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+            !EqualNoCase(std::string_view(key).substr(0, prefix.size()), prefix))
             continue;
         if (!store->ReadBool(key, false))
             continue;
