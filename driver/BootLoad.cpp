@@ -96,7 +96,7 @@ Reply Service::SessionOpened(uid_t uid) {
     return Reply{true, count, {}};
 }
 
-Reply Service::TablesReply(const Request& request, const Client& client) {
+Reply Service::TablesReply(const Client& client) {
     // Which accounts are protected, and how, is the administrator's to see.
     if (client.uid != 0)
         return Reply{false, 0, {}};
@@ -110,8 +110,6 @@ Reply Service::TablesReply(const Request& request, const Client& client) {
         PutU32(&reply.output, static_cast<std::uint32_t>(table.GetOrigin()));
         ++reply.returned;
     }
-    if (reply.output.size() > request.outputSize)
-        return Reply{false, reply.returned, {}};
     return reply;
 }
 

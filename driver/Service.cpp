@@ -88,6 +88,13 @@ void Service::PublishPolicy() {
 }
 
 Reply Service::Handle(const Request& request, Client& client) {
+    Reply reply = Dispatch(request, client);
+    if (reply.output.size() > request.outputSize)
+        return Failure(reply.returned);
+    return reply;
+}
+
+Reply Service::Dispatch(const Request& request, Client& client) {
     switch (request.code) {
         case code::kSelectUid:
             // Root, or a user who gave the administrator's password (checked
@@ -117,7 +124,7 @@ Reply Service::Handle(const Request& request, Client& client) {
         case code::kGetDenials:
             return Denials(request, client);
         case code::kGetTables:
-            return TablesReply(request, client);
+            return TablesReply(client);
         case code::kLoadEveryAccount: {
             const int loaded = LoadEveryAccount(Origin::kStart);
             if (loaded < 0)
@@ -131,8 +138,6 @@ Reply Service::Handle(const Request& request, Client& client) {
             Reply reply = Success(static_cast<std::uint32_t>(folders.size()));
             for (const std::string& folder : folders)
                 reply.output += folder + '\0';
-            if (reply.output.size() > request.outputSize)
-                return Failure(reply.returned);
             return reply;
         }
         default:
@@ -208,15 +213,13 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
             return Success();
         }
         case code::kGetCoverage:
-            return Coverage(request, table);
+            return Coverage(table);
         case code::kGetFolderCoverage: {
             Reply reply = Success();
             reply.output = options_.folderCoverage
                                ? options_.folderCoverage(request.path)
                                : "not enforced: the service is not running as root";
             reply.returned = static_cast<std::uint32_t>(reply.output.size());
-            if (reply.output.size() > request.outputSize)
-                return Failure(reply.returned);
             return reply;
         }
         case code::kGetEntry: {
@@ -225,8 +228,6 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
             Reply reply = Success();
             reply.output = EncodeEntryOutput(table.Entries()[request.index]);
             reply.returned = static_cast<std::uint32_t>(reply.output.size());
-            if (reply.output.size() > request.outputSize)
-                return Failure(reply.returned);
             return reply;
         }
         default:
@@ -234,7 +235,7 @@ Reply Service::HandleTableRequest(const Request& request, Client& client) {
     }
 }
 
-Reply Service::Coverage(const Request& request, const EntryTable& table) {
+Reply Service::Coverage(const EntryTable& table) {
     Reply reply = Success(table.Count());
     for (const Entry& e : table.Entries()) {
         std::string how;
@@ -249,8 +250,6 @@ Reply Service::Coverage(const Request& request, const EntryTable& table) {
             how += kNoCounterpartNote;
         reply.output += how + '\0';
     }
-    if (reply.output.size() > request.outputSize)
-        return Failure(reply.returned);
     return reply;
 }
 

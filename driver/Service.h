@@ -137,11 +137,13 @@ private:
     /// A session of `uid` opens: its own rules, when automatic protection is on.
     Reply SessionOpened(uid_t uid);
     /// Output of kGetTables.
-    Reply TablesReply(const Request& request, const Client& client);
-    /// Answers `request` of `client` (its uid and selected table).
+    Reply TablesReply(const Client& client);
+    /// Answers `request` of `client` (its uid and selected table); an
+    /// output larger than the request allows is refused with its size needed.
     Reply Handle(const Request& request, Client& client);
+    Reply Dispatch(const Request& request, Client& client);
     Reply HandleTableRequest(const Request& request, Client& client);
-    Reply Coverage(const Request& request, const EntryTable& table);
+    Reply Coverage(const EntryTable& table);
     Reply Denials(const Request& request, const Client& client);
     Reply ReadFile(const Request& request, uid_t caller);
     Reply WriteFile(const Request& request, Client& client);
