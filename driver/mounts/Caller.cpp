@@ -1,20 +1,28 @@
 #include "driver/mounts/Caller.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <string>
 #include <string_view>
 
+#include "driver/Policy.h"
+
 namespace kv::driver::mounts {
+
+namespace {
+
+/// "/proc/PID/exe": the link to the executable a process runs.
+std::string ExeLink(pid_t pid) {
+    return "/proc/" + std::to_string(pid) + "/exe";
+}
+
+}  // namespace
 
 std::string ExecutableOf(pid_t pid) {
     if (pid <= 0)
         return {};
-    char link[32];
-    std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
     char target[4096];
-    const ssize_t n = ::readlink(link, target, sizeof target);
+    const ssize_t n = ::readlink(ExeLink(pid).c_str(), target, sizeof target);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target)
         return {};
     std::string_view path(target, static_cast<std::size_t>(n));
@@ -26,14 +34,7 @@ std::string ExecutableOf(pid_t pid) {
 }
 
 ProgramId ProgramOf(pid_t pid) {
-    if (pid <= 0)
-        return {};
-    char link[32];
-    std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(pid));
-    struct stat st;
-    if (::stat(link, &st) != 0)
-        return {};
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return pid > 0 ? ProgramIdOf(ExeLink(pid)) : ProgramId{};
 }
 
 }  // namespace kv::driver::mounts
