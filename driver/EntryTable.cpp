@@ -9,6 +9,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "driver/StateFile.h"
+
 namespace kv::driver {
 
 namespace {
@@ -38,18 +40,6 @@ bool Number(std::string_view* rest, std::uint64_t* value) {
     if (ec != std::errc() || ptr == rest->data())
         return false;
     rest->remove_prefix(static_cast<std::size_t>(ptr - rest->data()));
-    return true;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
     return true;
 }
 
@@ -440,26 +430,10 @@ bool TableSet::Save(bool sync, std::string* error) {
     }
     if (path_.empty())
         return true;
-    const std::string tmp = path_ + ".new";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    auto fail = [&](const char* what) {
-        *error = std::string(what) + " " + tmp + ": " + std::strerror(errno);
+    if (!ReplaceFile(path_, Serialize(stored), sync, error)) {
         for (auto& [uid, table] : tables_)
             table.MarkUnsaved();
         return false;
-    };
-    if (fd < 0)
-        return fail("cannot create");
-    ::fchmod(fd, 0600);
-    const bool written = WriteAll(fd, Serialize(stored)) && (!sync || ::fsync(fd) == 0);
-    ::close(fd);
-    if (!written) {
-        ::unlink(tmp.c_str());
-        return fail("cannot write");
-    }
-    if (::rename(tmp.c_str(), path_.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return fail("cannot rename");
     }
     return true;
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "driver/StateFile.h"
 #include "driver/mounts/MountInfo.h"
 
 namespace kv::driver::mounts {
@@ -90,18 +91,8 @@ std::vector<MountRecord> ReadMountRecords(const std::string& path) {
 }
 
 bool WriteMountRecords(const std::string& path, const std::vector<MountRecord>& records) {
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    const std::string text = SerializeMountRecords(records);
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    std::string error;
+    return ReplaceFile(path, SerializeMountRecords(records), false, &error);
 }
 
 MountRecord RecordFolder(const std::string& folder, int folderFd) {
