@@ -36,8 +36,8 @@ public:
                          std::string* error) = 0;
     /// Whether the settings protect every account from the service's start
     /// ("AutomaticFilesProtection", on unless unchecked), and the uids of the
-    /// accounts they know that exist on this machine. False, with a reason,
-    /// when the settings cannot be read.
+    /// accounts they know that exist on this machine (not looked up when
+    /// `uids` is null). False, with a reason, when the settings cannot be read.
     virtual bool KnownAccounts(bool* automatic, std::vector<uid_t>* uids, std::string* error) = 0;
     /// Reads the administrator's file `id` (a file:: id) for a program run by
     /// `uid`. 0, or an errno value (ENOENT: no such file; EINVAL: no such id).

@@ -36,6 +36,11 @@ int Service::LoadEveryAccount(Origin origin) {
         Log("cannot load every account's rules: " + error);
         return -1;
     }
+    return LoadAccounts(known, origin);
+}
+
+int Service::LoadAccounts(const std::vector<uid_t>& known, Origin origin) {
+    std::string error;
     std::set<uid_t> uids(known.begin(), known.end());
     if (options_.loginAccounts) {
         for (uid_t uid : options_.loginAccounts())
@@ -71,16 +76,17 @@ void Service::LoadAtStart() {
         Log("automatic protection is off: the saved tables are kept, no account is loaded");
         return;
     }
-    LoadEveryAccount(Origin::kBoot);
+    LoadAccounts(known, Origin::kBoot);
 }
 
 Reply Service::SessionOpened(uid_t uid) {
     if (!options_.authority)
         return Reply{false, 0, {}};
+    // Only whether protection is automatic: no account is looked up here,
+    // on the service's one thread, at every logon.
     bool automatic = false;
-    std::vector<uid_t> known;
     std::string error;
-    if (!options_.authority->KnownAccounts(&automatic, &known, &error)) {
+    if (!options_.authority->KnownAccounts(&automatic, nullptr, &error)) {
         Log("a session of uid " + std::to_string(uid) + " opens, but " + error);
         return Reply{false, 0, {}};
     }

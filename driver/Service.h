@@ -131,6 +131,8 @@ private:
     /// The number of tables loaded, or -1 when the settings cannot be read.
     /// The caller publishes the policy.
     int LoadEveryAccount(Origin origin);
+    /// As LoadEveryAccount, with the accounts the settings know already read.
+    int LoadAccounts(const std::vector<uid_t>& known, Origin origin);
     /// At the service's start: every account's table, when the settings ask
     /// for automatic protection.
     void LoadAtStart();

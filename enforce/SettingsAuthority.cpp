@@ -149,6 +149,8 @@ bool TSettingsAuthority::KnownAccounts(bool* automatic, std::vector<uid_t>* uids
         return false;
     // The default is the program's: protection starts at every logon until unchecked.
     *automatic = store->ReadBool("AutomaticFilesProtection", true);
+    if (!uids)
+        return true;
     uids->clear();
     const std::string prefix = kKnownUserPrefix;
     for (int i = 0; i < store->EntryCount(); ++i) {

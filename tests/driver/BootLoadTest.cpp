@@ -42,7 +42,8 @@ public:
             return false;
         }
         *on = automatic;
-        *uids = known;
+        if (uids)
+            *uids = known;
         return true;
     }
     int ReadFile(std::uint32_t, uid_t, std::string*) override { return EINVAL; }

@@ -30,7 +30,8 @@ public:
     }
     bool KnownAccounts(bool* on, std::vector<uid_t>* uids, std::string*) override {
         *on = automatic;
-        uids->clear();
+        if (uids)
+            uids->clear();
         return true;
     }
     int ReadFile(std::uint32_t, uid_t, std::string*) override { return EINVAL; }
