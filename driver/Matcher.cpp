@@ -50,21 +50,6 @@ bool IsLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-/// Calls `use` with each item of a ";" list that is neither empty nor a placeholder.
-template <typename Use>
-void ForEachItem(std::string_view text, Use use) {
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        std::size_t end = text.find(';', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view item = text.substr(pos, end - pos);
-        if (!item.empty() && !IsPlaceholder(item))
-            use(item);
-        pos = end + 1;
-    }
-}
-
 /// The folder Q that a FileMask "Q/*" names, or nullopt (also for "/*",
 /// whose folder "/" the pattern matches already).
 std::optional<std::string_view> FolderOf(std::string_view fileMask) {

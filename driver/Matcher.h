@@ -77,6 +77,21 @@ std::string_view ProcessBaseName(std::string_view name);
 /// True for the texts that stand for an empty list.
 bool IsPlaceholder(std::string_view item);
 
+/// Calls `use` with each item of a ";" list that is neither empty nor a placeholder.
+template <typename Use>
+void ForEachItem(std::string_view text, Use use) {
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find(';', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view item = text.substr(pos, end - pos);
+        if (!item.empty() && !IsPlaceholder(item))
+            use(item);
+        pos = end + 1;
+    }
+}
+
 /// The folder named by the literal part of a FileMask: the text before the
 /// first "*" cut after its last "/" ("/" for the root), or the empty text when
 /// the pattern names no folder (it begins with "*", or holds no "/").

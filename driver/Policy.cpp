@@ -127,14 +127,7 @@ namespace {
 
 std::vector<std::string_view> Items(std::string_view list) {
     std::vector<std::string_view> items;
-    std::size_t at = 0;
-    while (at <= list.size()) {
-        const std::size_t end = std::min(list.find(';', at), list.size());
-        const std::string_view item = list.substr(at, end - at);
-        if (!item.empty() && !IsPlaceholder(item))
-            items.push_back(item);
-        at = end + 1;
-    }
+    ForEachItem(list, [&](std::string_view item) { items.push_back(item); });
     return items;
 }
 
