@@ -92,8 +92,8 @@ std::vector<uid_t> TSecFrm::SelectedUids() const {
     auto add = [&uids](const TPrincipalTree::Node& user) {
         if (user.kind != PrincipalKind::User)
             return;
-        if (const long uid = platform::AccountUid(user.text); uid >= 0)
-            uids.push_back(static_cast<uid_t>(uid));
+        if (const auto uid = platform::UidOfAccount(user.text))
+            uids.push_back(*uid);
     };
     if (node->kind == PrincipalKind::Group) {
         for (const auto& child : node->children)

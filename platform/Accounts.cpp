@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <mutex>
 #include <string_view>
 
 #include "platform/Files.h"
+#include "platform/LoginAccounts.h"
 #include "platform/RegFile.h"
 
 namespace kv::platform {
@@ -42,53 +42,30 @@ std::vector<Account> LoginAccounts(const std::vector<PasswdEntry>& entries) {
     return accounts;
 }
 
-std::vector<Account> SystemAccounts() {
+std::vector<PasswdEntry> SystemPasswdEntries() {
     // getpwent keeps one cursor per process.
     static std::mutex mutex;
     std::vector<PasswdEntry> entries;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ::setpwent();
-        while (const passwd* pw = ::getpwent()) {
-            entries.push_back(PasswdEntry{pw->pw_name ? pw->pw_name : "", pw->pw_uid,
-                                          pw->pw_dir ? pw->pw_dir : "",
-                                          pw->pw_shell ? pw->pw_shell : ""});
-        }
-        ::endpwent();
+    std::lock_guard<std::mutex> lock(mutex);
+    ::setpwent();
+    while (const passwd* pw = ::getpwent()) {
+        entries.push_back(PasswdEntry{pw->pw_name ? pw->pw_name : "", pw->pw_uid,
+                                      pw->pw_dir ? pw->pw_dir : "",
+                                      pw->pw_shell ? pw->pw_shell : ""});
     }
-    return LoginAccounts(entries);
+    ::endpwent();
+    return entries;
+}
+
+std::vector<Account> SystemAccounts() {
+    return LoginAccounts(SystemPasswdEntries());
 }
 
 std::vector<Account> AccountsFromPasswdFile(const std::string& path) {
     std::string text;
     if (!ReadWholeFile(path, &text))
         return {};
-    std::vector<PasswdEntry> entries;
-    std::string_view rest = text;
-    while (!rest.empty()) {
-        const std::size_t nl = rest.find('\n');
-        std::string_view line = rest.substr(0, nl);
-        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
-        // name:password:uid:gid:gecos:home:shell
-        std::vector<std::string_view> fields;
-        for (;;) {
-            const std::size_t colon = line.find(':');
-            fields.push_back(line.substr(0, colon));
-            if (colon == std::string_view::npos)
-                break;
-            line.remove_prefix(colon + 1);
-        }
-        if (fields.size() != 7 || fields[2].empty())
-            continue;
-        const std::string uidText(fields[2]);
-        char* end = nullptr;
-        const unsigned long uid = std::strtoul(uidText.c_str(), &end, 10);
-        if (*end != '\0' || uidText.front() == '-')
-            continue;
-        entries.push_back(PasswdEntry{std::string(fields[0]), uid, std::string(fields[5]),
-                                      std::string(fields[6])});
-    }
-    return LoginAccounts(entries);
+    return LoginAccounts(PasswdEntriesOf(text));
 }
 
 std::string AccountNameOf(uid_t uid) {
@@ -103,14 +80,16 @@ std::string AccountNameOf(uid_t uid) {
     return found->pw_name;
 }
 
-long AccountUid(const std::string& name) {
+std::optional<uid_t> UidOfAccount(const std::string& name) {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     passwd pw{};
     passwd* found = nullptr;
     while (::getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &found) == ERANGE)
         buffer.resize(buffer.size() * 2);
-    return found ? static_cast<long>(found->pw_uid) : -1;
+    if (!found)
+        return std::nullopt;
+    return found->pw_uid;
 }
 
 bool RunsAsRoot() {

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct PasswdEntry {
 /// root always stays. A name listed twice counts once (the first one).
 std::vector<Account> LoginAccounts(const std::vector<PasswdEntry>& entries);
 
+/// Every entry of the system's account database (getpwent).
+std::vector<PasswdEntry> SystemPasswdEntries();
+
 /// The profiles from the system's account database (getpwent).
 std::vector<Account> SystemAccounts();
 
@@ -41,8 +45,8 @@ std::vector<Account> AccountsFromPasswdFile(const std::string& path);
 /// the database does not say, else empty when it has no such account.
 std::string AccountNameOf(uid_t uid);
 
-/// The uid of the login name `name`; -1 when the account database has none.
-long AccountUid(const std::string& name);
+/// The uid of the account named `name`, or nullopt when there is none.
+std::optional<uid_t> UidOfAccount(const std::string& name);
 
 /// Whether the process runs as root (its effective uid).
 bool RunsAsRoot();

@@ -1,7 +1,5 @@
 #include "platform/LoginAccounts.h"
 
-#include <pwd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -115,26 +113,9 @@ std::vector<uid_t> SystemLoginUids(const std::string& passwdPath) {
         if (ReadWholeFile(passwdPath, &text))
             entries = PasswdEntriesOf(text);
     } else {
-        ::setpwent();
-        while (const passwd* pw = ::getpwent()) {
-            if (pw->pw_name && pw->pw_shell)
-                entries.push_back(
-                    {pw->pw_name, pw->pw_uid, pw->pw_dir ? pw->pw_dir : "", pw->pw_shell});
-        }
-        ::endpwent();
+        entries = SystemPasswdEntries();
     }
     return LoginUids(entries, UidRangeOf(loginDefs), ShellsOf(shells));
-}
-
-std::optional<uid_t> UidOfAccount(const std::string& name) {
-    std::vector<char> buffer(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    while (::getpwnam_r(name.c_str(), &pw, buffer.data(), buffer.size(), &found) == ERANGE)
-        buffer.resize(buffer.size() * 2);
-    if (!found)
-        return std::nullopt;
-    return found->pw_uid;
 }
 
 }  // namespace kv::platform

@@ -36,7 +36,4 @@ std::vector<PasswdEntry> PasswdEntriesOf(std::string_view passwd);
 /// file `passwdPath` when it is not empty), /etc/login.defs and /etc/shells.
 std::vector<uid_t> SystemLoginUids(const std::string& passwdPath = {});
 
-/// The uid of the account named `name`, or nullopt when there is none.
-std::optional<uid_t> UidOfAccount(const std::string& name);
-
 }  // namespace kv::platform
