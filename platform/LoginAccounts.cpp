@@ -1,7 +1,6 @@
 #include "platform/LoginAccounts.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <set>
 
